@@ -1,0 +1,19 @@
+#include "log_sink.h"
+
+namespace diag {
+
+namespace {
+LogSink* g_sink = nullptr;
+}
+
+void SetLogSink(LogSink* sink) { g_sink = sink; }
+LogSink* CurrentLogSink() { return g_sink; }
+
+void Log(const std::string& s, int64_t timems, int64_t itr) {
+  if (!g_sink) return;
+  if (!s.empty()) g_sink->AppendLine(s);
+  g_sink->SetTimeText("time: " + std::to_string(timems) + "ms");
+  g_sink->SetIterationText("iteration: " + std::to_string(itr));
+}
+
+}  // namespace diag

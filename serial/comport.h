@@ -1,0 +1,371 @@
+// The serial port component: one serial device, its settings, byte I/O and
+// its error report.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "comport_types.h"
+#include "device.h"
+
+namespace serial {
+
+class TCustomComPort;
+
+// Raised by the component when no OnException handler is installed.
+class EComPort : public std::runtime_error {
+ public:
+  EComPort(int ACode, int AWinCode);               // message + " (Error: %d)"
+  static EComPort CreateNoWinCode(int ACode);      // message alone, WinCode -1
+  int WinCode() const { return FWinCode; }
+  int Code() const { return FCode; }
+
+ private:
+  EComPort(int ACode, int AWinCode, const std::string& message);
+  int FWinCode;
+  int FCode;
+};
+
+// Raised by AssignTo between settings objects of unlike classes.
+class EConvertError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Common base of the four settings objects, so that Assign/AssignTo can be
+// called across classes (and fail there, as the framework does).
+class TComSettings {
+ public:
+  virtual ~TComSettings() = default;
+  void Assign(const TComSettings& Source) { Source.AssignTo(*this); }
+  virtual void AssignTo(TComSettings& Dest) const;
+  TCustomComPort* ComPort() const { return FComPort; }
+
+ protected:
+  friend class TCustomComPort;
+  TCustomComPort* FComPort = nullptr;
+};
+
+class TComParity : public TComSettings {
+ public:
+  TParityBits Bits() const { return FBits; }
+  bool Check() const { return FCheck; }
+  bool Replace() const { return FReplace; }
+  char16_t ReplaceChar() const { return FReplaceChar; }
+  void SetBits(TParityBits Value);
+  void SetCheck(bool Value);
+  void SetReplace(bool Value);
+  void SetReplaceChar(char16_t Value);
+  void AssignTo(TComSettings& Dest) const override;
+
+ private:
+  TParityBits FBits = prNone;
+  bool FCheck = false;
+  bool FReplace = false;
+  char16_t FReplaceChar = 0;
+};
+
+class TComFlowControl : public TComSettings {
+ public:
+  bool OutCTSFlow() const { return FOutCTSFlow; }
+  bool OutDSRFlow() const { return FOutDSRFlow; }
+  TDTRFlowControl ControlDTR() const { return FControlDTR; }
+  TRTSFlowControl ControlRTS() const { return FControlRTS; }
+  bool XonXoffOut() const { return FXonXoffOut; }
+  bool XonXoffIn() const { return FXonXoffIn; }
+  bool DSRSensitivity() const { return FDSRSensitivity; }
+  bool TxContinueOnXoff() const { return FTxContinueOnXoff; }
+  char16_t XonChar() const { return FXonChar; }
+  char16_t XoffChar() const { return FXoffChar; }
+  void SetOutCTSFlow(bool Value);
+  void SetOutDSRFlow(bool Value);
+  void SetControlDTR(TDTRFlowControl Value);
+  void SetControlRTS(TRTSFlowControl Value);
+  void SetXonXoffOut(bool Value);
+  void SetXonXoffIn(bool Value);
+  void SetDSRSensitivity(bool Value);
+  void SetTxContinueOnXoff(bool Value);
+  void SetXonChar(char16_t Value);
+  void SetXoffChar(char16_t Value);
+  // The derived summary over ControlRTS, OutCTSFlow, XonXoffIn, XonXoffOut.
+  TFlowControl GetFlowControl() const;
+  void SetFlowControl(TFlowControl Value);
+  TFlowControl FlowControl() const { return GetFlowControl(); }
+  void AssignTo(TComSettings& Dest) const override;
+
+ private:
+  bool FOutCTSFlow = false;
+  bool FOutDSRFlow = false;
+  TDTRFlowControl FControlDTR = dtrDisable;
+  TRTSFlowControl FControlRTS = rtsDisable;
+  bool FXonXoffOut = false;
+  bool FXonXoffIn = false;
+  bool FDSRSensitivity = false;
+  bool FTxContinueOnXoff = false;
+  char16_t FXonChar = 17;
+  char16_t FXoffChar = 19;
+};
+
+class TComTimeouts : public TComSettings {
+ public:
+  int32_t ReadInterval() const { return FReadInterval; }
+  int32_t ReadTotalMultiplier() const { return FReadTotalM; }
+  int32_t ReadTotalConstant() const { return FReadTotalC; }
+  int32_t WriteTotalMultiplier() const { return FWriteTotalM; }
+  int32_t WriteTotalConstant() const { return FWriteTotalC; }
+  void SetReadInterval(int32_t Value);
+  void SetReadTotalMultiplier(int32_t Value);
+  void SetReadTotalConstant(int32_t Value);
+  void SetWriteTotalMultiplier(int32_t Value);
+  void SetWriteTotalConstant(int32_t Value);
+  void AssignTo(TComSettings& Dest) const override;
+
+ private:
+  int32_t FReadInterval = -1;
+  int32_t FReadTotalM = 0;
+  int32_t FReadTotalC = 0;
+  int32_t FWriteTotalM = 100;
+  int32_t FWriteTotalC = 1000;
+};
+
+class TComBuffer : public TComSettings {
+ public:
+  int32_t InputSize() const { return FInputSize; }
+  int32_t OutputSize() const { return FOutputSize; }
+  void SetInputSize(int32_t Value);   // odd positive values are stored one lower
+  void SetOutputSize(int32_t Value);
+  void AssignTo(TComSettings& Dest) const override;
+
+ private:
+  int32_t FInputSize = 1024;
+  int32_t FOutputSize = 1024;
+};
+
+// -1 becomes the largest unsigned 32-bit value; everything else passes as is.
+uint32_t GetTOValue(int32_t Value);
+
+// One asynchronous operation. Made by InitAsync, destroyed by DoneAsync; used
+// for one operation at a time.
+struct TAsync {
+  TOperationKind Kind = okWrite;
+  std::vector<uint8_t> Data;  // private copy of a write's bytes
+  int32_t Size = 0;
+  // Progress of the operation, driven by the component.
+  uint8_t* ReadBuffer = nullptr;
+  const uint8_t* WriteBuffer = nullptr;
+  size_t Requested = 0;
+  size_t Done = 0;
+  bool Pending = false;
+  bool Completed = false;
+  int Error = 0;               // errno of a failed completion, 0 when none
+  int64_t StartMs = 0;         // monotonic start of the operation
+  int64_t LastByteMs = -1;     // arrival of the last byte (read interval rule)
+  TCustomComPort* Owner = nullptr;
+};
+using PAsync = TAsync*;
+
+void InitAsync(PAsync& AsyncPtr);
+void DoneAsync(PAsync& AsyncPtr);
+// CError_WriteFailed for okWrite, CError_ReadFailed for okRead.
+int ErrorCode(PAsync AsyncPtr);
+
+using TNotifyEvent = std::function<void(TCustomComPort* Sender)>;
+using TRxCharEvent = std::function<void(TCustomComPort* Sender, int32_t Count)>;
+using TRxBufEvent = std::function<void(TCustomComPort* Sender, const uint8_t* Buffer, int32_t Count)>;
+using TComSignalEvent = std::function<void(TCustomComPort* Sender, bool OnOff)>;
+using TComErrorEvent = std::function<void(TCustomComPort* Sender, TComErrors Errors)>;
+using TComExceptionEvent =
+    std::function<void(TCustomComPort* Sender, TComExceptions TComException,
+                       const std::string& ComportMessage, int64_t WinError,
+                       const std::string& WinMessage)>;
+
+// Makes the device object a new component talks to. The default gives the
+// system's tty device; tests install an in-memory device.
+using DeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
+
+class TCustomComPort {
+ public:
+  explicit TCustomComPort(void* AOwner = nullptr);
+  virtual ~TCustomComPort();
+  TCustomComPort(const TCustomComPort&) = delete;
+  TCustomComPort& operator=(const TCustomComPort&) = delete;
+
+  // Factory used by components created from now on (nullptr restores the
+  // tty device). Returns the previous one.
+  static DeviceFactory SetDefaultDeviceFactory(DeviceFactory factory);
+  // The device object of this component (never null).
+  SerialDevice& Device() { return *FDevice; }
+
+  // Lifecycle.
+  void Open();
+  void Close();
+  bool Connected() const { return FConnected; }
+  void SetConnected(bool Value);
+  int Handle() const;  // -1 while closed
+  bool ThreadCreated() const { return FThreadCreated; }
+
+  // Settings.
+  void BeginUpdate();
+  void EndUpdate();
+  TBaudRate BaudRate() const { return FBaudRate; }
+  void SetBaudRate(TBaudRate Value);
+  int32_t CustomBaudRate() const { return FCustomBaudRate; }
+  void SetCustomBaudRate(int32_t Value);
+  const std::string& Port() const { return FPort; }
+  void SetPort(const std::string& Value);
+  TStopBits StopBits() const { return FStopBits; }
+  void SetStopBits(TStopBits Value);
+  TDataBits DataBits() const { return FDataBits; }
+  void SetDataBits(TDataBits Value);
+  bool DiscardNull() const { return FDiscardNull; }
+  void SetDiscardNull(bool Value);
+  char16_t EventChar() const { return FEventChar; }
+  void SetEventChar(char16_t Value);
+  TComEvents Events() const { return FEvents; }
+  void SetEvents(TComEvents Value) { FEvents = Value; }
+  TStoredProps StoredProps() const { return FStoredProps; }
+  void SetStoredProps(TStoredProps Value) { FStoredProps = Value; }
+  uint32_t CodePage() const { return FCodePage; }
+  void SetCodePage(uint32_t Value) { FCodePage = Value; }
+  TSyncMethod SyncMethod() const { return FSyncMethod; }
+  void SetSyncMethod(TSyncMethod Value);
+  TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
+  void SetEventThreadPriority(TThreadPriority Value);
+  bool TriggersOnRxChar() const { return GetTriggersOnRxChar(); }
+  void SetTriggersOnRxChar(bool Value);
+  bool GetTriggersOnRxChar() const { return FTriggersOnRxChar && !FHasLink; }
+
+  TComParity& Parity() { return *FParity; }
+  TComFlowControl& FlowControl() { return *FFlowControl; }
+  TComTimeouts& Timeouts() { return *FTimeouts; }
+  TComBuffer& Buffer() { return *FBuffer; }
+  void SetParity(const TComParity& Value);
+  void SetFlowControl(const TComFlowControl& Value);
+  void SetTimeouts(const TComTimeouts& Value);
+  void SetBuffer(const TComBuffer& Value);
+
+  // Blocking byte I/O.
+  int32_t Write(const void* Buffer, int32_t Count);
+  int32_t Read(void* Buffer, int32_t Count);
+  int32_t WriteStr(const std::u16string& Str);
+  int32_t ReadStr(std::u16string& Str, int32_t Count);
+  int32_t WriteUnicodeString(const std::u16string& Str);
+  int32_t ReadUnicodeString(std::u16string& Str, int32_t Count);
+
+  // Asynchronous byte I/O.
+  int32_t WriteAsync(const void* Buffer, int32_t Count, PAsync& AsyncPtr);
+  int32_t ReadAsync(void* Buffer, int32_t Count, PAsync& AsyncPtr);
+  int32_t WriteStrAsync(std::string& Str, PAsync& AsyncPtr);
+  int32_t ReadStrAsync(std::string& Str, int32_t Count, PAsync& AsyncPtr);
+  int32_t WaitForAsync(PAsync& AsyncPtr);
+  bool IsAsyncCompleted(PAsync AsyncPtr);
+  void AbortAllAsync();
+
+  // Waits at most TimeoutMs for received bytes without taking any; true when
+  // some are waiting. Lets a poller sleep on the device instead of spinning.
+  bool WaitForInput(int TimeoutMs);
+
+  // Status and line control.
+  int32_t InputCount();
+  int32_t OutputCount();
+  TComSignals Signals();
+  TComStateFlags StateFlags();
+  TComErrors LastErrors();
+  void ClearBuffer(bool Input, bool Output);
+  void SetDTR(bool OnOff);
+  void SetRTS(bool OnOff);
+  void SetXonXoff(bool OnOff);
+  void SetBreak(bool OnOff);
+  void TransmitChar(char16_t Ch);
+
+  // Error report: raises EComPort, or calls OnException and returns.
+  void CallException(int AnException, int64_t WinError = 0);
+
+  // Event handlers.
+  TRxCharEvent OnRxChar;
+  TRxBufEvent OnRxBuf;
+  TNotifyEvent OnTxEmpty;
+  TNotifyEvent OnBreak;
+  TNotifyEvent OnRing;
+  TComSignalEvent OnCTSChange;
+  TComSignalEvent OnDSRChange;
+  TComSignalEvent OnRLSDChange;
+  TComErrorEvent OnError;
+  TNotifyEvent OnRxFlag;
+  TNotifyEvent OnAfterOpen;
+  TNotifyEvent OnAfterClose;
+  TNotifyEvent OnBeforeOpen;
+  TNotifyEvent OnBeforeClose;
+  TNotifyEvent OnRx80Full;
+  TComExceptionEvent OnException;
+
+  // Apply steps; each does nothing unless connected and not held back.
+  virtual void ApplyDCB();
+  virtual void ApplyTimeouts();
+  virtual void ApplyBuffer();
+  virtual void SetupComPort();
+
+ protected:
+  virtual void CreateHandle();
+  virtual void DestroyHandle();
+
+  virtual void DoAfterClose();
+  virtual void DoAfterOpen();
+  virtual void DoBeforeClose();
+  virtual void DoBeforeOpen();
+  virtual void DoRxChar(int32_t Count);
+  virtual void DoRxBuf(const uint8_t* Buffer, int32_t Count);
+  virtual void DoTxEmpty();
+  virtual void DoBreak();
+  virtual void DoRing();
+  virtual void DoRxFlag();
+  virtual void DoCTSChange(bool OnOff);
+  virtual void DoDSRChange(bool OnOff);
+  virtual void DoError(TComErrors Errors);
+  virtual void DoRLSDChange(bool OnOff);
+  virtual void DoRx80Full();
+
+ private:
+  friend void DoneAsync(PAsync& AsyncPtr);
+  bool CanApply() const;
+  // Moves a pending operation on; `waitMs` bounds how long it may wait.
+  void Progress(TAsync& async, int waitMs);
+  int64_t Deadline(const TAsync& async) const;
+  void Unregister(TAsync* async);
+
+  bool FThreadCreated = false;
+  std::unique_ptr<SerialDevice> FDevice;
+  int FUpdateCount = 0;
+  bool FTriggersOnRxChar = true;
+  TThreadPriority FEventThreadPriority = tpNormal;
+  bool FHasLink = false;
+  bool FConnected = false;
+  TBaudRate FBaudRate = br9600;
+  int32_t FCustomBaudRate = 9600;
+  std::string FPort = "COM1";
+  TStopBits FStopBits = sbOneStopBit;
+  TDataBits FDataBits = dbEight;
+  bool FDiscardNull = false;
+  char16_t FEventChar = 0;
+  TComEvents FEvents = AllComEvents;
+  std::unique_ptr<TComBuffer> FBuffer;
+  std::unique_ptr<TComParity> FParity;
+  std::unique_ptr<TComTimeouts> FTimeouts;
+  std::unique_ptr<TComFlowControl> FFlowControl;
+  TSyncMethod FSyncMethod = smThreadSync;
+  TStoredProps FStoredProps = StoredBit(spBasic);
+  uint32_t FCodePage = 0;
+  std::vector<TAsync*> FPending;  // records with an operation in flight
+};
+
+// TCustomComPort with everything public; the class applications create.
+class TComPort : public TCustomComPort {
+ public:
+  using TCustomComPort::TCustomComPort;
+};
+
+}  // namespace serial

@@ -1,0 +1,46 @@
+// A driver with its port open on an in-memory device whose clock drives the
+// reply budget, so time-outs cost no real time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "diagnostics/log_sink.h"
+#include "driver/comportzuv.h"
+#include "serial/memory_device.h"
+
+using Bytes = std::vector<uint8_t>;
+
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  serial::MemoryDevice& dev();
+
+  // After every request frame written (not the lone 0x40), queue these chunks.
+  void ReplyAlways(std::vector<Bytes> chunks);
+  // The i-th request frame gets replies[i]; later frames get nothing.
+  void ReplySequence(std::vector<std::vector<Bytes>> replies);
+  std::vector<Bytes> Frames() const;  // request frames, lone 0x40 writes excluded
+  int ClosingBytes() const;           // number of lone 0x40 writes
+
+  static uint16_t Checksum(const Bytes& bytes, size_t from, size_t to);  // sum of [from, to)
+  static Bytes ShortReply(uint8_t cmd, Bytes data);  // 06 02 n cmd data ckH ckL
+  static Bytes LongReply(uint8_t cmd, Bytes data);   // 06 03 nL nH cmd data ckH ckL
+  static Bytes ErrorReply(uint8_t code);             // 06 02 02 7F code ckH ckL
+  static Bytes ShortFrame(uint8_t cmd, Bytes data);  // a request as the host frames it
+  static Bytes LongFrame(uint8_t cmd, Bytes data, bool printer);
+
+  // Opens the port again on a fresh memory device (e.g. after a fault).
+  bool Reopen(const std::string& name = "mem0");
+
+  diag::RecordingSink sink;
+  serial::MemoryDevice* device = nullptr;  // device of the newest port created
+  std::vector<std::vector<Bytes>> sequence;
+  size_t framesSeen = 0;
+  std::vector<Bytes> always;
+  bool useSequence = false;
+};

@@ -1,0 +1,90 @@
+// Non-fiscal receipts: free text lines formatted to the paper width and sent
+// in packets of up to 14 lines, one long frame (command 26) per packet.
+#include "comportzuv.h"
+
+namespace zuv {
+
+namespace {
+
+constexpr int64_t kLinesInBuffer = 14;
+constexpr uint8_t kBold = 0xEF;
+constexpr uint8_t kNormal = 0xFF;
+
+std::u16string Spaces(int64_t n) { return std::u16string(n > 0 ? static_cast<size_t>(n) : 0, u' '); }
+
+// The alignments that pad a line out to the full width.
+bool Pads(int32_t align) { return align >= -1 && align <= 2; }
+
+}  // namespace
+
+TNonfiscalLine::TNonfiscalLine(std::u16string LineText, int32_t LineAlign, bool LineBold,
+                               std::u16string LLeft, std::u16string LRight)
+    : FLineText(std::move(LineText)),
+      FLineAlign(LineAlign),
+      FLineBold(LineBold),
+      FLLeft(std::move(LLeft)),
+      FLRight(std::move(LRight)) {}
+
+std::u16string FormatNonfiscalLine(const TNonfiscalLine& line, int32_t W) {
+  const std::u16string& text = line.Text();
+  const int64_t len = static_cast<int64_t>(text.size());
+  switch (line.Align()) {
+    case -1:
+      return text + Spaces(W - len);
+    case 0: {
+      const int64_t d = W - len;
+      // Too long to centre: sent as it is. With an odd d the extra space
+      // goes in front.
+      if (d < 0) return text;
+      const int64_t r = d / 2;
+      return Spaces(d - r) + text + Spaces(r);
+    }
+    case 1:
+      return Spaces(W - len) + text;
+    case 2: {
+      const int64_t gap =
+          W - static_cast<int64_t>(line.TextLeft().size() + line.TextRight().size());
+      return line.TextLeft() + Spaces(gap) + line.TextRight();
+    }
+    default:
+      return text;
+  }
+}
+
+bool TFiscal::NefiskalniIsecak(const std::vector<TNonfiscalLine>& LINES, int32_t LINE_SIZE) {
+  const int64_t n = static_cast<int64_t>(LINES.size());
+  const int64_t q = kLinesInBuffer * (n / kLinesInBuffer);
+  const int64_t packetFull = (static_cast<int64_t>(LINE_SIZE) + 1) * kLinesInBuffer;
+  // A packet is never handed over larger than one long frame can carry: the
+  // receipt then fails (result false, ErrorCode untouched) before that
+  // packet goes out. Packets already sent stay sent.
+  const auto fits = [](size_t size) { return size <= static_cast<size_t>(MaxLongData); };
+  std::vector<uint8_t> packet;
+  bool result = false;
+  for (int64_t i = 0; i < n; ++i) {
+    const TNonfiscalLine& line = LINES[static_cast<size_t>(i)];
+    if (packet.empty()) {
+      // Counts lines, not bytes: only right when every packet holds 14 lines.
+      const bool last = q == n ? i == n - kLinesInBuffer : i >= q;
+      packet.push_back(last ? 1 : 0);
+    }
+    // A padded line is at least W wide: refuse an impossible width before
+    // building a string that large.
+    const size_t minWidth = Pads(line.Align()) && LINE_SIZE > 0 ? static_cast<size_t>(LINE_SIZE) : 0;
+    if (!fits(packet.size() + 1 + minWidth)) return false;
+    const std::vector<uint8_t> bytes =
+        TComPortZUV::StringToZUVbytes(FormatNonfiscalLine(line, LINE_SIZE));
+    packet.push_back(line.Bold() ? kBold : kNormal);
+    packet.insert(packet.end(), bytes.begin(), bytes.end());
+    if (!fits(packet.size())) return false;
+    if (static_cast<int64_t>(packet.size()) >= packetFull) {
+      if (!TComPortZUV::SendFrame(26, packet, PrinterType, true)) return false;
+      packet.clear();
+      result = true;
+    }
+  }
+  if (!packet.empty()) result = TComPortZUV::SendFrame(26, packet, PrinterType, true);
+  return result;
+}
+
+}  // namespace zuv

@@ -1,0 +1,67 @@
+// Payment and the running state of the open receipt.
+#include "comportzuv.h"
+
+namespace zuv {
+
+namespace {
+
+constexpr int kStateReplyLen = 48;
+
+int64_t Int64At(const uint8_t* p) {
+  uint64_t u = 0;
+  for (int i = 7; i >= 0; --i) u = u << 8 | p[i];
+  return static_cast<int64_t>(u);
+}
+
+int32_t Int32At(const uint8_t* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                              static_cast<uint32_t>(p[2]) << 16 |
+                              static_cast<uint32_t>(p[3]) << 24);
+}
+
+// The device reports "nothing" as negative amounts; show them as zero.
+double AmountAt(const uint8_t* p) {
+  const double v = static_cast<double>(Int64At(p)) / 100.0;
+  return v < 0.0 ? 0.0 : v;
+}
+
+// -1 is the device's "no items yet".
+int32_t ItemCount(int32_t raw) { return raw == -1 ? 0 : raw; }
+
+}  // namespace
+
+bool TFiscal::NaplataRacuna(int32_t TIP, double IZNOS) {
+  if (TIP < 0 || TIP > 2) return false;
+  const uint64_t amount = static_cast<uint64_t>(ToHundredths(IZNOS));
+  std::vector<uint8_t> data;
+  data.reserve(9);
+  for (int i = 0; i < 8; ++i) data.push_back(static_cast<uint8_t>(amount >> (8 * i)));
+  data.push_back(static_cast<uint8_t>(TIP));
+  return TComPortZUV::SendFrame(51, data, true, false);
+}
+
+TStanjeRacuna TFiscal::StanjeRacuna() {
+  TStanjeRacuna state;
+  if (!TComPortZUV::SendFrame(56, {}, true, false)) return state;
+  uint8_t r[kStateReplyLen];
+  if (!ReplyField(0, kStateReplyLen, r)) return state;
+  state.UspesanOdgovor = true;
+  state.MEDJUZBIR = AmountAt(r + 0);
+  state.UKUPNO = AmountAt(r + 8);
+  state.BROJ_STAVKI = ItemCount(Int32At(r + 16));
+  state.PLACENO_GOTOVINA = AmountAt(r + 20);
+  state.PLACENO_KARTICA = AmountAt(r + 28);
+  state.PLACENO_CEK = AmountAt(r + 36);
+  state.BROJ_RACUNA = Int32At(r + 44);
+  return state;
+}
+
+int32_t TFiscal::StanjeRacunaBrojStavki() {
+  if (!TComPortZUV::SendFrame(56, {}, true, false)) return -1;
+  // The whole reply must be there, not just the count's four bytes.
+  uint8_t r[kStateReplyLen];
+  if (!ReplyField(0, kStateReplyLen, r)) return -1;
+  return ItemCount(Int32At(r + 16));
+}
+
+}  // namespace zuv

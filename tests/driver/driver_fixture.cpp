@@ -7,6 +7,7 @@ void DriverTest::SetUp() {
   serial::TCustomComPort::SetDefaultDeviceFactory([this]() {
     auto memory = std::make_unique<serial::MemoryDevice>();
     device = memory.get();
+    memory->openError = openErrorForNewDevices;
     memory->OnWrite = [this](serial::MemoryDevice& d, const Bytes& written) {
       if (written.size() == 1 && written[0] == 0x40) return;
       const size_t index = framesSeen++;

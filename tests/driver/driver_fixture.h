@@ -43,4 +43,5 @@ class DriverTest : public ::testing::Test {
   size_t framesSeen = 0;
   std::vector<Bytes> always;
   bool useSequence = false;
+  int openErrorForNewDevices = 0;  // errno the next devices fail to open with
 };

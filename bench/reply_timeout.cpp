@@ -52,6 +52,7 @@ int main() {
 
   // (2) Latency: a responder answers the connection test at once; the
   // driver's part of the round trip is what remains.
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   std::atomic<bool> stop{false};
   std::thread responder([&] {
     uint8_t buf[64];
@@ -65,7 +66,6 @@ int main() {
       }
     }
   });
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   std::vector<double> trips;
   for (int i = 0; i < 200; ++i) {
     const auto s = std::chrono::steady_clock::now();

@@ -1,0 +1,140 @@
+// The operator's line protocol, and the text helpers behind it and the paper.
+#include "emulator/control.h"
+
+#include <gtest/gtest.h>
+
+#include "emulator/charset.h"
+#include "emulator/units.h"
+#include "host_frames.h"
+
+namespace {
+
+using namespace emu_test;
+using emu::PrinterEmulator;
+using emu::RunControl;
+
+TEST(ControlTest, SaleCommandsOpenAndFillAReceipt) {
+  PrinterEmulator e;
+  EXPECT_TRUE(RunControl(e, "sale 65.50 2 Hleb beli").ok);
+  EXPECT_TRUE(RunControl(e, "sale 1,20 0.5 Mleko").ok);
+  const emu::ReceiptView r = e.Receipt();
+  ASSERT_EQ(r.items.size(), 2u);
+  EXPECT_EQ(r.items[0].name, "Hleb beli");
+  EXPECT_EQ(r.items[0].price, 6550);
+  EXPECT_EQ(r.items[0].quantity, 2000);
+  EXPECT_EQ(r.items[1].quantity, 500);
+  EXPECT_EQ(RunControl(e, "discount 1").text, "receipt total 130.60\n");
+  EXPECT_FALSE(RunControl(e, "sale 1.234 1 x").ok);  // three decimals
+  EXPECT_FALSE(RunControl(e, "sale 1 1").ok);
+  EXPECT_FALSE(RunControl(e, "sell 77").ok);
+  EXPECT_TRUE(RunControl(e, "void").ok);
+  EXPECT_FALSE(RunControl(e, "void").ok);
+}
+
+TEST(ControlTest, FaultCommandsReachTheLine) {
+  PrinterEmulator e;
+  const Bytes state = ShortRequest(56);
+  EXPECT_TRUE(RunControl(e, "nack 1").ok);
+  EXPECT_EQ(emu::Flatten(e.Feed(state)), Hex("15"));
+  EXPECT_TRUE(RunControl(e, "error 34 always").ok);
+  EXPECT_EQ(emu::Flatten(e.Feed(state)), Hex("06 02 02 7F 22 00 A3"));
+  EXPECT_EQ(emu::Flatten(e.Feed(state)), Hex("06 02 02 7F 22 00 A3"));
+  EXPECT_TRUE(RunControl(e, "clear").ok);
+  EXPECT_TRUE(RunControl(e, "wait 1 50 08 07:12").ok);
+  const auto segments = e.Feed(state);
+  ASSERT_EQ(segments.size(), 4u);
+  EXPECT_EQ(segments[2].bytes, Hex("07 12"));
+  EXPECT_EQ(segments[2].delay, emu::Millis(50));
+  EXPECT_TRUE(RunControl(e, "silent always").ok);
+  EXPECT_TRUE(e.Feed(state).empty());
+  EXPECT_TRUE(RunControl(e, "baud 9600").ok);
+  EXPECT_EQ(e.Baud(), 9600);
+  EXPECT_NE(RunControl(e, "status").text.find("silence always"), std::string::npos);
+
+  for (const char* bad : {"error 300", "wait 1 50 123", "wait 1 50", "nack x", "chunk 0 5",
+                          "delay -1", "frobnicate"})
+    EXPECT_FALSE(RunControl(e, bad).ok) << bad;
+}
+
+TEST(ControlTest, ClockIdentifierAndCounters) {
+  PrinterEmulator e;
+  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 00:00:10 stopped").ok);
+  EXPECT_EQ(e.ClockMs(), 10000);
+  EXPECT_TRUE(RunControl(e, "clock 123 stopped").ok);
+  EXPECT_EQ(e.ClockMs(), 123);
+  EXPECT_FALSE(RunControl(e, "clock 31.02.2020 10:00:00").ok);
+  EXPECT_TRUE(RunControl(e, "receipt-number 5").ok);
+  EXPECT_TRUE(RunControl(e, "report-number 6").ok);
+  EXPECT_EQ(e.ReceiptNumber(), 5);
+  EXPECT_EQ(e.DailyReportNumber(), 6);
+  EXPECT_TRUE(RunControl(e, "id ЂУРЂЕВАЦ").ok);
+  EXPECT_EQ(e.Identifier(), "ЂУРЂEВAЦ");  // look-alikes come back Latin
+  EXPECT_FALSE(RunControl(e, "id abc").ok);
+  EXPECT_TRUE(RunControl(e, "quit").quit);
+  EXPECT_TRUE(RunControl(e, "").ok);
+}
+
+TEST(ControlTest, RequestsListing) {
+  PrinterEmulator e;
+  e.Feed(ShortRequest(56));
+  e.Feed(LongRequest(0x01, 26, Hex("01 FF 41")));
+  const std::string text = RunControl(e, "requests 1").text;
+  EXPECT_EQ(text, "01 long  cmd 26, 3 data bytes -> reply: 01 FF 41\n");
+}
+
+TEST(ControlTest, SaleSpecFromTheCommandLine) {
+  auto item = emu::ParseSaleSpec("Hleb:65.50:2");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->name, "Hleb");
+  EXPECT_EQ(item->price, 6550);
+  EXPECT_EQ(item->quantity, 2000);
+  item = emu::ParseSaleSpec("Mleko:120");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->price, 12000);
+  EXPECT_EQ(item->quantity, 1000);
+  item = emu::ParseSaleSpec("Kafa: 2:1.5:0.125");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->name, "Kafa: 2");
+  EXPECT_EQ(item->quantity, 125);
+  EXPECT_FALSE(emu::ParseSaleSpec("A:B"));
+  EXPECT_FALSE(emu::ParseSaleSpec(":1.00"));
+  EXPECT_FALSE(emu::ParseSaleSpec("Hleb"));
+}
+
+TEST(UnitsTest, RoundingParsingAndFormatting) {
+  EXPECT_EQ(emu::DivRoundHalfEven(5, 2), 2);
+  EXPECT_EQ(emu::DivRoundHalfEven(7, 2), 4);
+  EXPECT_EQ(emu::DivRoundHalfEven(-5, 2), -2);
+  EXPECT_EQ(emu::DivRoundHalfEven(-7, 2), -4);
+  EXPECT_EQ(emu::DivRoundHalfEven(10, 3), 3);
+  EXPECT_EQ(emu::DivRoundHalfEven(11, 3), 4);
+  EXPECT_EQ(emu::ParseDecimal("12,5", 2), 1250);
+  EXPECT_EQ(emu::ParseDecimal("-0.05", 2), -5);
+  EXPECT_FALSE(emu::ParseDecimal("1.234", 2));
+  EXPECT_FALSE(emu::ParseDecimal("1.2.3", 2));
+  EXPECT_FALSE(emu::ParseDecimal("", 2));
+  EXPECT_FALSE(emu::ParseDecimal("12a", 2));
+  EXPECT_EQ(emu::FormatAmount(-5), "-0.05");
+  EXPECT_EQ(emu::FormatAmount(123456), "1234.56");
+  EXPECT_EQ(emu::FormatQuantity(1500), "1.5");
+  EXPECT_EQ(emu::FormatQuantity(2000), "2");
+  EXPECT_EQ(emu::FormatDeviceTime(0), "01.01.2000 00:00:00");
+  EXPECT_EQ(emu::FormatDeviceTime(-1000), "31.12.1999 23:59:59");
+  EXPECT_EQ(emu::FormatDeviceTime(84600000 + 999), "01.01.2000 23:30:00");
+  EXPECT_EQ(emu::ParseDeviceTime("29.02.2024 13:14:15"),
+            int64_t(8825) * 86400000 + (13 * 3600 + 14 * 60 + 15) * 1000);
+}
+
+TEST(CharsetTest, PrinterBytesAndUnicode) {
+  EXPECT_EQ(emu::EncodeText("Šta"), Hex("82 74 61"));
+  EXPECT_EQ(emu::EncodeText("Aкмто"), Hex("41 6B 6D 74 6F"));
+  EXPECT_EQ(emu::EncodeText("€"), Hex("AC"));       // low 8 bits
+  EXPECT_EQ(emu::EncodeText("😀").size(), 2u);       // two UTF-16 units
+  EXPECT_EQ(emu::EncodeText(""), Bytes{});
+  EXPECT_EQ(emu::DecodeText(Hex("7F B0 5B 5C 5D 7B 7D 7E 80 81 82 83")), "ШшćđčžšĐĆČŠŽ");
+  EXPECT_EQ(emu::DecodeText(Hex("84 99 9A AF 41 E9")), "БЏбџAé");
+  EXPECT_EQ(emu::DecodeText(Hex("00 1F 20")), ".. ");
+  EXPECT_EQ(emu::DecodeText(emu::EncodeText("Ђурђевдан, ČAJ")), "Ђурђeвдaн, ČAJ");
+}
+
+}  // namespace

@@ -43,10 +43,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control.h"
@@ -148,6 +152,62 @@ void WriteAll(int fd, const std::string& text) {
   }
 }
 
+// Carries the paper to standard output on its own thread: a reader that
+// stops reading (a script that took the PORT line and no more) must not
+// stall the printer, so paper beyond 1 MB in waiting is dropped.
+class PaperWriter {
+ public:
+  PaperWriter() : thread_([this] { Run(); }) {}
+  ~PaperWriter() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    ready_.notify_all();
+    thread_.join();
+  }
+  void Add(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (queue_.size() + text.size() > kLimit) return;
+    queue_ += text;
+    ready_.notify_all();
+  }
+
+ private:
+  static constexpr size_t kLimit = 1 << 20;
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      ready_.wait_for(lock, std::chrono::seconds(1), [&] { return stop_ || !queue_.empty(); });
+      if (queue_.empty()) {
+        if (stop_) return;
+        continue;
+      }
+      // At most a pipe buffer's worth, so that a write after POLLOUT does
+      // not block.
+      const std::string chunk = queue_.substr(0, 4096);
+      lock.unlock();
+      pollfd p{1, POLLOUT, 0};
+      const int ready = ::poll(&p, 1, 200);
+      ssize_t n = 0;
+      if (ready > 0 && (p.revents & POLLOUT))
+        n = ::write(1, chunk.data(), chunk.size());
+      else if (ready > 0)
+        n = ssize_t(chunk.size());  // the reader is gone
+      lock.lock();
+      if (n > 0) queue_.erase(0, size_t(n));
+      if (stop_ && n <= 0) return;  // a stuck reader does not hold up the exit
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::string queue_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,7 +229,6 @@ int main(int argc, char** argv) {
 
   emu::PtyServer server;
   bool setup_ok = server.With([&](emu::PrinterEmulator& e) {
-    if (!settings.quiet) e.SetPaperSink([](const std::string& text) { WriteAll(1, text); });
     for (const std::string& line : settings.controls) {
       const emu::ControlResult r = emu::RunControl(e, line);
       if (!r.ok) {
@@ -189,6 +248,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   WriteAll(1, "PORT " + server.PortName() + "\n");
+  // Paper only after the PORT line, which scripts read first.
+  PaperWriter paper;
+  if (!settings.quiet)
+    server.With([&](emu::PrinterEmulator& e) {
+      e.SetPaperSink([&](const std::string& text) { paper.Add(text); });
+    });
   std::fprintf(stderr, "zuv_emulator: serving %s%s%s\n", server.SlavePath().c_str(),
                server.LinkPath().empty() ? "" : " as ", server.LinkPath().c_str());
 
@@ -218,7 +283,7 @@ int main(int argc, char** argv) {
       quit = r.quit;
     }
   }
-  server.Stop();
+  server.Stop();  // before the paper writer goes, as the sink refers to it
   ::close(signal_fd);
   return 0;
 }

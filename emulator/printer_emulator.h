@@ -2,6 +2,21 @@
 // any chunking, reply bytes out, with the state of a fiscal printer behind
 // it and faults that tests and demos can switch on.
 //
+// Every good request is answered by ACK and a reply frame in the form of
+// the request (short, or long with start byte 03), the connection test (101)
+// by ACK alone; a bad checksum by NACK; a refused command by ACK and the
+// error reply 02 02 7F code. Reply data, little-endian:
+//   2   8 bytes: device clock, ms since 2000-01-01 00:00:00
+//   3   16 bytes: serial number "EMU00001", then the fiscal memory identifier
+//   56  48 bytes: subtotal (8), total (8), item count (4; -1 when no receipt
+//       is open), paid cash, card, cheque (8 each), receipt number (4)
+//   86  4 bytes: daily report number
+//   others: none
+// Errors: 101 wrong data length, 102 unknown command, 34 Z report with a
+// receipt open, 38 payment or void without one, 21 bad payment type or
+// amount or article padding, 11/12/18/19/20 article code, price, missing
+// article, full base, empty name.
+//
 // Not thread-safe; PtyServer serialises access.
 #pragma once
 

@@ -95,6 +95,7 @@ bool PtyServer::Start(const PtyOptions& options) {
   slave_path_ = name;
   if (options.link && !MakeLink(options.link_name)) {
     CloseAll();
+    slave_path_.clear();
     return false;
   }
   stop_ = false;
@@ -294,13 +295,9 @@ void PtyServer::Serve() {
       for (;;) {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
         if (n > 0) {
-          if (byte_time.count() > 0) {
-            rx_free = std::max(rx_free, now) + byte_time * n;
-            inbox.push_back({rx_free, Bytes(buffer, buffer + n)});
-          } else {
-            inbox.push_back({now, Bytes(buffer, buffer + n)});
-          }
-          last_input = now;
+          rx_free = std::max(rx_free, now) + byte_time * n;
+          inbox.push_back({rx_free, Bytes(buffer, buffer + n)});
+          last_input = rx_free;  // the pause before giving up starts when the bytes are in
           continue;
         }
         if (n < 0 && errno == EINTR) continue;

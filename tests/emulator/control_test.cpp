@@ -74,14 +74,6 @@ TEST(ControlTest, ClockIdentifierAndCounters) {
   EXPECT_TRUE(RunControl(e, "").ok);
 }
 
-TEST(ControlTest, RequestsListing) {
-  PrinterEmulator e;
-  e.Feed(ShortRequest(56));
-  e.Feed(LongRequest(0x01, 26, Hex("01 FF 41")));
-  const std::string text = RunControl(e, "requests 1").text;
-  EXPECT_EQ(text, "01 long  cmd 26, 3 data bytes -> reply: 01 FF 41\n");
-}
-
 TEST(ControlTest, SaleSpecFromTheCommandLine) {
   auto item = emu::ParseSaleSpec("Hleb:65.50:2");
   ASSERT_TRUE(item);

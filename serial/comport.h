@@ -43,6 +43,7 @@ class TComSettings {
   virtual ~TComSettings() = default;
   void Assign(const TComSettings& Source) { Source.AssignTo(*this); }
   virtual void AssignTo(TComSettings& Dest) const;
+  virtual const char* ClassName() const { return "TComSettings"; }
   TCustomComPort* ComPort() const { return FComPort; }
 
  protected:
@@ -52,6 +53,7 @@ class TComSettings {
 
 class TComParity : public TComSettings {
  public:
+  const char* ClassName() const override { return "TComParity"; }
   TParityBits Bits() const { return FBits; }
   bool Check() const { return FCheck; }
   bool Replace() const { return FReplace; }
@@ -71,6 +73,7 @@ class TComParity : public TComSettings {
 
 class TComFlowControl : public TComSettings {
  public:
+  const char* ClassName() const override { return "TComFlowControl"; }
   bool OutCTSFlow() const { return FOutCTSFlow; }
   bool OutDSRFlow() const { return FOutDSRFlow; }
   TDTRFlowControl ControlDTR() const { return FControlDTR; }
@@ -112,6 +115,7 @@ class TComFlowControl : public TComSettings {
 
 class TComTimeouts : public TComSettings {
  public:
+  const char* ClassName() const override { return "TComTimeouts"; }
   int32_t ReadInterval() const { return FReadInterval; }
   int32_t ReadTotalMultiplier() const { return FReadTotalM; }
   int32_t ReadTotalConstant() const { return FReadTotalC; }
@@ -134,6 +138,7 @@ class TComTimeouts : public TComSettings {
 
 class TComBuffer : public TComSettings {
  public:
+  const char* ClassName() const override { return "TComBuffer"; }
   int32_t InputSize() const { return FInputSize; }
   int32_t OutputSize() const { return FOutputSize; }
   void SetInputSize(int32_t Value);   // odd positive values are stored one lower
@@ -164,7 +169,11 @@ struct TAsync {
   int Error = 0;               // errno of a failed completion, 0 when none
   int64_t StartMs = 0;         // monotonic start of the operation
   int64_t LastByteMs = -1;     // arrival of the last byte (read interval rule)
-  TCustomComPort* Owner = nullptr;
+  // Limits taken from the time-outs when the operation starts.
+  bool Immediate = false;      // read: return with what has arrived
+  int64_t TotalMs = -1;        // total budget from StartMs, -1 unlimited
+  int64_t IntervalMs = 0;      // read: longest gap between bytes, 0 unused
+  TCustomComPort* Owner = nullptr;  // set while the operation is pending
 };
 using PAsync = TAsync*;
 
@@ -332,9 +341,17 @@ class TCustomComPort {
  private:
   friend void DoneAsync(PAsync& AsyncPtr);
   bool CanApply() const;
+  TDCB BuildDCB() const;
+  void SignalChange(TComSignal Signal);
+  // Starts an operation on a prepared record: moves what can move now and
+  // leaves the record pending when it is not complete yet.
+  bool Start(TAsync& async);
   // Moves a pending operation on; `waitMs` bounds how long it may wait.
   void Progress(TAsync& async, int waitMs);
+  // The time at which the operation ends unless it completes earlier; -1 when
+  // nothing but its byte count ends it.
   int64_t Deadline(const TAsync& async) const;
+  void Complete(TAsync& async, int error);
   void Unregister(TAsync* async);
 
   bool FThreadCreated = false;
@@ -360,6 +377,7 @@ class TCustomComPort {
   TStoredProps FStoredProps = StoredBit(spBasic);
   uint32_t FCodePage = 0;
   std::vector<TAsync*> FPending;  // records with an operation in flight
+  TCommTimeouts FCommTimeouts;    // as last accepted by the device
 };
 
 // TCustomComPort with everything public; the class applications create.

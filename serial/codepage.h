@@ -1,0 +1,20 @@
+// Text <-> bytes in a Windows code page number, for the component's
+// Unicode string operations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace serial {
+
+// Characters that the code page cannot hold become '?'; an unknown code page
+// gives no bytes at all.
+std::string EncodeCodePage(const std::u16string& text, uint32_t codePage);
+// Byte sequences that are not valid in the code page become U+FFFD; an
+// unknown code page gives no text.
+std::u16string DecodeCodePage(const std::string& bytes, uint32_t codePage);
+
+// The iconv name used for a code page number; empty when there is none.
+std::string CodePageCharset(uint32_t codePage);
+
+}  // namespace serial

@@ -1,0 +1,315 @@
+// The system's tty as a SerialDevice: a non-blocking descriptor in raw mode,
+// the line parameters mapped onto termios, waits in poll().
+//
+// What the line-parameter record asks for and Linux cannot do is refused
+// with EINVAL rather than approximated:
+//   - 1.5 stop bits with 6 to 8 data bits, and 2 stop bits with 5 (1.5 stop
+//     bits with 5 data bits is CSTOPB, which 8250-family UARTs send as 1.5);
+//   - DTR input handshaking, RTS toggling, output flow on DSR and DSR
+//     sensitivity: termios has no such modes;
+//   - discarding zero bytes: there is no termios flag for it;
+//   - a parity replacement character other than zero: Linux delivers a
+//     character with a parity error as zero (INPCK without PARMRK).
+// Accepted but not exact:
+//   - output flow on CTS and RTS input handshaking are one flag (CRTSCTS);
+//     either turns on both;
+//   - transmission always continues after this side sent XOFF (as with
+//     TxContinueOnXoff), and the XON/XOFF thresholds are the kernel's own;
+//   - with parity checking a bad character reads as zero even without
+//     replacement;
+//   - queue sizes and the event character are accepted and not used.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "device.h"
+#include "tty_speed.h"
+
+namespace serial {
+
+namespace {
+
+// A request a pseudo-terminal (or another tty without modem lines) does not
+// know: nothing to do there rather than a fault.
+bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
+
+int LastError(int result) { return result < 0 ? errno : 0; }
+
+void MakeRaw(struct termios& t) {
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                 IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL | IUTF8);
+  // A break is a line error, not a zero byte in the data.
+  t.c_iflag |= IGNBRK;
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP |
+                 ECHOCTL | ECHOPRT | ECHOKE);
+  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  // Reads never block in the kernel; the component waits in poll().
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+}
+
+int Refusal(const TDCB& dcb) {
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return EINVAL;
+  if (dcb.Parity > 4 || dcb.StopBits > 2) return EINVAL;
+  if (dcb.StopBits == 1 && dcb.ByteSize != 5) return EINVAL;
+  if (dcb.StopBits == 2 && dcb.ByteSize == 5) return EINVAL;
+  if ((dcb.Flags & dcb_DTRControl) == 0x0020) return EINVAL;
+  if ((dcb.Flags & dcb_RTSControl) == 0x3000) return EINVAL;
+  if (dcb.Flags & (dcb_OutxDSRFlow | dcb_DSRSensivity | dcb_Null)) return EINVAL;
+  if ((dcb.Flags & dcb_ErrorChar) && dcb.ErrorChar != 0) return EINVAL;
+  if (dcb.BaudRate == 0) return EINVAL;
+  return 0;
+}
+
+class TtyDevice : public SerialDevice {
+ public:
+  ~TtyDevice() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  int Open(const std::string& path) override {
+    if (fd_ >= 0) return EBUSY;
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    // flock, not TIOCEXCL: the latter does not keep root out.
+    int err = LastError(::flock(fd, LOCK_EX | LOCK_NB));
+    if (err == EWOULDBLOCK) err = EBUSY;
+    struct termios t;
+    if (!err) err = LastError(::tcgetattr(fd, &t));
+    if (!err) {
+      // Raw at once, so nothing is echoed back before the settings arrive.
+      MakeRaw(t);
+      err = LastError(::tcsetattr(fd, TCSANOW, &t));
+    }
+    if (err) {
+      ::close(fd);
+      return err;
+    }
+    fd_ = fd;
+    counted_ = ::ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+    return 0;
+  }
+
+  int Close() override {
+    if (fd_ < 0) return EBADF;
+    const int err = LastError(::close(fd_));
+    fd_ = -1;
+    return err;
+  }
+
+  bool IsOpen() const override { return fd_ >= 0; }
+  int Handle() const override { return fd_; }
+
+  int SetCommState(const TDCB& dcb) override {
+    if (fd_ < 0) return EBADF;
+    if (int err = Refusal(dcb)) return err;
+    struct termios t;
+    if (::tcgetattr(fd_, &t) != 0) return errno;
+    MakeRaw(t);
+    static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
+    t.c_cflag = (t.c_cflag & ~CSIZE) | sizes[dcb.ByteSize - 5];
+    switch (dcb.Parity) {
+      case 1: t.c_cflag |= PARENB | PARODD; break;
+      case 2: t.c_cflag |= PARENB; break;
+      case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+      case 4: t.c_cflag |= PARENB | CMSPAR; break;
+      default: break;
+    }
+    if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
+    const uint32_t rts = dcb.Flags & dcb_RTSControl;
+    if ((dcb.Flags & dcb_OutxCTSFlow) || rts == 0x2000) t.c_cflag |= CRTSCTS;
+    if (dcb.Flags & dcb_OutX) t.c_iflag |= IXON;
+    if (dcb.Flags & dcb_InX) t.c_iflag |= IXOFF;
+    t.c_cc[VSTART] = dcb.XonChar;
+    t.c_cc[VSTOP] = dcb.XoffChar;
+    if (dcb.Flags & dcb_Parity) t.c_iflag |= INPCK;
+    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return errno;
+    if (int err = SetTtySpeed(fd_, dcb.BaudRate)) return err;
+    baud_ = dcb.BaudRate;
+
+    const bool dtrOn = (dcb.Flags & dcb_DTRControl) == 0x0010;
+    if (int err = ModemLines(dtrOn ? TIOCMBIS : TIOCMBIC, TIOCM_DTR)) return err;
+    // Under handshaking RTS starts raised and the kernel drops it when full.
+    const bool rtsOn = rts == 0x1000 || rts == 0x2000;
+    return ModemLines(rtsOn ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+  }
+
+  // Nothing to hand to the kernel: the component honours the time-outs, and
+  // Linux has no queue-size request.
+  int SetCommTimeouts(const TCommTimeouts&) override { return fd_ < 0 ? EBADF : 0; }
+  int SetupComm(int, int) override { return fd_ < 0 ? EBADF : 0; }
+
+  int ReadSome(uint8_t* buffer, size_t count, size_t& got) override {
+    got = 0;
+    if (fd_ < 0) return EBADF;
+    if (count == 0) return 0;
+    const ssize_t n = ::read(fd_, buffer, count);
+    if (n > 0) {
+      got = static_cast<size_t>(n);
+      return 0;
+    }
+    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
+    // In raw mode with VMIN = VTIME = 0 an empty read also means "nothing
+    // yet"; only the poll state tells a line that has gone away.
+    return HungUp() ? EIO : 0;
+  }
+
+  int WriteSome(const uint8_t* buffer, size_t count, size_t& sent) override {
+    sent = 0;
+    if (fd_ < 0) return EBADF;
+    const ssize_t n = ::write(fd_, buffer, count);
+    if (n >= 0) {
+      sent = static_cast<size_t>(n);
+      return 0;
+    }
+    return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
+  }
+
+  int WaitReadable(int timeoutMs, bool& ready) override {
+    return Wait(POLLIN, timeoutMs, ready);
+  }
+  int WaitWritable(int timeoutMs, bool& ready) override {
+    return Wait(POLLOUT, timeoutMs, ready);
+  }
+
+  int Drain(int timeoutMs, bool& drained) override {
+    drained = false;
+    const int64_t end = NowMs() + std::max(timeoutMs, 0);
+    for (;;) {
+      int queued = 0;
+      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
+      if (queued == 0) {
+        drained = true;
+        return 0;
+      }
+      const int64_t left = end - NowMs();
+      if (left <= 0) return 0;
+      // The time the queued characters need on the line (10 bits each);
+      // poll with no events still wakes on a hang-up.
+      const int64_t need = int64_t{queued} * 10000 / std::max<uint32_t>(baud_, 1) + 1;
+      bool ignored;
+      if (int err = Wait(0, static_cast<int>(std::min(need, left)), ignored)) return err;
+    }
+  }
+
+  int ClearCommError(TComStat& stat) override {
+    stat = TComStat{};
+    if (fd_ < 0) return EBADF;
+    int in = 0, out = 0;
+    if (::ioctl(fd_, FIONREAD, &in) != 0) return errno;
+    if (::ioctl(fd_, TIOCOUTQ, &out) != 0) return errno;
+    stat.InQueue = static_cast<uint32_t>(in);
+    stat.OutQueue = static_cast<uint32_t>(out);
+    if (!counted_) return 0;
+    struct serial_icounter_struct now;
+    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) {
+      if (!NotSupported(errno)) return errno;
+      counted_ = false;
+      return 0;
+    }
+    // The kernel counts from boot; the query reports what is new since the
+    // previous one.
+    if (now.frame != counts_.frame) stat.Errors |= CE_FRAME;
+    if (now.overrun != counts_.overrun) stat.Errors |= CE_OVERRUN;
+    if (now.parity != counts_.parity) stat.Errors |= CE_RXPARITY;
+    if (now.brk != counts_.brk) stat.Errors |= CE_BREAK;
+    if (now.buf_overrun != counts_.buf_overrun) stat.Errors |= CE_RXOVER;
+    counts_ = now;
+    return 0;
+  }
+
+  int Purge(uint32_t flags) override {
+    if (fd_ < 0) return EBADF;
+    // The abort flags have nothing to do here: no transfer runs in the
+    // kernel on the component's behalf.
+    const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
+    if (!rx && !tx) return 0;
+    return LastError(::tcflush(fd_, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH));
+  }
+
+  int GetModemStatus(uint32_t& status) override {
+    status = 0;
+    if (fd_ < 0) return EBADF;
+    int lines = 0;
+    if (::ioctl(fd_, TIOCMGET, &lines) != 0) return NotSupported(errno) ? 0 : errno;
+    if (lines & TIOCM_CTS) status |= MS_CTS_ON;
+    if (lines & TIOCM_DSR) status |= MS_DSR_ON;
+    if (lines & TIOCM_RNG) status |= MS_RING_ON;
+    if (lines & TIOCM_CAR) status |= MS_RLSD_ON;
+    return 0;
+  }
+
+  int EscapeCommFunction(int function) override {
+    if (fd_ < 0) return EBADF;
+    switch (function) {
+      case SETXOFF: return LastError(::tcflow(fd_, TCOOFF));
+      case SETXON: return LastError(::tcflow(fd_, TCOON));
+      case SETRTS: return ModemLines(TIOCMBIS, TIOCM_RTS);
+      case CLRRTS: return ModemLines(TIOCMBIC, TIOCM_RTS);
+      case SETDTR: return ModemLines(TIOCMBIS, TIOCM_DTR);
+      case CLRDTR: return ModemLines(TIOCMBIC, TIOCM_DTR);
+      case SETBREAK: return LastError(::ioctl(fd_, TIOCSBRK));
+      case CLRBREAK: return LastError(::ioctl(fd_, TIOCCBRK));
+      default: return EINVAL;
+    }
+  }
+
+  // Linux has no priority send: the byte goes behind what the kernel already
+  // holds, ahead of anything the component has not written yet.
+  int TransmitCommChar(uint8_t ch) override {
+    if (fd_ < 0) return EBADF;
+    const ssize_t n = ::write(fd_, &ch, 1);
+    if (n < 0) return errno;
+    return n == 1 ? 0 : EAGAIN;
+  }
+
+  int64_t NowMs() const override {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+  }
+
+ private:
+  int ModemLines(unsigned long request, int bits) {
+    if (::ioctl(fd_, request, &bits) != 0) return NotSupported(errno) ? 0 : errno;
+    return 0;
+  }
+
+  int Wait(short events, int timeoutMs, bool& ready) {
+    ready = false;
+    if (fd_ < 0) return EBADF;
+    struct pollfd p = {fd_, events, 0};
+    const int n = ::poll(&p, 1, std::max(timeoutMs, 0));
+    if (n < 0) return errno == EINTR ? 0 : errno;
+    if (p.revents & POLLNVAL) return EBADF;
+    if (p.revents & (POLLHUP | POLLERR)) return EIO;
+    ready = (p.revents & events) != 0;
+    return 0;
+  }
+
+  bool HungUp() {
+    bool ignored;
+    return Wait(POLLIN, 0, ignored) == EIO;
+  }
+
+  int fd_ = -1;
+  bool counted_ = false;  // the driver keeps line-error counts
+  struct serial_icounter_struct counts_ = {};
+  uint32_t baud_ = 9600;
+};
+
+}  // namespace
+
+std::unique_ptr<SerialDevice> MakeTtyDevice() { return std::make_unique<TtyDevice>(); }
+
+}  // namespace serial

@@ -31,7 +31,7 @@
 #include <ctime>
 
 #include "device.h"
-#include "tty_speed.h"
+#include "tty_termios2.h"
 
 namespace serial {
 
@@ -43,19 +43,19 @@ bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
 
 int LastError(int result) { return result < 0 ? errno : 0; }
 
-void MakeRaw(struct termios& t) {
-  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                 IXANY | INPCK | IGNPAR | IUCLC | IMAXBEL | IUTF8);
+void MakeRaw(TtyMode& t) {
+  t.iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
+               INPCK | IGNPAR | IUCLC | IMAXBEL | IUTF8);
   // A break is a line error, not a zero byte in the data.
-  t.c_iflag |= IGNBRK;
-  t.c_oflag &= ~OPOST;
-  t.c_lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP |
-                 ECHOCTL | ECHOPRT | ECHOKE);
-  t.c_cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
-  t.c_cflag |= CS8 | CLOCAL | CREAD;
+  t.iflag |= IGNBRK;
+  t.oflag &= ~OPOST;
+  t.lflag &= ~(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN | NOFLSH | TOSTOP |
+               ECHOCTL | ECHOPRT | ECHOKE);
+  t.cflag &= ~(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
+  t.cflag |= CS8 | CLOCAL | CREAD;
   // Reads never block in the kernel; the component waits in poll().
-  t.c_cc[VMIN] = 0;
-  t.c_cc[VTIME] = 0;
+  t.cc[VMIN] = 0;
+  t.cc[VTIME] = 0;
 }
 
 int Refusal(const TDCB& dcb) {
@@ -84,12 +84,13 @@ class TtyDevice : public SerialDevice {
     // flock, not TIOCEXCL: the latter does not keep root out.
     int err = LastError(::flock(fd, LOCK_EX | LOCK_NB));
     if (err == EWOULDBLOCK) err = EBUSY;
-    struct termios t;
-    if (!err) err = LastError(::tcgetattr(fd, &t));
+    TtyMode t;
+    if (!err) err = GetTtyMode(fd, t);  // ENOTTY: not a terminal at all
     if (!err) {
       // Raw at once, so nothing is echoed back before the settings arrive.
       MakeRaw(t);
-      err = LastError(::tcsetattr(fd, TCSANOW, &t));
+      if (t.speed == 0) t.speed = 9600;
+      err = SetTtyMode(fd, t);
     }
     if (err) {
       ::close(fd);
@@ -113,28 +114,28 @@ class TtyDevice : public SerialDevice {
   int SetCommState(const TDCB& dcb) override {
     if (fd_ < 0) return EBADF;
     if (int err = Refusal(dcb)) return err;
-    struct termios t;
-    if (::tcgetattr(fd_, &t) != 0) return errno;
+    TtyMode t;
+    if (int err = GetTtyMode(fd_, t)) return err;
     MakeRaw(t);
     static const tcflag_t sizes[] = {CS5, CS6, CS7, CS8};
-    t.c_cflag = (t.c_cflag & ~CSIZE) | sizes[dcb.ByteSize - 5];
+    t.cflag = (t.cflag & ~CSIZE) | sizes[dcb.ByteSize - 5];
     switch (dcb.Parity) {
-      case 1: t.c_cflag |= PARENB | PARODD; break;
-      case 2: t.c_cflag |= PARENB; break;
-      case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-      case 4: t.c_cflag |= PARENB | CMSPAR; break;
+      case 1: t.cflag |= PARENB | PARODD; break;
+      case 2: t.cflag |= PARENB; break;
+      case 3: t.cflag |= PARENB | CMSPAR | PARODD; break;
+      case 4: t.cflag |= PARENB | CMSPAR; break;
       default: break;
     }
-    if (dcb.StopBits != 0) t.c_cflag |= CSTOPB;
+    if (dcb.StopBits != 0) t.cflag |= CSTOPB;
     const uint32_t rts = dcb.Flags & dcb_RTSControl;
-    if ((dcb.Flags & dcb_OutxCTSFlow) || rts == 0x2000) t.c_cflag |= CRTSCTS;
-    if (dcb.Flags & dcb_OutX) t.c_iflag |= IXON;
-    if (dcb.Flags & dcb_InX) t.c_iflag |= IXOFF;
-    t.c_cc[VSTART] = dcb.XonChar;
-    t.c_cc[VSTOP] = dcb.XoffChar;
-    if (dcb.Flags & dcb_Parity) t.c_iflag |= INPCK;
-    if (::tcsetattr(fd_, TCSANOW, &t) != 0) return errno;
-    if (int err = SetTtySpeed(fd_, dcb.BaudRate)) return err;
+    if ((dcb.Flags & dcb_OutxCTSFlow) || rts == 0x2000) t.cflag |= CRTSCTS;
+    if (dcb.Flags & dcb_OutX) t.iflag |= IXON;
+    if (dcb.Flags & dcb_InX) t.iflag |= IXOFF;
+    t.cc[VSTART] = dcb.XonChar;
+    t.cc[VSTOP] = dcb.XoffChar;
+    if (dcb.Flags & dcb_Parity) t.iflag |= INPCK;
+    t.speed = dcb.BaudRate;
+    if (int err = SetTtyMode(fd_, t)) return err;
     baud_ = dcb.BaudRate;
 
     const bool dtrOn = (dcb.Flags & dcb_DTRControl) == 0x0010;

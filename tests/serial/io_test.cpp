@@ -1,0 +1,349 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "memory_port.h"
+
+using namespace serial;
+
+namespace {
+using Bytes = std::vector<uint8_t>;
+
+class Io : public MemoryPortTest {
+ protected:
+  void SetUp() override {
+    MemoryPortTest::SetUp();
+    port().Open();
+  }
+  void SetReadTimeouts(int32_t interval, int32_t multiplier, int32_t constant) {
+    port().BeginUpdate();
+    port().Timeouts().SetReadInterval(interval);
+    port().Timeouts().SetReadTotalMultiplier(multiplier);
+    port().Timeouts().SetReadTotalConstant(constant);
+    port().EndUpdate();
+  }
+  // Reads up to `count` bytes; `elapsed` is the device time the read took.
+  Bytes ReadBytes(int32_t count, int64_t& elapsed) {
+    Bytes buf(static_cast<size_t>(count));
+    const int64_t start = dev().NowMs();
+    const int32_t n = port().Read(buf.data(), count);
+    elapsed = dev().NowMs() - start;
+    buf.resize(static_cast<size_t>(n));
+    return buf;
+  }
+};
+}  // namespace
+
+TEST_F(Io, DefaultReadReturnsAtOnceWithWhatHasArrived) {
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(10, elapsed), Bytes{});
+  EXPECT_EQ(elapsed, 0);
+  dev().QueueChunk({1, 2, 3, 4}, 0);
+  dev().QueueChunk({5}, 100);
+  EXPECT_EQ(ReadBytes(10, elapsed), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(elapsed, 0);
+}
+
+TEST_F(Io, TotalTimeoutBoundsTheRead) {
+  SetReadTimeouts(0, 10, 500);
+  dev().QueueChunk({1, 2, 3}, 100);
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(10, elapsed), (Bytes{1, 2, 3}));
+  EXPECT_EQ(elapsed, 10 * 10 + 500);
+}
+
+TEST_F(Io, ReadEndsWhenCountArrives) {
+  SetReadTimeouts(0, 0, 5000);
+  dev().QueueChunk({1, 2}, 100);
+  dev().QueueChunk({3, 4}, 100);
+  dev().QueueChunk({5}, 100);
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(4, elapsed), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(elapsed, 200);
+}
+
+TEST_F(Io, IntervalTimeoutEndsTheReadAtAGap) {
+  SetReadTimeouts(50, 0, 0);
+  dev().QueueChunk({1, 2}, 300);  // the interval rule starts with the first byte
+  dev().QueueChunk({3}, 40);
+  dev().QueueChunk({4}, 40);
+  dev().QueueChunk({5}, 200);
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(10, elapsed), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(elapsed, 300 + 40 + 40 + 50);
+  EXPECT_EQ(ReadBytes(10, elapsed), (Bytes{5}));
+}
+
+TEST_F(Io, TotalTimeoutWinsOverALongInterval) {
+  SetReadTimeouts(1000, 0, 120);
+  dev().QueueChunk({1}, 100);
+  dev().QueueChunk({2}, 500);
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(5, elapsed), (Bytes{1}));
+  EXPECT_EQ(elapsed, 120);
+}
+
+TEST_F(Io, NoTimeoutsWaitForTheWholeCount) {
+  SetReadTimeouts(0, 0, 0);
+  dev().QueueChunk({1, 2}, 0);
+  dev().QueueChunk({3}, 10000);
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(3, elapsed), (Bytes{1, 2, 3}));
+  EXPECT_EQ(elapsed, 10000);
+}
+
+TEST_F(Io, WriteSendsEverythingAndStrings) {
+  const uint8_t frame[] = {2, 1, 2, 0, 3};
+  EXPECT_EQ(port().Write(frame, 5), 5);
+  EXPECT_EQ(port().WriteStr(u"A\u0141\u00ff"), 3);
+  EXPECT_EQ(dev().AllWritten(), (Bytes{2, 1, 2, 0, 3, 'A', 0x41, 0xFF}));
+  dev().ClearWrites();
+  EXPECT_EQ(port().WriteStr(u""), 0);
+  EXPECT_TRUE(dev().Writes().empty());
+}
+
+TEST_F(Io, ReadStrKeepsEveryByteValue) {
+  dev().QueueChunk({'o', 'k', 0x00, 0x80, 0xFF});
+  std::u16string s;
+  EXPECT_EQ(port().ReadStr(s, 10), 5);
+  EXPECT_EQ(s, (std::u16string{u'o', u'k', 0, 0x80, 0xFF}));
+}
+
+TEST_F(Io, UnicodeStringsFollowTheCodePage) {
+  const std::u16string text = u"\u0160\u0111\u0416";  // Š đ Ж
+  EXPECT_EQ(port().WriteUnicodeString(text), 6);
+  EXPECT_EQ(dev().AllWritten(), (Bytes{0xC5, 0xA0, 0xC4, 0x91, 0xD0, 0x96}));
+  dev().ClearWrites();
+  port().SetCodePage(1250);
+  EXPECT_EQ(port().WriteUnicodeString(u"\u0160\u0111x\u0416"), 4);  // Ж is not in 1250
+  EXPECT_EQ(dev().AllWritten(), (Bytes{0x8A, 0xF0, 'x', '?'}));
+
+  port().SetCodePage(1251);
+  dev().QueueChunk({0xC6, 0xE0});
+  std::u16string got;
+  EXPECT_EQ(port().ReadUnicodeString(got, 10), 2);
+  EXPECT_EQ(got, u"\u0416\u0430");
+
+  port().SetCodePage(0);
+  dev().QueueChunk({'a', 0xC5, 0xA0, 0xFF});
+  EXPECT_EQ(port().ReadUnicodeString(got, 10), 3);
+  EXPECT_EQ(got, u"a\u0160\uFFFD");
+}
+
+TEST_F(Io, ClosedPortReportsPortNotOpen) {
+  port().Close();
+  const uint8_t b = 0;
+  try {
+    port().Write(&b, 1);
+    FAIL() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_PortNotOpen);
+    EXPECT_EQ(e.WinCode(), -1);
+    EXPECT_STREQ(e.what(), "Port Not Open");
+  }
+  // With a handler the device call fails in turn and nothing moves.
+  CollectErrors();
+  uint8_t buf[4];
+  EXPECT_EQ(port().Write(&b, 1), 0);
+  EXPECT_EQ(port().Read(buf, 4), 0);
+  EXPECT_EQ(ReportedKinds(), (std::vector<TComExceptions>{CEPortNotOpen, CE_WriteFailed,
+                                                           CEPortNotOpen, CE_ReadFailed}));
+  EXPECT_EQ(reports_[0].winError, -24);
+  EXPECT_EQ(reports_[0].winMessage, "");
+  EXPECT_EQ(reports_[1].winError, EBADF);
+  EXPECT_EQ(port().InputCount(), 0);
+  EXPECT_FALSE(port().WaitForInput(10));
+}
+
+TEST_F(Io, HungUpLineIsReportedByEveryOperation) {
+  CollectErrors();
+  dev().HangUp();
+  uint8_t buf[4] = {};
+  EXPECT_EQ(port().InputCount(), 0);
+  EXPECT_EQ(port().Read(buf, 4), 0);
+  EXPECT_EQ(port().Write(buf, 4), 0);
+  port().ClearBuffer(true, true);
+  EXPECT_EQ(ReportedKinds(), (std::vector<TComExceptions>{CE_ClearComFailed, CE_ReadFailed,
+                                                           CE_WriteFailed, CE_PurgeFailed}));
+  for (const auto& r : reports_) EXPECT_EQ(r.winError, EIO);
+}
+
+TEST_F(Io, LineHangsUpDuringAPendingRead) {
+  SetReadTimeouts(0, 0, 1000);
+  uint8_t buf[8];
+  PAsync async = nullptr;
+  InitAsync(async);
+  EXPECT_EQ(port().ReadAsync(buf, 8, async), 0);
+  EXPECT_FALSE(port().IsAsyncCompleted(async));
+  dev().HangUp();
+  try {
+    port().WaitForAsync(async);
+    FAIL() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_ReadFailed);
+    EXPECT_EQ(e.WinCode(), EIO);
+  }
+  DoneAsync(async);
+  EXPECT_EQ(async, nullptr);
+}
+
+TEST_F(Io, AsyncReadCompletesLater) {
+  SetReadTimeouts(0, 0, 1000);
+  uint8_t buf[4] = {};
+  PAsync async = nullptr;
+  InitAsync(async);
+  EXPECT_EQ(port().ReadAsync(buf, 4, async), 0);
+  EXPECT_FALSE(port().IsAsyncCompleted(async));
+  dev().QueueChunk({7, 8});
+  EXPECT_FALSE(port().IsAsyncCompleted(async));  // 2 of 4, time left
+  dev().QueueChunk({9, 10, 11});
+  EXPECT_TRUE(port().IsAsyncCompleted(async));
+  EXPECT_EQ(port().WaitForAsync(async), 4);
+  EXPECT_EQ(Bytes(buf, buf + 4), (Bytes{7, 8, 9, 10}));
+  DoneAsync(async);
+
+  // A read that completes at once reports its count straight away.
+  InitAsync(async);
+  EXPECT_EQ(port().ReadAsync(buf, 1, async), 1);
+  EXPECT_EQ(buf[0], 11);
+  DoneAsync(async);
+}
+
+TEST_F(Io, AbortCompletesPendingOperationsAsFailed) {
+  SetReadTimeouts(0, 0, 0);
+  uint8_t buf[4];
+  PAsync async = nullptr;
+  InitAsync(async);
+  port().ReadAsync(buf, 4, async);
+  port().AbortAllAsync();
+  EXPECT_EQ(dev().lastPurgeFlags, PURGE_TXABORT | PURGE_RXABORT);
+  CollectErrors();
+  EXPECT_TRUE(port().IsAsyncCompleted(async));
+  EXPECT_EQ(port().WaitForAsync(async), 0);
+  EXPECT_EQ(ReportedKinds(), (std::vector<TComExceptions>{CE_AsyncCheck, CE_ReadFailed}));
+  EXPECT_EQ(reports_[1].winError, ECANCELED);
+  DoneAsync(async);
+}
+
+TEST_F(Io, RecordsOutliveOrPrecedeTheirPort) {
+  SetReadTimeouts(0, 0, 0);
+  uint8_t buf[4];
+  PAsync early = nullptr, late = nullptr;
+  InitAsync(early);
+  InitAsync(late);
+  port().ReadAsync(buf, 4, early);
+  port().ReadAsync(buf, 4, late);
+  DoneAsync(early);  // gone while pending: the port must forget it
+  port().Close();
+  port().Open();
+  port().ReadAsync(buf, 4, late);
+  // The port goes first, and its Close cannot abort (the line is gone): the
+  // record must still not point at it.
+  dev().HangUp();
+  TearDown();
+  SetUp();
+  CollectErrors();
+  EXPECT_TRUE(port().IsAsyncCompleted(late));
+  EXPECT_EQ(port().WaitForAsync(late), 0);
+  DoneAsync(late);
+}
+
+TEST_F(Io, MissingRecordIsReported) {
+  PAsync none = nullptr;
+  uint8_t b = 0;
+  try {
+    port().WriteAsync(&b, 1, none);
+    FAIL() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_InvalidAsync);
+    EXPECT_EQ(e.WinCode(), -1);
+  }
+  CollectErrors();
+  EXPECT_EQ(port().ReadAsync(&b, 1, none), 0);
+  EXPECT_EQ(port().WaitForAsync(none), 0);
+  EXPECT_FALSE(port().IsAsyncCompleted(none));
+  EXPECT_EQ(reports_.size(), 3u);
+}
+
+TEST_F(Io, StatusAndLineControlCalls) {
+  port().ClearBuffer(true, true);
+  EXPECT_EQ(dev().lastPurgeFlags, PURGE_RXCLEAR | PURGE_TXCLEAR);
+  const int purges = dev().purgeCalls;
+  port().ClearBuffer(false, false);
+  EXPECT_EQ(dev().purgeCalls, purges + 1);
+  EXPECT_EQ(dev().lastPurgeFlags, 0u);
+
+  const std::pair<void (TCustomComPort::*)(bool), int> calls[] = {
+      {&TCustomComPort::SetXonXoff, SETXON}, {&TCustomComPort::SetRTS, SETRTS},
+      {&TCustomComPort::SetDTR, SETDTR},     {&TCustomComPort::SetBreak, SETBREAK}};
+  for (const auto& [call, on] : calls) {
+    (port().*call)(true);
+    EXPECT_EQ(dev().lastEscape, on);
+    (port().*call)(false);
+    EXPECT_EQ(dev().lastEscape, on == SETXON ? SETXOFF : on + 1);
+  }
+  port().TransmitChar(0x141);
+  EXPECT_EQ(dev().transmitted, Bytes{0x41});
+
+  dev().modemStatus = MS_CTS_ON | MS_RING_ON;
+  EXPECT_EQ(port().Signals(), (1u << csCTS) | (1u << csRing));
+  dev().modemStatus = MS_DSR_ON | MS_RLSD_ON;
+  EXPECT_EQ(port().Signals(), (1u << csDSR) | (1u << csRLSD));
+}
+
+TEST_F(Io, ClearBufferDropsWhatArrived) {
+  dev().QueueChunk({1, 2, 3});
+  EXPECT_EQ(port().InputCount(), 3);
+  port().ClearBuffer(true, true);
+  EXPECT_EQ(port().InputCount(), 0);
+  EXPECT_EQ(port().OutputCount(), 0);
+}
+
+TEST_F(Io, WaitForInputSleepsOnTheDeviceAndTakesNothing) {
+  dev().QueueChunk({1, 2}, 100);
+  EXPECT_FALSE(port().WaitForInput(60));
+  EXPECT_EQ(dev().NowMs(), 60);
+  EXPECT_TRUE(port().WaitForInput(1000));
+  EXPECT_EQ(dev().NowMs(), 100);
+  EXPECT_EQ(port().InputCount(), 2);
+}
+
+TEST_F(Io, OpenAndCloseNotifyInOrder) {
+  port().Close();
+  dev().modemStatus = MS_CTS_ON | MS_RLSD_ON;
+  std::vector<std::string> log;
+  port().OnBeforeOpen = [&](TCustomComPort*) { log.push_back("before-open"); };
+  port().OnAfterOpen = [&](TCustomComPort* p) {
+    log.push_back(p->Connected() ? "after-open connected" : "after-open closed");
+  };
+  port().OnBeforeClose = [&](TCustomComPort*) { log.push_back("before-close"); };
+  port().OnAfterClose = [&](TCustomComPort* p) {
+    log.push_back(p->Connected() ? "after-close connected" : "after-close closed");
+  };
+  port().OnCTSChange = [&](TCustomComPort*, bool on) { log.push_back("cts " + std::to_string(on)); };
+  port().OnDSRChange = [&](TCustomComPort*, bool on) { log.push_back("dsr " + std::to_string(on)); };
+  port().OnRLSDChange = [&](TCustomComPort*, bool on) { log.push_back("rlsd " + std::to_string(on)); };
+  port().Open();
+  port().Open();
+  EXPECT_FALSE(port().ThreadCreated());
+  port().Close();
+  port().Close();
+  EXPECT_EQ(log, (std::vector<std::string>{"before-open", "after-open connected", "cts 1", "dsr 0",
+                                           "rlsd 1", "cts 0", "dsr 0", "rlsd 0", "before-close",
+                                           "after-close closed"}));
+  EXPECT_EQ(dev().openCalls, 2);
+  EXPECT_EQ(dev().closeCalls, 2);
+}
+
+TEST_F(Io, NewPortNameReopens) {
+  const int opens = dev().openCalls;
+  port().SetPort("/dev/zuv-other");
+  EXPECT_TRUE(port().Connected());
+  EXPECT_EQ(dev().openCalls, opens + 1);
+  EXPECT_EQ(dev().openedPath, "/dev/zuv-other");
+  port().SetConnected(false);
+  port().SetPort("/dev/zuv-third");
+  EXPECT_EQ(dev().openCalls, opens + 1);
+}

@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "memory_port.h"
+
+using namespace serial;
+
+namespace {
+
+// Counts of the three apply calls on the device.
+struct Applied {
+  int state, timeouts, setup;
+  bool operator==(const Applied&) const = default;
+};
+Applied CallsOf(const MemoryDevice& d) {
+  return {d.setCommStateCalls, d.setCommTimeoutsCalls, d.setupCommCalls};
+}
+void PrintTo(const Applied& a, std::ostream* os) {
+  *os << "{state " << a.state << ", timeouts " << a.timeouts << ", setup " << a.setup << "}";
+}
+
+}  // namespace
+
+using Settings = MemoryPortTest;
+
+TEST_F(Settings, NewComponentHasTheDefaults) {
+  EXPECT_EQ(port().BaudRate(), br9600);
+  EXPECT_EQ(port().CustomBaudRate(), 9600);
+  EXPECT_EQ(port().Port(), "COM1");
+  EXPECT_EQ(port().StopBits(), sbOneStopBit);
+  EXPECT_EQ(port().DataBits(), dbEight);
+  EXPECT_EQ(port().Parity().Bits(), prNone);
+  EXPECT_EQ(port().FlowControl().FlowControl(), fcNone);
+  EXPECT_EQ(port().FlowControl().XonChar(), 17);
+  EXPECT_EQ(port().FlowControl().XoffChar(), 19);
+  const TComTimeouts& t = port().Timeouts();
+  EXPECT_EQ(t.ReadInterval(), -1);
+  EXPECT_EQ(t.ReadTotalMultiplier(), 0);
+  EXPECT_EQ(t.ReadTotalConstant(), 0);
+  EXPECT_EQ(t.WriteTotalMultiplier(), 100);
+  EXPECT_EQ(t.WriteTotalConstant(), 1000);
+  EXPECT_EQ(port().Buffer().InputSize(), 1024);
+  EXPECT_EQ(port().Buffer().OutputSize(), 1024);
+  EXPECT_EQ(port().Events(), 1023);
+  EXPECT_EQ(port().SyncMethod(), smThreadSync);
+  EXPECT_EQ(port().EventThreadPriority(), tpNormal);
+  EXPECT_TRUE(port().TriggersOnRxChar());
+  EXPECT_EQ(port().StoredProps(), StoredBit(spBasic));
+  EXPECT_EQ(port().Handle(), -1);
+  EXPECT_FALSE(port().Connected());
+}
+
+TEST_F(Settings, ClosedPortOnlyStores) {
+  port().SetBaudRate(br115200);
+  port().Parity().SetBits(prEven);
+  port().Timeouts().SetReadTotalConstant(50);
+  port().Buffer().SetInputSize(4096);
+  EXPECT_EQ(CallsOf(dev()), (Applied{0, 0, 0}));
+  port().Open();
+  EXPECT_EQ(CallsOf(dev()), (Applied{1, 1, 1}));
+  EXPECT_EQ(dev().lastDCB.BaudRate, 115200u);
+  EXPECT_EQ(dev().lastDCB.Parity, 2);
+  EXPECT_EQ(dev().lastTimeouts.ReadTotalTimeoutConstant, 50u);
+  EXPECT_EQ(dev().lastTimeouts.ReadIntervalTimeout, 0xFFFFFFFFu);
+  EXPECT_EQ(dev().lastInputSize, 4096);
+}
+
+TEST_F(Settings, SetupComPortRunsBufferThenLineThenTimeouts) {
+  struct Recording : TComPort {
+    std::vector<std::string> steps;
+    void ApplyBuffer() override { steps.push_back("buffer"); TComPort::ApplyBuffer(); }
+    void ApplyDCB() override { steps.push_back("dcb"); TComPort::ApplyDCB(); }
+    void ApplyTimeouts() override { steps.push_back("timeouts"); TComPort::ApplyTimeouts(); }
+  } rec;
+  rec.Open();
+  EXPECT_EQ(rec.steps, (std::vector<std::string>{"buffer", "dcb", "timeouts"}));
+}
+
+TEST_F(Settings, OpenPortAppliesOnlyRealChanges) {
+  port().Open();
+  const Applied base = CallsOf(dev());
+  port().SetBaudRate(br9600);
+  port().Parity().SetCheck(false);
+  port().Timeouts().SetReadInterval(-1);
+  EXPECT_EQ(CallsOf(dev()), base);
+
+  port().SetBaudRate(br19200);
+  EXPECT_EQ(CallsOf(dev()), (Applied{base.state + 1, base.timeouts, base.setup}));
+  port().Timeouts().SetWriteTotalConstant(10);
+  port().Buffer().SetOutputSize(2048);
+  EXPECT_EQ(CallsOf(dev()), (Applied{base.state + 1, base.timeouts + 1, base.setup + 1}));
+
+  // Setting a whole object applies even when nothing differs.
+  TComParity same;
+  port().SetParity(same);
+  TComTimeouts timeouts;
+  timeouts.Assign(port().Timeouts());
+  port().SetTimeouts(timeouts);
+  EXPECT_EQ(CallsOf(dev()), (Applied{base.state + 2, base.timeouts + 2, base.setup + 1}));
+  port().FlowControl().SetFlowControl(fcCustom);
+  EXPECT_EQ(dev().setCommStateCalls, base.state + 3);
+}
+
+TEST_F(Settings, UpdatesHeldBackUntilTheOutermostEndUpdate) {
+  port().Open();
+  const Applied base = CallsOf(dev());
+  port().BeginUpdate();
+  port().BeginUpdate();
+  port().SetBaudRate(br38400);
+  port().Timeouts().SetReadTotalConstant(100);
+  port().Buffer().SetInputSize(512);
+  port().EndUpdate();
+  EXPECT_EQ(CallsOf(dev()), base);
+  port().EndUpdate();
+  EXPECT_EQ(CallsOf(dev()), (Applied{base.state + 1, base.timeouts + 1, base.setup + 1}));
+  EXPECT_EQ(dev().lastDCB.BaudRate, 38400u);
+  EXPECT_EQ(dev().lastInputSize, 512);
+  port().EndUpdate();
+  EXPECT_EQ(CallsOf(dev()), (Applied{base.state + 1, base.timeouts + 1, base.setup + 1}));
+}
+
+TEST_F(Settings, LineRecordDefaults) {
+  port().Open();
+  const TDCB& d = dev().lastDCB;
+  EXPECT_EQ(d.DCBlength, 28u);
+  EXPECT_EQ(d.Flags, dcb_Binary);
+  EXPECT_EQ(d.BaudRate, 9600u);
+  EXPECT_EQ(d.ByteSize, 8);
+  EXPECT_EQ(d.Parity, 0);
+  EXPECT_EQ(d.StopBits, 0);
+  EXPECT_EQ(d.XonLim, 256);
+  EXPECT_EQ(d.XoffLim, 256);
+  EXPECT_EQ(d.XonChar, 17);
+  EXPECT_EQ(d.XoffChar, 19);
+  EXPECT_EQ(d.ErrorChar, 0);
+}
+
+TEST_F(Settings, LineRecordCarriesEverySetting) {
+  port().Open();
+  port().BeginUpdate();
+  port().SetDataBits(dbSeven);
+  port().SetStopBits(sbTwoStopBits);
+  port().SetDiscardNull(true);
+  port().SetEventChar(0x10D);
+  port().Parity().SetBits(prMark);
+  port().Parity().SetCheck(true);
+  port().Parity().SetReplace(true);
+  port().Parity().SetReplaceChar(0x13F);
+  TComFlowControl& fc = port().FlowControl();
+  fc.SetFlowControl(fcHardware);
+  fc.SetOutDSRFlow(true);
+  fc.SetControlDTR(dtrEnable);
+  fc.SetDSRSensitivity(true);
+  fc.SetTxContinueOnXoff(true);
+  fc.SetXonChar(0x111);
+  fc.SetXoffChar(0x113);
+  port().Buffer().SetInputSize(7);
+  port().EndUpdate();
+
+  const TDCB& d = dev().lastDCB;
+  EXPECT_EQ(d.Flags, dcb_Binary | dcb_Parity | dcb_OutxCTSFlow | dcb_OutxDSRFlow | 0x0010u |
+                         dcb_DSRSensivity | dcb_TxContinueOnXoff | dcb_ErrorChar | dcb_Null |
+                         0x2000u);
+  EXPECT_EQ(d.ByteSize, 7);
+  EXPECT_EQ(d.StopBits, 2);
+  EXPECT_EQ(d.Parity, 3);
+  EXPECT_EQ(d.EvtChar, 0x0D);
+  EXPECT_EQ(d.ErrorChar, 0x3F);
+  EXPECT_EQ(d.XonChar, 0x11);
+  EXPECT_EQ(d.XoffChar, 0x13);
+  EXPECT_EQ(d.XonLim, 1);
+  EXPECT_EQ(d.XoffLim, 1);
+
+  fc.SetFlowControl(fcSoftware);
+  EXPECT_EQ(dev().lastDCB.Flags & (dcb_OutX | dcb_InX | dcb_OutxCTSFlow | dcb_RTSControl),
+            dcb_OutX | dcb_InX);
+}
+
+TEST_F(Settings, ReplaceWithoutCheckSetsNeitherFlag) {
+  port().Open();
+  port().Parity().SetReplaceChar(u'?');
+  port().Parity().SetReplace(true);
+  EXPECT_EQ(dev().lastDCB.Flags & (dcb_Parity | dcb_ErrorChar), 0u);
+  EXPECT_EQ(dev().lastDCB.ErrorChar, 0);
+}
+
+TEST_F(Settings, CustomRateOnlyWithCustomBaudRate) {
+  port().Open();
+  port().SetCustomBaudRate(31250);
+  EXPECT_EQ(dev().lastDCB.BaudRate, 9600u);
+  port().SetBaudRate(brCustom);
+  EXPECT_EQ(dev().lastDCB.BaudRate, 31250u);
+  port().SetBaudRate(br14400);
+  EXPECT_EQ(dev().lastDCB.BaudRate, 14400u);
+}
+
+TEST(FlowControlSummary, ReadsAndWritesTheFourFlags) {
+  TComFlowControl fc;
+  fc.SetFlowControl(fcHardware);
+  EXPECT_EQ(fc.ControlRTS(), rtsHandshake);
+  EXPECT_TRUE(fc.OutCTSFlow());
+  EXPECT_EQ(fc.FlowControl(), fcHardware);
+  fc.SetOutDSRFlow(true);
+  fc.SetControlDTR(dtrHandshake);
+  EXPECT_EQ(fc.FlowControl(), fcHardware);
+  fc.SetXonXoffIn(true);
+  EXPECT_EQ(fc.FlowControl(), fcCustom);
+
+  fc.SetFlowControl(fcCustom);
+  EXPECT_TRUE(fc.XonXoffIn());
+  EXPECT_TRUE(fc.OutCTSFlow());
+
+  fc.SetFlowControl(fcSoftware);
+  EXPECT_EQ(fc.ControlRTS(), rtsDisable);
+  EXPECT_FALSE(fc.OutCTSFlow());
+  EXPECT_TRUE(fc.XonXoffIn() && fc.XonXoffOut());
+  EXPECT_TRUE(fc.OutDSRFlow());  // not part of the summary
+  EXPECT_EQ(fc.FlowControl(), fcSoftware);
+  fc.SetXonXoffOut(false);
+  EXPECT_EQ(fc.FlowControl(), fcCustom);
+
+  fc.SetFlowControl(fcNone);
+  EXPECT_EQ(fc.FlowControl(), fcNone);
+  fc.SetControlRTS(rtsEnable);
+  EXPECT_EQ(fc.FlowControl(), fcCustom);
+}
+
+TEST(BufferSizes, OddPositiveSizesAreStoredOneLower) {
+  TComBuffer b;
+  const std::pair<int32_t, int32_t> cases[] = {{1025, 1024}, {7, 6}, {1, 0}, {-3, -3}, {0, 0}, {2, 2}};
+  for (const auto& [given, stored] : cases) {
+    b.SetInputSize(given);
+    b.SetOutputSize(given);
+    EXPECT_EQ(b.InputSize(), stored) << given;
+    EXPECT_EQ(b.OutputSize(), stored) << given;
+  }
+}
+
+TEST_F(Settings, AssignCopiesWithoutApplying) {
+  port().Open();
+  const Applied base = CallsOf(dev());
+  TComFlowControl fc;
+  fc.SetFlowControl(fcSoftware);
+  fc.SetXonChar(u'A');
+  port().FlowControl().Assign(fc);
+  TComBuffer b;
+  b.SetInputSize(64);
+  b.AssignTo(port().Buffer());
+  EXPECT_EQ(CallsOf(dev()), base);
+  EXPECT_EQ(port().FlowControl().FlowControl(), fcSoftware);
+  EXPECT_EQ(port().FlowControl().XonChar(), u'A');
+  EXPECT_EQ(port().Buffer().InputSize(), 64);
+  EXPECT_EQ(port().FlowControl().ComPort(), &port());
+  EXPECT_EQ(fc.ComPort(), nullptr);
+}
+
+TEST(AssignTo, UnlikeClassesFailAndCopyNothing) {
+  TComParity parity;
+  parity.SetBits(prOdd);
+  TComTimeouts timeouts;
+  EXPECT_THROW(parity.AssignTo(timeouts), EConvertError);
+  EXPECT_THROW(timeouts.Assign(parity), EConvertError);
+  EXPECT_EQ(timeouts.ReadInterval(), -1);
+  try {
+    parity.AssignTo(timeouts);
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "Cannot assign a TComParity to a TComTimeouts");
+  }
+}
+
+TEST_F(Settings, FrozenPropertiesRefuseChangesWhileConnected) {
+  port().SetSyncMethod(smWindowSync);
+  EXPECT_EQ(port().SyncMethod(), smWindowSync);
+  port().Open();
+  try {
+    port().SetSyncMethod(smNone);
+    FAIL() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_ConnChangeProp);
+    EXPECT_EQ(e.WinCode(), -1);
+    EXPECT_STREQ(e.what(), "Cannot set property while connected");
+  }
+  EXPECT_EQ(port().SyncMethod(), smWindowSync);
+  port().SetSyncMethod(smWindowSync);  // unchanged: no error
+
+  CollectErrors();
+  port().SetEventThreadPriority(tpHighest);
+  EXPECT_EQ(port().EventThreadPriority(), tpNormal);
+  EXPECT_EQ(ReportedKinds(), std::vector<TComExceptions>{CE_ConnChangeProp});
+  port().Close();
+  port().SetEventThreadPriority(tpHighest);
+  EXPECT_EQ(port().EventThreadPriority(), tpHighest);
+}
+
+TEST_F(Settings, RefusedLineParametersReportButKeepTheValue) {
+  port().Open();
+  dev().setCommStateError = EINVAL;
+  try {
+    port().SetStopBits(sbOne5StopBits);
+    FAIL() << "no error";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_SetStateFailed);
+    EXPECT_EQ(e.WinCode(), EINVAL);
+    EXPECT_STREQ(e.what(), "SetCommState function failed (Error: 22)");
+  }
+  EXPECT_EQ(port().StopBits(), sbOne5StopBits);
+
+  // With a handler the later steps of the setup still run.
+  CollectErrors();
+  port().Close();
+  const Applied before = CallsOf(dev());
+  port().Open();
+  EXPECT_EQ(CallsOf(dev()), (Applied{before.state + 1, before.timeouts + 1, before.setup + 1}));
+  EXPECT_EQ(ReportedKinds(), std::vector<TComExceptions>{CE_SetStateFailed});
+  EXPECT_EQ(reports_[0].winMessage, "System Error.  Code: 22.\r\nInvalid argument");
+  EXPECT_TRUE(port().Connected());
+}
+
+// A link layer's handler leaves at the first error; Open must then fail on
+// the second one (the setup against a device that never opened) and end up
+// closed.
+TEST_F(Settings, FailedOpenWithSelfRemovingHandler) {
+  dev().openError = ENOENT;
+  std::vector<std::string> events;
+  port().OnBeforeOpen = [&](TCustomComPort*) { events.push_back("before-open"); };
+  port().OnAfterOpen = [&](TCustomComPort*) { events.push_back("after-open"); };
+  port().OnException = [&](TCustomComPort* sender, TComExceptions kind, const std::string& msg,
+                           int64_t win, const std::string&) {
+    events.push_back("handler " + std::to_string(kind) + " " + msg + " " + std::to_string(win));
+    sender->OnException = nullptr;
+  };
+  try {
+    port().Open();
+    FAIL() << "Open did not raise";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_SetupComFailed);
+    EXPECT_EQ(e.WinCode(), EBADF);
+  }
+  EXPECT_EQ(events, (std::vector<std::string>{"before-open",
+                                              "handler 0 Unable to open com port 2"}));
+  EXPECT_FALSE(port().Connected());
+  EXPECT_EQ(dev().setupCommCalls, 1);
+  EXPECT_EQ(dev().setCommStateCalls, 0);
+}
+
+TEST_F(Settings, FailedOpenWithoutHandlerStaysClosed) {
+  dev().openError = EBUSY;
+  bool afterOpen = false;
+  port().OnAfterOpen = [&](TCustomComPort*) { afterOpen = true; };
+  try {
+    port().Open();
+    FAIL() << "Open did not raise";
+  } catch (const EComPort& e) {
+    EXPECT_EQ(e.Code(), CError_OpenFailed);
+    EXPECT_STREQ(e.what(), "Unable to open com port (Error: 16)");
+  }
+  EXPECT_FALSE(port().Connected());
+  EXPECT_FALSE(afterOpen);
+  EXPECT_EQ(CallsOf(dev()), (Applied{0, 0, 0}));
+}

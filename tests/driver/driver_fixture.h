@@ -14,6 +14,9 @@
 using Bytes = std::vector<uint8_t>;
 
 class DriverTest : public ::testing::Test {
+ public:
+  static uint16_t Checksum(const Bytes& bytes, size_t from, size_t to);  // sum of [from, to)
+
  protected:
   void SetUp() override;
   void TearDown() override;
@@ -27,7 +30,6 @@ class DriverTest : public ::testing::Test {
   std::vector<Bytes> Frames() const;  // request frames, lone 0x40 writes excluded
   int ClosingBytes() const;           // number of lone 0x40 writes
 
-  static uint16_t Checksum(const Bytes& bytes, size_t from, size_t to);  // sum of [from, to)
   static Bytes ShortReply(uint8_t cmd, Bytes data);  // 06 02 n cmd data ckH ckL
   static Bytes LongReply(uint8_t cmd, Bytes data);   // 06 03 nL nH cmd data ckH ckL
   static Bytes ErrorReply(uint8_t code);             // 06 02 02 7F code ckH ckL

@@ -1,0 +1,126 @@
+// Walks through every printer command against the port named on the command
+// line and prints one line per outcome: "# " success, "* " failure.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "diagnostics/log_sink.h"
+#include "driver/comportzuv.h"
+
+using namespace zuv;
+
+namespace {
+
+std::string Utf8(const std::u16string& text) {
+  std::string out;
+  for (char16_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string Reason() {
+  if (ErrorCode != 0 && ErrorCode < 1000 && TComPortZUV::HasErrorMessage(ErrorCode))
+    return std::to_string(ErrorCode) + " " + TComPortZUV::ErrorMessage(ErrorCode);
+  return std::to_string(ErrorCode);
+}
+
+void Outcome(const std::string& what, bool ok, const std::string& value = "") {
+  if (ok)
+    std::printf("# %s%s%s\n", what.c_str(), value.empty() ? "" : ": ", value.c_str());
+  else
+    std::printf("* %s failed, ErrorCode %s\n", what.c_str(), Reason().c_str());
+  std::fflush(stdout);
+}
+
+// Prints the traffic log to standard error with --debug.
+class StderrSink : public diag::LogSink {
+ public:
+  void AppendLine(const std::string& text) override { std::fprintf(stderr, "%s\n", text.c_str()); }
+  void SetTimeText(const std::string&) override {}
+  void SetIterationText(const std::string&) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string port;
+  int baud = 115200;
+  bool debug = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--debug")) debug = true;
+    else if (!std::strcmp(argv[i], "--baud") && i + 1 < argc) baud = std::atoi(argv[++i]);
+    else port = argv[i];
+  }
+  StderrSink sink;
+  if (debug) diag::SetLogSink(&sink);
+
+  TComPortZUV::Init("SRB");
+  std::string list;
+  for (const auto& p : TComPortZUV::GetPorts()) list += (list.empty() ? "" : ", ") + p;
+  std::printf(">> ports: %s\n", list.empty() ? "(none)" : list.c_str());
+  if (port.empty()) {
+    std::fprintf(stderr, "usage: zuv_demo [--debug] [--baud N] PORT\n");
+    return 2;
+  }
+  if (!TComPortZUV::OpenPort(port, baud, true, debug)) {
+    Outcome("open " + port, false);
+    return 1;
+  }
+  const auto settings = TComPortZUV::GetSettings();
+  std::printf(">> %s %s\n", settings.at(0).c_str(), settings.at(1).c_str());
+
+  Outcome("connection test", TFiscal::TestVeze());
+  const std::string clock = TFiscal::CitajVreme();
+  Outcome("device time", !clock.empty(), clock);
+  const std::u16string id = TFiscal::CitajIBFM();
+  Outcome("fiscal memory", !id.empty(), Utf8(id));
+  const int receipt = TFiscal::CitajBI();
+  Outcome("receipt number", receipt != -1, std::to_string(receipt));
+  const int daily = TFiscal::CitajBD();
+  Outcome("daily report number", daily != -1, std::to_string(daily));
+
+  Outcome("delete article base", TFiscal::BrisanjeBaze());
+  TFiscal::DodajArtikal(1, u"Хлеб", 0, 1, 65.0);
+  TFiscal::DodajArtikal(2, u"Mleko 1l", 1, 1, 129.99);
+  TFiscal::DodajArtikal(3, u"Čokolada", 0, 2, 189.5);
+  Outcome("program 3 articles", TFiscal::ProgramirajArtikle());
+  Outcome("price change", TFiscal::PromenaCene(2, 134.99));
+
+  const TStanjeRacuna state = TFiscal::StanjeRacuna();
+  char text[200];
+  std::snprintf(text, sizeof text, "subtotal %.2f, total %.2f, items %d, paid %.2f/%.2f/%.2f, receipt %d",
+                state.MEDJUZBIR, state.UKUPNO, state.BROJ_STAVKI, state.PLACENO_GOTOVINA,
+                state.PLACENO_KARTICA, state.PLACENO_CEK, state.BROJ_RACUNA);
+  Outcome("receipt state", state.UspesanOdgovor, text);
+  if (state.UspesanOdgovor && state.BROJ_STAVKI > 0) {
+    Outcome("card payment 100.00", TFiscal::NaplataRacuna(1, 100.0));
+    Outcome("close receipt", TFiscal::AutomatskiZatvoriRacun());
+  }
+
+  std::vector<TNonfiscalLine> lines = {
+      {u"NARUDŽBINA", 0, true, u"", u""},
+      {u"", 2, false, u"Sto 4", u"12:30"},
+      {u"Ћевапи x2", -1, false, u"", u""},
+      {u"Hvala!", 1, false, u"", u""},
+  };
+  Outcome("non-fiscal receipt", TFiscal::NefiskalniIsecak(lines, 34));
+  Outcome("paper feed", TFiscal::TrakuPomeri());
+  Outcome("paper cut", TFiscal::TrakuSeci());
+  Outcome("buzzer", TFiscal::ZvucniSignal());
+  Outcome("X report", TFiscal::PresekStanja());
+  const double today = NowDateTime();
+  Outcome("periodic report", TFiscal::PeriodicniIzvestaj(today - 30, today));
+  Outcome("Z report", TFiscal::DnevniIzvestaj());
+  return 0;
+}

@@ -88,24 +88,24 @@ std::optional<int64_t> ParseDeviceTime(std::string_view text) {
   return duration_cast<milliseconds>(t_unix.time_since_epoch()).count() - kDeviceEpochUnixMs;
 }
 
-std::optional<SaleItem> ParseSaleSpec(std::string_view spec) {
+std::optional<SaleItem> ParseSaleItem(std::string_view text) {
   // name:price[:qty], the name possibly holding colons: fields from the right.
-  const size_t last = spec.rfind(':');
+  const size_t last = text.rfind(':');
   if (last == std::string_view::npos) return std::nullopt;
   SaleItem item;
-  std::string_view name = spec.substr(0, last);
+  std::string_view name = text.substr(0, last);
   std::optional<int64_t> price;
   const size_t before = name.rfind(':');
   if (before != std::string_view::npos) {
     auto as_price = ParseDecimal(name.substr(before + 1), 2);
-    auto qty = ParseDecimal(spec.substr(last + 1), 3);
+    auto qty = ParseDecimal(text.substr(last + 1), 3);
     if (as_price && qty) {
       price = as_price;
       item.quantity = *qty;
       name = name.substr(0, before);
     }
   }
-  if (!price) price = ParseDecimal(spec.substr(last + 1), 2);
+  if (!price) price = ParseDecimal(text.substr(last + 1), 2);
   if (!price || name.empty()) return std::nullopt;
   item.price = *price;
   item.name = std::string(name);

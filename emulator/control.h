@@ -49,7 +49,7 @@ struct ControlResult {
 ControlResult RunControl(PrinterEmulator& emulator, std::string_view line);
 
 // "name:price:qty" (qty optional, 1 by default); the name may hold colons.
-std::optional<SaleItem> ParseSaleSpec(std::string_view spec);
+std::optional<SaleItem> ParseSaleItem(std::string_view text);
 
 // "dd.mm.yyyy HH:MM:SS" as a device timestamp.
 std::optional<int64_t> ParseDeviceTime(std::string_view text);

@@ -118,7 +118,7 @@ bool ParseArgs(int argc, char** argv, Settings& s) {
       s.pty = {true, value};
     } else if (arg == "--sale") {
       if (!next()) return false;
-      auto item = emu::ParseSaleSpec(value);
+      auto item = emu::ParseSaleItem(value);
       if (!item) {
         std::fprintf(stderr, "zuv_emulator: bad sale \"%s\" (NAME:PRICE[:QTY])\n", value.c_str());
         return false;

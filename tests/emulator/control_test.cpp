@@ -74,23 +74,23 @@ TEST(ControlTest, ClockIdentifierAndCounters) {
   EXPECT_TRUE(RunControl(e, "").ok);
 }
 
-TEST(ControlTest, SaleSpecFromTheCommandLine) {
-  auto item = emu::ParseSaleSpec("Hleb:65.50:2");
+TEST(ControlTest, SaleItemFromTheCommandLine) {
+  auto item = emu::ParseSaleItem("Hleb:65.50:2");
   ASSERT_TRUE(item);
   EXPECT_EQ(item->name, "Hleb");
   EXPECT_EQ(item->price, 6550);
   EXPECT_EQ(item->quantity, 2000);
-  item = emu::ParseSaleSpec("Mleko:120");
+  item = emu::ParseSaleItem("Mleko:120");
   ASSERT_TRUE(item);
   EXPECT_EQ(item->price, 12000);
   EXPECT_EQ(item->quantity, 1000);
-  item = emu::ParseSaleSpec("Kafa: 2:1.5:0.125");
+  item = emu::ParseSaleItem("Kafa: 2:1.5:0.125");
   ASSERT_TRUE(item);
   EXPECT_EQ(item->name, "Kafa: 2");
   EXPECT_EQ(item->quantity, 125);
-  EXPECT_FALSE(emu::ParseSaleSpec("A:B"));
-  EXPECT_FALSE(emu::ParseSaleSpec(":1.00"));
-  EXPECT_FALSE(emu::ParseSaleSpec("Hleb"));
+  EXPECT_FALSE(emu::ParseSaleItem("A:B"));
+  EXPECT_FALSE(emu::ParseSaleItem(":1.00"));
+  EXPECT_FALSE(emu::ParseSaleItem("Hleb"));
 }
 
 TEST(UnitsTest, RoundingParsingAndFormatting) {

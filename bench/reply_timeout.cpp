@@ -52,13 +52,14 @@ int main() {
 
   // (2) Latency: a responder answers the connection test at once; the
   // driver's part of the round trip is what remains.
+  tcflush(master, TCIFLUSH);  // the unanswered request of (1)
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   std::atomic<bool> stop{false};
   std::thread responder([&] {
     uint8_t buf[64];
     while (!stop) {
       const ssize_t n = read(master, buf, sizeof buf);
-      if (n == 5) {
+      if (n >= 5) {
         const uint8_t ack = 0x06;
         if (write(master, &ack, 1) != 1) return;
       } else if (n <= 0) {

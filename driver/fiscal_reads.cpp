@@ -79,11 +79,12 @@ std::string TFiscal::CitajVreme() {
   if (!TComPortZUV::SendFrame(2, {}, true, false)) return "";
   int64_t deviceMs = 0;
   if (!ReplyInt64(0, deviceMs)) return "";
-  // Whole milliseconds throughout: the text must not depend on the host's
-  // time zone, and the device is one hour behind the local clock.
-  if (deviceMs < kMsMin - kMs1970To2000 || deviceMs >= kMsEnd - kMs1970To2000) return "";
-  const int64_t ms = deviceMs + kMs1970To2000 + kMsPerHour;
-  if (ms < kMsMin || ms >= kMsEnd) return "";
+  // Whole milliseconds throughout, so the text never depends on the host's
+  // time zone. The shown time is one hour ahead, fixed, with no summer time.
+  const int64_t shift = kMs1970To2000 + kMsPerHour;
+  // Checked before adding, so a wild reply cannot overflow.
+  if (deviceMs < kMsMin - shift || deviceMs >= kMsEnd - shift) return "";
+  const int64_t ms = deviceMs + shift;
   int64_t days = ms / kMsPerDay;
   int64_t msOfDay = ms % kMsPerDay;
   if (msOfDay < 0) {

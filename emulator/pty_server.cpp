@@ -40,6 +40,9 @@ bool IsDanglingLink(const std::string& path) {
          ::stat(path.c_str(), &st) != 0;
 }
 
+// Longest sleep with nothing to do.
+constexpr std::chrono::seconds kIdleWake{1};
+
 // Waking for every byte at high speed costs more than the host can notice.
 constexpr nanoseconds kPaceStep = std::chrono::microseconds(1000);
 
@@ -264,23 +267,18 @@ void PtyServer::Serve() {
     }
 
     // Sleep until the next due time or until something happens.
-    Clock::time_point wake_at = next_out;
+    Clock::time_point wake_at = std::min(next_out, now + kIdleWake);
     if (!inbox.empty()) wake_at = std::min(wake_at, inbox.front().due);
     if (partial && inbox.empty()) wake_at = std::min(wake_at, last_input + kAbandonAfter);
     if (hung_up) wake_at = std::min(wake_at, now + kHangUpCheck);
-    timespec ts{};
-    timespec* timeout = nullptr;
-    if (wake_at != Clock::time_point::max()) {
-      const auto wait = std::max(nanoseconds(0), wake_at - now);
-      ts.tv_sec = time_t(wait.count() / 1'000'000'000);
-      ts.tv_nsec = long(wait.count() % 1'000'000'000);
-      timeout = &ts;
-    }
+    const auto wait = std::max(nanoseconds(0), wake_at - now);
+    const timespec timeout{time_t(wait.count() / 1'000'000'000),
+                           long(wait.count() % 1'000'000'000)};
     // A hung-up master polls as ready all the time, so it sits out the
     // blocking wait and is looked at separately.
     pollfd fds[2] = {{wake_read_, POLLIN, 0},
                      {hung_up ? -1 : master_, short(POLLIN | (want_write ? POLLOUT : 0)), 0}};
-    if (::ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR) break;
+    if (::ppoll(fds, 2, &timeout, nullptr) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) {
       char drain[16];
       while (::read(wake_read_, drain, sizeof drain) > 0) {

@@ -346,6 +346,10 @@ class TCustomComPort {
   // Starts an operation on a prepared record: moves what can move now and
   // leaves the record pending when it is not complete yet.
   bool Start(TAsync& async);
+  // One device transfer of what is left; 0 or the device's errno.
+  int Move(TAsync& async);
+  // Completes the operation when its rule says so; true when complete.
+  bool Settle(TAsync& async);
   // Moves a pending operation on; `waitMs` bounds how long it may wait.
   void Progress(TAsync& async, int waitMs);
   // The time at which the operation ends unless it completes earlier; -1 when

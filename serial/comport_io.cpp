@@ -66,29 +66,37 @@ int64_t TCustomComPort::Deadline(const TAsync& async) const {
   return deadline;
 }
 
+int TCustomComPort::Move(TAsync& async) {
+  if (async.Done >= async.Requested) return 0;
+  SerialDevice& dev = *FDevice;
+  size_t moved = 0;
+  const size_t left = async.Requested - async.Done;
+  const int err = async.Kind == okRead
+                      ? dev.ReadSome(async.ReadBuffer + async.Done, left, moved)
+                      : dev.WriteSome(async.WriteBuffer + async.Done, left, moved);
+  async.Done += moved;
+  if (moved && async.Kind == okRead) async.LastByteMs = dev.NowMs();
+  return err;
+}
+
+bool TCustomComPort::Settle(TAsync& async) {
+  const int64_t deadline = Deadline(async);
+  if (async.Done >= async.Requested || async.Immediate ||
+      (deadline >= 0 && FDevice->NowMs() >= deadline))
+    Complete(async, 0);
+  return !async.Pending;
+}
+
 void TCustomComPort::Progress(TAsync& async, int waitMs) {
   SerialDevice& dev = *FDevice;
   const int64_t waitEnd = dev.NowMs() + waitMs;
   while (async.Pending) {
-    if (async.Done < async.Requested) {
-      size_t moved = 0;
-      const size_t left = async.Requested - async.Done;
-      const int err = async.Kind == okRead
-                          ? dev.ReadSome(async.ReadBuffer + async.Done, left, moved)
-                          : dev.WriteSome(async.WriteBuffer + async.Done, left, moved);
-      if (err) return Complete(async, err);
-      async.Done += moved;
-      if (moved && async.Kind == okRead) async.LastByteMs = dev.NowMs();
-    }
-    if (async.Done >= async.Requested || async.Immediate) return Complete(async, 0);
-
+    if (int err = Move(async)) return Complete(async, err);
+    if (Settle(async)) return;
     const int64_t now = dev.NowMs();
-    const int64_t deadline = Deadline(async);
-    if (deadline >= 0 && now >= deadline) return Complete(async, 0);
     if (now >= waitEnd) return;
-
     int64_t wait = waitEnd - now;
-    if (deadline >= 0) wait = std::min(wait, deadline - now);
+    if (const int64_t deadline = Deadline(async); deadline >= 0) wait = std::min(wait, deadline - now);
     bool ready = false;
     const int err = async.Kind == okRead ? dev.WaitReadable(ClampWait(wait), ready)
                                          : dev.WaitWritable(ClampWait(wait), ready);
@@ -99,6 +107,7 @@ void TCustomComPort::Progress(TAsync& async, int waitMs) {
 bool TCustomComPort::Start(TAsync& async) {
   if (async.Owner) async.Owner->Unregister(&async);
   async.Done = 0;
+  async.Pending = false;
   async.Completed = false;
   async.Error = 0;
   async.LastByteMs = -1;
@@ -125,22 +134,17 @@ bool TCustomComPort::Start(TAsync& async) {
                       : -1;
 
   // The first move is the start: a device that refuses it has not started
-  // the operation at all.
-  SerialDevice& dev = *FDevice;
-  size_t moved = 0;
-  const int err = async.Kind == okRead ? dev.ReadSome(async.ReadBuffer, async.Requested, moved)
-                                       : dev.WriteSome(async.WriteBuffer, async.Requested, moved);
-  if (err) {
+  // the operation at all. Only one move here, so that a read takes what has
+  // arrived and no more than one device read's worth.
+  if (int err = Move(async)) {
     async.Completed = true;
     CallException(ErrorCode(&async), err);
     return false;
   }
-  async.Done = moved;
-  if (moved && async.Kind == okRead) async.LastByteMs = dev.NowMs();
   async.Pending = true;
   async.Owner = this;
   FPending.push_back(&async);
-  Progress(async, 0);
+  Settle(async);
   return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 
 #include "names.h"
 
@@ -38,14 +39,22 @@ std::string LinkTargetName(const std::string& link) {
 }
 
 // The legacy 8250 driver registers a fixed number of ports whether or not
-// there is a UART behind them; those report the type PORT_UNKNOWN.
-bool UartPresent(const std::string& devPath) {
+// there is a UART behind them; those report the type PORT_UNKNOWN. Serial
+// core publishes the type in sysfs, which spares opening the device (and
+// raising its modem lines); the ioctl is the fallback.
+bool PhantomUart(const std::string& classEntry, const std::string& devPath) {
+  if (std::FILE* f = std::fopen((classEntry + "/type").c_str(), "r")) {
+    int type = -1;
+    const bool read = std::fscanf(f, "%d", &type) == 1;
+    std::fclose(f);
+    if (read) return type == PORT_UNKNOWN;
+  }
   const int fd = ::open(devPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return true;
   struct serial_struct info = {};
-  const bool present = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
+  const bool unknown = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_UNKNOWN;
   ::close(fd);
-  return present;
+  return unknown;
 }
 
 bool LessNoCase(const std::string& a, const std::string& b) {
@@ -69,7 +78,10 @@ void EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
     // Virtual terminals and pseudo-terminals have no device driver behind them.
     const std::string driver = LinkTargetName(ttyClassDir + "/" + name + "/device/driver");
     if (driver.empty()) continue;
-    if (driver == "serial8250" && !UartPresent(devDir + "/" + name)) continue;
+    // Newer kernels bind 8250 ports to the serial-base "port" driver.
+    if ((driver == "serial8250" || driver == "port") &&
+        PhantomUart(ttyClassDir + "/" + name, devDir + "/" + name))
+      continue;
     found.push_back(name);
   }
   for (const std::string& name : links) {

@@ -78,38 +78,3 @@ TEST(MemoryDevice, WritesAreRecordedAndMayQueueReplies) {
   d.ClearWrites();
   EXPECT_TRUE(d.Writes().empty());
 }
-
-TEST(MemoryDevice, PurgeDropsVisibleBytesButNotTheScript) {
-  MemoryDevice d;
-  ASSERT_EQ(d.Open("/dev/x"), 0);
-  d.QueueChunk({1, 2});
-  d.QueueChunk({3}, 10);
-  EXPECT_EQ(Visible(d), 2u);
-  EXPECT_EQ(d.Purge(PURGE_RXCLEAR | PURGE_TXCLEAR), 0);
-  EXPECT_EQ(Visible(d), 0u);
-  EXPECT_EQ(d.QueuedChunks(), 1u);
-}
-
-TEST(MemoryDevice, ClosedAndHungUpDevicesFail) {
-  MemoryDevice d;
-  uint8_t b = 0;
-  size_t n = 0;
-  TComStat stat;
-  EXPECT_EQ(d.Handle(), -1);
-  EXPECT_EQ(d.ReadSome(&b, 1, n), EBADF);
-  EXPECT_EQ(d.ClearCommError(stat), EBADF);
-  EXPECT_EQ(d.SetupComm(10, 10), EBADF);
-  ASSERT_EQ(d.Open("/dev/x"), 0);
-  EXPECT_GT(d.Handle(), 0);
-  EXPECT_EQ(d.Open("/dev/x"), EBUSY);
-  d.HangUp();
-  EXPECT_EQ(d.WriteSome(&b, 1, n), EIO);
-  EXPECT_EQ(d.ClearCommError(stat), EIO);
-  bool ready;
-  EXPECT_EQ(d.WaitReadable(10, ready), EIO);
-  EXPECT_EQ(d.Close(), 0);
-  EXPECT_EQ(d.Close(), EBADF);
-  d.openError = ENOENT;
-  EXPECT_EQ(d.Open("/dev/y"), ENOENT);
-  EXPECT_EQ(d.openedPath, "/dev/y");
-}

@@ -8,7 +8,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -17,7 +16,7 @@
 class PtyPair {
  public:
   PtyPair() {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
     struct termios t;
     ::tcgetattr(master_, &t);
@@ -31,31 +30,18 @@ class PtyPair {
 
   bool ok() const { return master_ >= 0 && !slave_.empty(); }
   const std::string& slave() const { return slave_; }
-  int master() const { return master_; }
 
+  // Small writes only: a blocking master takes them at once.
   void Send(const std::vector<uint8_t>& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
-      const ssize_t n = ::write(master_, bytes.data() + off, bytes.size() - off);
-      if (n > 0) off += static_cast<size_t>(n);
-      if (n < 0 && errno != EAGAIN) return;
-      if (n <= 0) {
-        struct pollfd p = {master_, POLLOUT, 0};
-        if (::poll(&p, 1, 1000) <= 0) return;
-      }
-    }
+    if (::write(master_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      ::abort();
   }
 
-  // Whatever arrives within `timeoutMs`, stopping early once `want` bytes came.
+  // What arrives within `timeoutMs` (each wait), stopping once `want` bytes came.
   std::vector<uint8_t> Receive(size_t want, int timeoutMs = 1000) {
     std::vector<uint8_t> got;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (got.size() < want) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          end - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
-      struct pollfd p = {master_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    struct pollfd p = {master_, POLLIN, 0};
+    while (got.size() < want && ::poll(&p, 1, timeoutMs) > 0) {
       uint8_t buf[4096];
       const ssize_t n = ::read(master_, buf, sizeof buf);
       if (n <= 0) break;

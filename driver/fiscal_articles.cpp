@@ -1,14 +1,11 @@
 // Article programming: records collected in bufferArtikala, sent in one
 // long frame; price change of a single article.
 #include "comportzuv.h"
+#include "fiscal_wire.h"
 
 namespace zuv {
 
 namespace {
-
-void AppendInt32(std::vector<uint8_t>& data, uint32_t value) {
-  for (int i = 0; i < 4; ++i) data.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 // Only the low 32 bits go on the wire.
 uint32_t PriceWord(double price) { return static_cast<uint32_t>(ToHundredths(price)); }
@@ -25,13 +22,13 @@ bool TFiscal::DodajArtikal(int32_t KOD, const std::u16string& NAZIV, int32_t JM,
   if (following > 255) return false;
   if (bufferArtikala->size() + 1 + following > static_cast<size_t>(MaxLongData)) return false;
   std::vector<uint8_t> record{static_cast<uint8_t>(following)};
-  AppendInt32(record, static_cast<uint32_t>(KOD));
+  wire::AppendLE(record, static_cast<uint32_t>(KOD), 4);
   if (!PrinterType) record.insert(record.end(), 8, 0xFF);
   const std::vector<uint8_t> name = TComPortZUV::StringToZUVbytes(NAZIV);
   record.insert(record.end(), name.begin(), name.end());
   if (!PrinterType) record.push_back(0x00);
   record.push_back(static_cast<uint8_t>(static_cast<uint32_t>(JM) * 16 + static_cast<uint32_t>(PS)));
-  AppendInt32(record, PriceWord(CENA));
+  wire::AppendLE(record, PriceWord(CENA), 4);
   bufferArtikala->insert(bufferArtikala->end(), record.begin(), record.end());
   return true;
 }
@@ -49,8 +46,8 @@ bool TFiscal::ProgramirajArtikle() {
 bool TFiscal::PromenaCene(int32_t KOD, double CENA) {
   std::vector<uint8_t> data;
   data.reserve(8);
-  AppendInt32(data, static_cast<uint32_t>(KOD));
-  AppendInt32(data, PriceWord(CENA));
+  wire::AppendLE(data, static_cast<uint32_t>(KOD), 4);
+  wire::AppendLE(data, PriceWord(CENA), 4);
   return TComPortZUV::SendFrame(11, data, PrinterType, true);
 }
 

@@ -4,12 +4,9 @@
 #include <limits>
 
 #include "comportzuv.h"
+#include "fiscal_wire.h"
 
 namespace zuv {
-
-namespace detail {
-bool AcknowledgedReport(bool exchanged);
-}
 
 bool ReplyField(int k, int count, uint8_t* out) {
   if (!receiveBuffer || RxDataIndex <= 0 || k < 0 || count < 0) return false;
@@ -24,10 +21,7 @@ bool ReplyField(int k, int count, uint8_t* out) {
 int64_t ToHundredths(double x) {
   const double y = x * 100.0;
   if (std::isnan(y)) return 0;
-  // Explicit tie rule, so a caller's fesetround cannot change the amounts sent.
-  double r = std::floor(y);
-  const double frac = y - r;
-  if (frac > 0.5 || (frac == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
+  const double r = wire::RoundHalfEven(y);
   // 2^63 is exact in a double; anything at or beyond it saturates.
   constexpr double kLimit = 9223372036854775808.0;
   if (r >= kLimit) return std::numeric_limits<int64_t>::max();
@@ -35,26 +29,32 @@ int64_t ToHundredths(double x) {
   return static_cast<int64_t>(r);
 }
 
-namespace detail {
+namespace wire {
 
-// Reports print for a long time: an ACK counts as done even when the closing
-// reply misses the budget. A device error or NACK still fails.
+double RoundHalfEven(double y) {
+  // Explicit tie rule, so a caller's fesetround cannot change the amounts sent.
+  double r = std::floor(y);
+  const double frac = y - r;
+  if (frac > 0.5 || (frac == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
+  return r;
+}
+
 bool AcknowledgedReport(bool exchanged) {
   if (exchanged) return true;
   return ErrorCode <= 0 && receiveBuffer && !receiveBuffer->empty() &&
          (*receiveBuffer)[0] == 0x06;
 }
 
-}  // namespace detail
+}  // namespace wire
 
 bool TFiscal::TestVeze() { return TComPortZUV::SendFrame(101, {}, true, false); }
 
 bool TFiscal::PresekStanja() {
-  return detail::AcknowledgedReport(TComPortZUV::SendFrame(89, {}, true, false));
+  return wire::AcknowledgedReport(TComPortZUV::SendFrame(89, {}, true, false));
 }
 
 bool TFiscal::DnevniIzvestaj() {
-  return detail::AcknowledgedReport(TComPortZUV::SendFrame(88, {}, true, false));
+  return wire::AcknowledgedReport(TComPortZUV::SendFrame(88, {}, true, false));
 }
 
 bool TFiscal::BrisanjeBaze() { return TComPortZUV::SendFrame(14, {}, true, true); }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "comportzuv.h"
+#include "fiscal_wire.h"
 
 namespace zuv {
 
@@ -11,18 +12,14 @@ namespace {
 bool ReplyInt32(int k, int32_t& value) {
   uint8_t b[4];
   if (!ReplyField(k, 4, b)) return false;
-  value = static_cast<int32_t>(static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                               static_cast<uint32_t>(b[2]) << 16 |
-                               static_cast<uint32_t>(b[3]) << 24);
+  value = wire::Int32At(b);
   return true;
 }
 
 bool ReplyInt64(int k, int64_t& value) {
   uint8_t b[8];
   if (!ReplyField(k, 8, b)) return false;
-  uint64_t u = 0;
-  for (int i = 7; i >= 0; --i) u = u << 8 | b[i];
-  value = static_cast<int64_t>(u);
+  value = wire::Int64At(b);
   return true;
 }
 

@@ -1,5 +1,6 @@
 // Payment and the running state of the open receipt.
 #include "comportzuv.h"
+#include "fiscal_wire.h"
 
 namespace zuv {
 
@@ -7,21 +8,9 @@ namespace {
 
 constexpr int kStateReplyLen = 48;
 
-int64_t Int64At(const uint8_t* p) {
-  uint64_t u = 0;
-  for (int i = 7; i >= 0; --i) u = u << 8 | p[i];
-  return static_cast<int64_t>(u);
-}
-
-int32_t Int32At(const uint8_t* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-                              static_cast<uint32_t>(p[2]) << 16 |
-                              static_cast<uint32_t>(p[3]) << 24);
-}
-
 // The device reports "nothing" as negative amounts; show them as zero.
 double AmountAt(const uint8_t* p) {
-  const double v = static_cast<double>(Int64At(p)) / 100.0;
+  const double v = static_cast<double>(wire::Int64At(p)) / 100.0;
   return v < 0.0 ? 0.0 : v;
 }
 
@@ -35,7 +24,7 @@ bool TFiscal::NaplataRacuna(int32_t TIP, double IZNOS) {
   const uint64_t amount = static_cast<uint64_t>(ToHundredths(IZNOS));
   std::vector<uint8_t> data;
   data.reserve(9);
-  for (int i = 0; i < 8; ++i) data.push_back(static_cast<uint8_t>(amount >> (8 * i)));
+  wire::AppendLE(data, amount, 8);
   data.push_back(static_cast<uint8_t>(TIP));
   return TComPortZUV::SendFrame(51, data, true, false);
 }
@@ -48,11 +37,11 @@ TStanjeRacuna TFiscal::StanjeRacuna() {
   state.UspesanOdgovor = true;
   state.MEDJUZBIR = AmountAt(r + 0);
   state.UKUPNO = AmountAt(r + 8);
-  state.BROJ_STAVKI = ItemCount(Int32At(r + 16));
+  state.BROJ_STAVKI = ItemCount(wire::Int32At(r + 16));
   state.PLACENO_GOTOVINA = AmountAt(r + 20);
   state.PLACENO_KARTICA = AmountAt(r + 28);
   state.PLACENO_CEK = AmountAt(r + 36);
-  state.BROJ_RACUNA = Int32At(r + 44);
+  state.BROJ_RACUNA = wire::Int32At(r + 44);
   return state;
 }
 
@@ -61,7 +50,7 @@ int32_t TFiscal::StanjeRacunaBrojStavki() {
   // The whole reply must be there, not just the count's four bytes.
   uint8_t r[kStateReplyLen];
   if (!ReplyField(0, kStateReplyLen, r)) return -1;
-  return ItemCount(Int32At(r + 16));
+  return ItemCount(wire::Int32At(r + 16));
 }
 
 }  // namespace zuv

@@ -34,10 +34,6 @@ void DriverTest::TearDown() {
   serial::TCustomComPort::SetDefaultDeviceFactory(nullptr);
 }
 
-bool DriverTest::Reopen(const std::string& name) {
-  return TComPortZUV::OpenPort(name, 9600, PrinterType, DebugMode);
-}
-
 serial::MemoryDevice& DriverTest::dev() { return *device; }
 
 void DriverTest::ReplyAlways(std::vector<Bytes> chunks) {

@@ -36,10 +36,6 @@ class DriverTest : public ::testing::Test {
   static Bytes ShortFrame(uint8_t cmd, Bytes data);  // a request as the host frames it
   static Bytes LongFrame(uint8_t cmd, Bytes data, bool printer);
 
-  // OpenPort again: the same port object and device when the port is still
-  // held, a fresh one after a fault dropped it.
-  bool Reopen(const std::string& name = "mem0");
-
   diag::RecordingSink sink;
   serial::MemoryDevice* device = nullptr;  // device of the newest port created
   std::vector<std::vector<Bytes>> sequence;

@@ -202,16 +202,20 @@ ControlResult RunControl(PrinterEmulator& emu, std::string_view line) {
     return Ok();
   }
   if (cmd == "error") {
-    auto code = args >= 1 ? Integer(w[1]) : std::nullopt;
-    auto n = args == 2 ? Count(w[2]) : std::optional<int>(1);
-    if (!code || *code < 0 || *code > 255 || !n || args > 2)
+    // Arity first: an optional that may be left empty by a conditional
+    // trips GCC's uninitialised-use analysis.
+    if (args < 1 || args > 2) return Fail("usage: error <code 0-255> [n|always]");
+    const auto code = Integer(w[1]);
+    const auto n = args == 2 ? Count(w[2]) : std::optional<int>(1);
+    if (!code || *code < 0 || *code > 255 || !n)
       return Fail("usage: error <code 0-255> [n|always]");
     emu.InjectError(uint8_t(*code), *n);
     return Ok();
   }
   if (cmd == "wait") {
-    auto n = args >= 3 ? Count(w[1]) : std::nullopt;
-    auto ms = args >= 3 ? Integer(w[2]) : std::nullopt;
+    if (args < 3) return Fail("usage: wait <n|always> <ms> <code...>");
+    const auto n = Count(w[1]);
+    const auto ms = Integer(w[2]);
     std::vector<Bytes> codes;
     for (size_t i = 3; i < w.size(); ++i) {
       auto code = WaitCode(w[i]);

@@ -81,9 +81,16 @@ int TCustomComPort::Move(TAsync& async) {
 
 bool TCustomComPort::Settle(TAsync& async) {
   const int64_t deadline = Deadline(async);
-  if (async.Done >= async.Requested || async.Immediate ||
-      (deadline >= 0 && FDevice->NowMs() >= deadline))
-    Complete(async, 0);
+  const bool late = deadline >= 0 && FDevice->NowMs() >= deadline;
+  if (async.Kind == okWrite && async.Done >= async.Requested && !late) {
+    // A write is done when its bytes have left the device, so that a purge
+    // straight after it cannot throw them away.
+    bool drained = false;
+    if (int err = FDevice->Drain(0, drained)) Complete(async, err);
+    else if (drained) Complete(async, 0);
+    return !async.Pending;
+  }
+  if (async.Done >= async.Requested || async.Immediate || late) Complete(async, 0);
   return !async.Pending;
 }
 
@@ -98,8 +105,13 @@ void TCustomComPort::Progress(TAsync& async, int waitMs) {
     int64_t wait = waitEnd - now;
     if (const int64_t deadline = Deadline(async); deadline >= 0) wait = std::min(wait, deadline - now);
     bool ready = false;
-    const int err = async.Kind == okRead ? dev.WaitReadable(ClampWait(wait), ready)
-                                         : dev.WaitWritable(ClampWait(wait), ready);
+    int err;
+    if (async.Kind == okRead)
+      err = dev.WaitReadable(ClampWait(wait), ready);
+    else if (async.Done < async.Requested)
+      err = dev.WaitWritable(ClampWait(wait), ready);
+    else
+      err = dev.Drain(ClampWait(wait), ready);
     if (err) return Complete(async, err);
   }
 }

@@ -233,7 +233,14 @@ class TtyDevice : public SerialDevice {
     if (fd_ < 0) return EBADF;
     // The abort flags have nothing to do here: no transfer runs in the
     // kernel on the component's behalf.
-    const bool rx = flags & PURGE_RXCLEAR, tx = flags & PURGE_TXCLEAR;
+    const bool rx = flags & PURGE_RXCLEAR;
+    bool tx = flags & PURGE_TXCLEAR;
+    // Only what is still queued here is discarded. On a pseudo-terminal the
+    // output queue always reads empty while an output flush throws away
+    // what the far end has not read yet, bytes a real line would already
+    // have carried.
+    int queued = 0;
+    if (tx && ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) tx = false;
     if (!rx && !tx) return 0;
     return LastError(::tcflush(fd_, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH));
   }

@@ -336,4 +336,13 @@ INSTANTIATE_TEST_SUITE_P(PrinterTypes, Articles, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "FiscalPrinter" : "OtherDevice"; });
 
 }  // namespace
+
+// The purge that opens each exchange must not throw away the closing byte
+// of the one before, even when the printer has not read it yet.
+TEST_F(EndToEnd, BackToBackExchangesKeepEveryClosingByte) {
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(zuv::TFiscal::TrakuPomeri()) << i;
+  EXPECT_EQ(ClosingBytes(300), 300u);
+  EXPECT_EQ(Emu([](emu::PrinterEmulator& e) { return e.PaperFeeds(); }), 300);
+}
+
 }  // namespace e2e

@@ -2,9 +2,12 @@
 #include <ctime>
 
 #include "comportzuv.h"
+#include "dropped_ports.h"
 
 namespace zuv {
 
+// Defined before comport so that it outlives it.
+std::vector<std::unique_ptr<serial::TComPort>> droppedPorts;
 std::unique_ptr<serial::TComPort> comport;
 std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
 std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;
@@ -21,6 +24,14 @@ std::unique_ptr<ByteList> bufferArtikala;
 
 TComPortZUV* ComPortZUV = nullptr;
 TFiscal* Fiscal = nullptr;
+
+namespace {
+// Closes the ports before the state above is destroyed: a port that faults
+// while closing at exit must find its handler gone and the state intact.
+struct ReleaseAtExit {
+  ~ReleaseAtExit() { ResetDriverState(); }
+} releaseAtExit;
+}  // namespace
 
 namespace {
 std::function<int64_t()> g_monotonic;

@@ -3,33 +3,12 @@
 #include <cstring>
 
 #include "comportzuv.h"
+#include "dropped_ports.h"
 #include "serial/names.h"
 
 namespace zuv {
 
 namespace {
-
-// Ports taken out of use by comportException. The fault is reported from
-// inside a port operation that is still running, so the object cannot be
-// destroyed there; it is released once that operation has returned (at the
-// next OpenPort, and at exit), which frees its device for a reopen.
-std::vector<std::unique_ptr<serial::TComPort>>& DroppedPorts() {
-  static std::vector<std::unique_ptr<serial::TComPort>> dropped;
-  return dropped;
-}
-
-void ReleaseDroppedPorts() {
-  auto& dropped = DroppedPorts();
-  for (auto& port : dropped) {
-    port->OnException = nullptr;
-    try {
-      port->Close();
-    } catch (...) {
-      // A port that faulted may fail to close cleanly; it is discarded anyway.
-    }
-  }
-  dropped.clear();
-}
 
 bool MapBaudRate(int BRate, serial::TBaudRate& rate) {
   if (BRate >= 0 && BRate < serial::BaudRateCount) {
@@ -65,6 +44,18 @@ std::unique_ptr<serial::TComPort> CreatePrinterPort() {
 }
 
 }  // namespace
+
+void ReleaseDroppedPorts() {
+  for (auto& port : droppedPorts) {
+    port->OnException = nullptr;
+    try {
+      port->Close();
+    } catch (...) {
+      // A port that faulted may fail to close cleanly; it is discarded anyway.
+    }
+  }
+  droppedPorts.clear();
+}
 
 void TComPortZUV::Init(const std::string& recnik) {
   ZUVtableInit();
@@ -120,7 +111,7 @@ void TComPortZUV::comportException(serial::TCustomComPort* Sender, serial::TComE
                                    const std::string&, int64_t, const std::string&) {
   serial::TCustomComPort* port = Sender ? Sender : comport.get();
   if (port) port->OnException = nullptr;
-  if (comport && (!Sender || comport.get() == Sender)) DroppedPorts().push_back(std::move(comport));
+  if (comport && (!Sender || comport.get() == Sender)) droppedPorts.push_back(std::move(comport));
   if (receiveBuffer) receiveBuffer->clear();
   ErrorCode = -5;
 }

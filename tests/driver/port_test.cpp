@@ -221,3 +221,16 @@ TEST_F(PtyDriverTest, FarEndClosingIsAPortFault) {
   EXPECT_EQ(ErrorCode, -5);
   EXPECT_EQ(comport, nullptr);
 }
+
+// A program that ends while its printer line is gone must exit cleanly: the
+// port fails while closing at exit, and its handler must not touch driver
+// state that is already being torn down.
+TEST_F(PortTest, ExitAfterTheLineWentAwayIsClean) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        dev().HangUp();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+}

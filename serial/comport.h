@@ -357,6 +357,10 @@ class TCustomComPort {
   int64_t Deadline(const TAsync& async) const;
   void Complete(TAsync& async, int error);
   void Unregister(TAsync* async);
+  // One status query; false, after the error report, when it was refused.
+  bool QueryStatus(TComStat& stat);
+  // One line-control function; a refusal goes to the error report.
+  void Escape(int function);
 
   bool FThreadCreated = false;
   std::unique_ptr<SerialDevice> FDevice;

@@ -7,7 +7,6 @@
 // device's clock.
 #include <algorithm>
 #include <cerrno>
-#include <limits>
 
 #include "codepage.h"
 #include "comport.h"
@@ -312,39 +311,32 @@ constexpr struct {
                    {CE_IOE, ceIO},        {CE_MODE, ceMode}};
 }  // namespace
 
-int32_t TCustomComPort::InputCount() {
-  TComStat stat;
+bool TCustomComPort::QueryStatus(TComStat& stat) {
   if (int err = FDevice->ClearCommError(stat)) {
     CallException(CError_ClearComFailed, err);
-    return 0;
+    return false;
   }
-  return static_cast<int32_t>(stat.InQueue);
+  return true;
+}
+
+int32_t TCustomComPort::InputCount() {
+  TComStat stat;
+  return QueryStatus(stat) ? static_cast<int32_t>(stat.InQueue) : 0;
 }
 
 int32_t TCustomComPort::OutputCount() {
   TComStat stat;
-  if (int err = FDevice->ClearCommError(stat)) {
-    CallException(CError_ClearComFailed, err);
-    return 0;
-  }
-  return static_cast<int32_t>(stat.OutQueue);
+  return QueryStatus(stat) ? static_cast<int32_t>(stat.OutQueue) : 0;
 }
 
 TComStateFlags TCustomComPort::StateFlags() {
   TComStat stat;
-  if (int err = FDevice->ClearCommError(stat)) {
-    CallException(CError_ClearComFailed, err);
-    return 0;
-  }
-  return static_cast<TComStateFlags>(stat.Flags & 0x7F);
+  return QueryStatus(stat) ? static_cast<TComStateFlags>(stat.Flags & 0x7F) : 0;
 }
 
 TComErrors TCustomComPort::LastErrors() {
   TComStat stat;
-  if (int err = FDevice->ClearCommError(stat)) {
-    CallException(CError_ClearComFailed, err);
-    return 0;
-  }
+  if (!QueryStatus(stat)) return 0;
   TComErrors errors = 0;
   for (const auto& e : kLineErrors) {
     if (!(stat.Errors & e.bit)) continue;
@@ -375,26 +367,14 @@ void TCustomComPort::ClearBuffer(bool Input, bool Output) {
   if (int err = FDevice->Purge(flags)) CallException(CError_PurgeFailed, err);
 }
 
-namespace {
-int EscapeFor(bool OnOff, int on, int off) { return OnOff ? on : off; }
-}  // namespace
+void TCustomComPort::Escape(int function) {
+  if (int err = FDevice->EscapeCommFunction(function)) CallException(CError_EscapeComFailed, err);
+}
 
-void TCustomComPort::SetDTR(bool OnOff) {
-  if (int err = FDevice->EscapeCommFunction(EscapeFor(OnOff, SETDTR, CLRDTR)))
-    CallException(CError_EscapeComFailed, err);
-}
-void TCustomComPort::SetRTS(bool OnOff) {
-  if (int err = FDevice->EscapeCommFunction(EscapeFor(OnOff, SETRTS, CLRRTS)))
-    CallException(CError_EscapeComFailed, err);
-}
-void TCustomComPort::SetXonXoff(bool OnOff) {
-  if (int err = FDevice->EscapeCommFunction(EscapeFor(OnOff, SETXON, SETXOFF)))
-    CallException(CError_EscapeComFailed, err);
-}
-void TCustomComPort::SetBreak(bool OnOff) {
-  if (int err = FDevice->EscapeCommFunction(EscapeFor(OnOff, SETBREAK, CLRBREAK)))
-    CallException(CError_EscapeComFailed, err);
-}
+void TCustomComPort::SetDTR(bool OnOff) { Escape(OnOff ? SETDTR : CLRDTR); }
+void TCustomComPort::SetRTS(bool OnOff) { Escape(OnOff ? SETRTS : CLRRTS); }
+void TCustomComPort::SetXonXoff(bool OnOff) { Escape(OnOff ? SETXON : SETXOFF); }
+void TCustomComPort::SetBreak(bool OnOff) { Escape(OnOff ? SETBREAK : CLRBREAK); }
 
 void TCustomComPort::TransmitChar(char16_t Ch) {
   if (int err = FDevice->TransmitCommChar(static_cast<uint8_t>(Ch & 0xFF)))

@@ -62,6 +62,13 @@ Enum Lookup(const char* const (&table)[N], const std::string& str, Enum fallback
   return fallback;
 }
 
+// The table entry of an enumeration value; empty for a value outside the
+// table (a cast from a stray integer), which must not index past its end.
+template <size_t N>
+std::string Name(const char* const (&table)[N], int value) {
+  return value >= 0 && static_cast<size_t>(value) < N ? table[value] : std::string();
+}
+
 // A whole decimal integer that fits in 32 bits, with an optional sign.
 bool ParseInt(const std::string& s, long& value) {
   if (s.empty()) return false;
@@ -81,13 +88,13 @@ std::string ComErrorMessage(int code) {
   return ComErrorMessages[code - 1];
 }
 
-std::string BaudRateToStr(TBaudRate v) { return BaudRateStrings[v]; }
-std::string StopBitsToStr(TStopBits v) { return StopBitsStrings[v]; }
-std::string DataBitsToStr(TDataBits v) { return DataBitsStrings[v]; }
-std::string ParityToStr(TParityBits v) { return ParityBitsStrings[v]; }
-std::string FlowControlToStr(TFlowControl v) { return FlowControlStrings[v]; }
-std::string DTRToStr(TDTRFlowControl v) { return DTRStrings[v]; }
-std::string RTSToStr(TRTSFlowControl v) { return RTSStrings[v]; }
+std::string BaudRateToStr(TBaudRate v) { return Name(BaudRateStrings, v); }
+std::string StopBitsToStr(TStopBits v) { return Name(StopBitsStrings, v); }
+std::string DataBitsToStr(TDataBits v) { return Name(DataBitsStrings, v); }
+std::string ParityToStr(TParityBits v) { return Name(ParityBitsStrings, v); }
+std::string FlowControlToStr(TFlowControl v) { return Name(FlowControlStrings, v); }
+std::string DTRToStr(TDTRFlowControl v) { return Name(DTRStrings, v); }
+std::string RTSToStr(TRTSFlowControl v) { return Name(RTSStrings, v); }
 
 TBaudRate StrToBaudRate(const std::string& s) { return Lookup(BaudRateStrings, s, br9600); }
 TStopBits StrToStopBits(const std::string& s) { return Lookup(StopBitsStrings, s, sbOneStopBit); }

@@ -23,6 +23,7 @@ std::string ComErrorMessage(int code);
 // leaves it untouched when the system offers no device list at all.
 void EnumComPorts(std::vector<std::string>& Ports);
 
+// The table entry of the value; empty for a value outside its enumeration.
 std::string BaudRateToStr(TBaudRate BaudRate);
 std::string StopBitsToStr(TStopBits StopBits);
 std::string DataBitsToStr(TDataBits DataBits);

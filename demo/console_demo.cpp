@@ -1,6 +1,7 @@
 // Walks through every printer command against the port named on the command
 // line and prints one line per outcome: "# " success, "* " failure.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>

@@ -1,7 +1,10 @@
 #include "control.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 

@@ -14,7 +14,8 @@ std::string EncodeCodePage(const std::u16string& text, uint32_t codePage);
 // unknown code page gives no text.
 std::u16string DecodeCodePage(const std::string& bytes, uint32_t codePage);
 
-// The iconv name used for a code page number; empty when there is none.
+// The iconv name used for a code page number: CP<n> for a number without a
+// name of its own (iconv may not know it; the conversions then give nothing).
 std::string CodePageCharset(uint32_t codePage);
 
 }  // namespace serial

@@ -35,7 +35,7 @@ bool TFiscal::DodajArtikal(int32_t KOD, const std::u16string& NAZIV, int32_t JM,
 
 bool TFiscal::ProgramirajArtikle() {
   if (!bufferArtikala) return false;
-  const std::vector<uint8_t> data = *bufferArtikala;
+  const std::vector<uint8_t> data = std::move(*bufferArtikala);
   // The batch is dropped whatever happens; a failed one must be added again.
   bufferArtikala->clear();
   // Only reachable by filling the buffer directly: refuse rather than frame it.

@@ -9,8 +9,7 @@ namespace zuv {
 namespace {
 
 constexpr double kUnixEpochDate = 25569.0;  // 1970-01-01 as a date-time
-constexpr int64_t kMs1970To2000 = 946684800000;
-// Keeps seconds * 1000 - kMs1970To2000 inside 64 bits.
+// Keeps seconds * 1000 - wire::kMs1970To2000 inside 64 bits.
 constexpr double kMaxSeconds = 9.0e15;
 
 // The device keeps the report span's dates, the host supplies the time of
@@ -25,7 +24,7 @@ double WithCurrentTimeOfDay(double date) {
 bool DeviceTimestamp(double dateTime, int64_t& ms) {
   const double seconds = wire::RoundHalfEven((dateTime - kUnixEpochDate) * 86400.0);
   if (!(std::fabs(seconds) <= kMaxSeconds)) return false;  // also NaN and infinities
-  ms = static_cast<int64_t>(seconds) * 1000 - kMs1970To2000;
+  ms = static_cast<int64_t>(seconds) * 1000 - wire::kMs1970To2000;
   return true;
 }
 

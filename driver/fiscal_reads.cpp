@@ -24,7 +24,6 @@ bool ReplyInt64(int k, int64_t& value) {
 }
 
 constexpr int64_t kMsPerDay = 86400000;
-constexpr int64_t kMs1970To2000 = 946684800000;
 constexpr int64_t kMsPerHour = 3600000;
 // Formattable range, 0001-01-01 up to 10000-01-01, in ms since 1970.
 constexpr int64_t kMsMin = -62135596800000;
@@ -78,7 +77,7 @@ std::string TFiscal::CitajVreme() {
   if (!ReplyInt64(0, deviceMs)) return "";
   // Whole milliseconds throughout, so the text never depends on the host's
   // time zone. The shown time is one hour ahead, fixed, with no summer time.
-  const int64_t shift = kMs1970To2000 + kMsPerHour;
+  const int64_t shift = wire::kMs1970To2000 + kMsPerHour;
   // Checked before adding, so a wild reply cannot overflow.
   if (deviceMs < kMsMin - shift || deviceMs >= kMsEnd - shift) return "";
   const int64_t ms = deviceMs + shift;

@@ -7,6 +7,9 @@
 
 namespace zuv::wire {
 
+// Milliseconds from 1970-01-01 to 2000-01-01, the device clock's epoch.
+constexpr int64_t kMs1970To2000 = 946684800000;
+
 // Appends the low `bytes` bytes of `value`, least significant first.
 inline void AppendLE(std::vector<uint8_t>& data, uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) data.push_back(static_cast<uint8_t>(value >> (8 * i)));

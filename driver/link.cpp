@@ -63,10 +63,10 @@ bool TComPortZUV::SendFrame(int command, const std::vector<uint8_t>& dataBlock, 
   if (L > (longCmd ? MaxLongData : MaxShortData)) return false;
   if (!receiveBuffer) receiveBuffer = std::make_unique<ByteList>();
 
+  const int dataBlockSize = L + 1;
+  const int bufferSize = longCmd ? L + 6 : L + 5;
   try {
     for (int repeateCount = 1; repeateCount <= 3; ++repeateCount) {
-      const int dataBlockSize = L + 1;
-      const int bufferSize = longCmd ? L + 6 : L + 5;
       std::memcpy(sendBuffer, empty, SendBufferSize);
 
       comport->ClearBuffer(true, true);

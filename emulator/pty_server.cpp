@@ -291,7 +291,8 @@ void PtyServer::Serve() {
       revents = ::poll(&m, 1, 0) > 0 ? m.revents : 0;
     }
 
-    bool gone = (revents & POLLHUP) != 0;
+    // An error on the master is a line that is gone, like a hang-up.
+    bool gone = (revents & (POLLHUP | POLLERR)) != 0;
     if (revents & POLLIN) {
       now = Clock::now();
       byte_time = ByteTime(CurrentBaud());  // it may have changed while we slept

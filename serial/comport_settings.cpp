@@ -249,6 +249,13 @@ void TCustomComPort::SetBuffer(const TComBuffer& Value) {
 
 bool TCustomComPort::CanApply() const { return FConnected && FUpdateCount == 0; }
 
+namespace {
+template <class T, size_t N>
+T Entry(const T (&table)[N], int index, T outside) {
+  return index >= 0 && static_cast<size_t>(index) < N ? table[index] : outside;
+}
+}  // namespace
+
 TDCB TCustomComPort::BuildDCB() const {
   TDCB dcb;
   dcb.DCBlength = 28;
@@ -263,23 +270,25 @@ TDCB TCustomComPort::BuildDCB() const {
   if (par.Check()) flags |= dcb_Parity;
   if (fc.OutCTSFlow()) flags |= dcb_OutxCTSFlow;
   if (fc.OutDSRFlow()) flags |= dcb_OutxDSRFlow;
-  flags |= CControlDTR[fc.ControlDTR()];
+  // A value cast from an integer outside its enumeration gets a device value
+  // every device refuses, instead of a read past the table.
+  flags |= Entry(CControlDTR, fc.ControlDTR(), 0x0020u);
   if (fc.DSRSensitivity()) flags |= dcb_DSRSensivity;
   if (fc.TxContinueOnXoff()) flags |= dcb_TxContinueOnXoff;
   if (fc.XonXoffOut()) flags |= dcb_OutX;
   if (fc.XonXoffIn()) flags |= dcb_InX;
   if (par.Check() && par.Replace()) flags |= dcb_ErrorChar;
   if (FDiscardNull) flags |= dcb_Null;
-  flags |= CControlRTS[fc.ControlRTS()];
+  flags |= Entry(CControlRTS, fc.ControlRTS(), 0x3000u);
   dcb.Flags = flags;
 
   dcb.XonChar = static_cast<uint8_t>(fc.XonChar() & 0xFF);
   dcb.XoffChar = static_cast<uint8_t>(fc.XoffChar() & 0xFF);
-  dcb.Parity = CParityBits[par.Bits()];
-  dcb.StopBits = CStopBits[FStopBits];
-  dcb.ByteSize = CDataBits[FDataBits];
+  dcb.Parity = Entry(CParityBits, par.Bits(), uint8_t{0xFF});
+  dcb.StopBits = Entry(CStopBits, FStopBits, uint8_t{0xFF});
+  dcb.ByteSize = Entry(CDataBits, FDataBits, uint8_t{0});
   dcb.BaudRate = static_cast<uint32_t>(FBaudRate == brCustom ? FCustomBaudRate
-                                                             : CBaudRate[FBaudRate]);
+                                                             : Entry(CBaudRate, FBaudRate, 0));
   dcb.ErrorChar = (flags & dcb_ErrorChar) ? static_cast<uint8_t>(par.ReplaceChar() & 0xFF) : 0;
   return dcb;
 }

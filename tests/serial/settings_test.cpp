@@ -106,6 +106,19 @@ TEST_F(Settings, OpenPortAppliesOnlyRealChanges) {
   EXPECT_EQ(dev().setCommStateCalls, base.state + 3);
 }
 
+// An enumeration can hold values it does not name (3 for the stop bits, 7
+// for the parity); those must not index past the device-value tables, and
+// reach the device as values it refuses.
+TEST_F(Settings, UnnamedEnumerationValuesAreNotLookedUp) {
+  port().Open();
+  port().SetStopBits(static_cast<TStopBits>(3));
+  EXPECT_EQ(dev().lastDCB.StopBits, 0xFF);
+  port().Parity().SetBits(static_cast<TParityBits>(7));
+  EXPECT_EQ(dev().lastDCB.Parity, 0xFF);
+  port().FlowControl().SetControlDTR(static_cast<TDTRFlowControl>(3));
+  EXPECT_EQ(dev().lastDCB.Flags & dcb_DTRControl, 0x0020u);
+}
+
 TEST_F(Settings, UpdatesHeldBackUntilTheOutermostEndUpdate) {
   port().Open();
   const Applied base = CallsOf(dev());

@@ -53,6 +53,7 @@ extern int32_t RxDataIndex;
 extern int32_t ErrorCode;
 extern bool PrinterType;
 extern bool DebugMode;
+extern bool RequestAcknowledged;  // see TComPortZUV::LastRequestAcknowledged
 extern std::unique_ptr<ByteList> bufferArtikala;
 
 // Forgets everything: as at program start (tests use it between cases).
@@ -83,6 +84,11 @@ class TComPortZUV {
   // Error table access: membership, and the message (throws std::out_of_range
   // for a code the table lacks, or when no table exists).
   static bool HasErrorMessage(int32_t code);
+
+  // Whether the printer acknowledged the last request sent by SendFrame,
+  // whatever became of its reply. After a failed print command, true means
+  // the printer took the command (it may have printed): do not simply repeat.
+  static bool LastRequestAcknowledged();
   static std::string ErrorMessage(int32_t code);
 };
 
@@ -133,6 +139,9 @@ class TFiscal {
   static bool DnevniIzvestaj();
   static bool PeriodicniIzvestaj(double POCETNI, double KRAJNI);
   static bool NefiskalniIsecak(const std::vector<TNonfiscalLine>& LINES, int32_t LINE_SIZE);
+  // Prints the rows of the line table cdsNefiskalni (line_table.h), texts
+  // trimmed; every error while reading or sending gives false.
+  static bool NefiskalniIsecakEPSON(int32_t LINE_SIZE);
   static bool DodajArtikal(int32_t KOD, const std::u16string& NAZIV, int32_t JM, int32_t PS,
                            double CENA);
   static bool ProgramirajArtikle();

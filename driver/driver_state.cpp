@@ -20,6 +20,7 @@ int32_t RxDataIndex = 0;
 int32_t ErrorCode = 0;
 bool PrinterType = false;
 bool DebugMode = false;
+bool RequestAcknowledged = false;
 std::unique_ptr<ByteList> bufferArtikala;
 
 TComPortZUV* ComPortZUV = nullptr;

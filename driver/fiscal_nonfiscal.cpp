@@ -1,6 +1,7 @@
 // Non-fiscal receipts: free text lines formatted to the paper width and sent
 // in packets of up to 14 lines, one long frame (command 26) per packet.
 #include "comportzuv.h"
+#include "line_table.h"
 
 namespace zuv {
 
@@ -9,6 +10,7 @@ namespace {
 constexpr int64_t kLinesInBuffer = 14;
 constexpr uint8_t kBold = 0xEF;
 constexpr uint8_t kNormal = 0xFF;
+constexpr int kNonfiscalCommand = 26;
 
 std::u16string Spaces(int64_t n) { return std::u16string(n > 0 ? static_cast<size_t>(n) : 0, u' '); }
 
@@ -51,8 +53,12 @@ std::u16string FormatNonfiscalLine(const TNonfiscalLine& line, int32_t W) {
   }
 }
 
-bool TFiscal::NefiskalniIsecak(const std::vector<TNonfiscalLine>& LINES, int32_t LINE_SIZE) {
-  const int64_t n = static_cast<int64_t>(LINES.size());
+namespace {
+
+// Formats, packs and sends `n` lines; `lineAt(i)` gives line i and is called
+// once per line, in order.
+template <typename LineAt>
+bool SendNonfiscalLines(int64_t n, LineAt lineAt, int32_t LINE_SIZE) {
   const int64_t q = kLinesInBuffer * (n / kLinesInBuffer);
   const int64_t packetFull = (static_cast<int64_t>(LINE_SIZE) + 1) * kLinesInBuffer;
   // A packet is never handed over larger than one long frame can carry: the
@@ -62,7 +68,7 @@ bool TFiscal::NefiskalniIsecak(const std::vector<TNonfiscalLine>& LINES, int32_t
   std::vector<uint8_t> packet;
   bool result = false;
   for (int64_t i = 0; i < n; ++i) {
-    const TNonfiscalLine& line = LINES[static_cast<size_t>(i)];
+    const TNonfiscalLine line = lineAt(i);
     if (packet.empty()) {
       // Counts lines, not bytes: only right when every packet holds 14 lines.
       const bool last = q == n ? i == n - kLinesInBuffer : i >= q;
@@ -78,13 +84,48 @@ bool TFiscal::NefiskalniIsecak(const std::vector<TNonfiscalLine>& LINES, int32_t
     packet.insert(packet.end(), bytes.begin(), bytes.end());
     if (!fits(packet.size())) return false;
     if (static_cast<int64_t>(packet.size()) >= packetFull) {
-      if (!TComPortZUV::SendFrame(26, packet, PrinterType, true)) return false;
+      if (!TComPortZUV::SendFrame(kNonfiscalCommand, packet, PrinterType, true)) return false;
       packet.clear();
       result = true;
     }
   }
-  if (!packet.empty()) result = TComPortZUV::SendFrame(26, packet, PrinterType, true);
+  if (!packet.empty()) result = TComPortZUV::SendFrame(kNonfiscalCommand, packet, PrinterType, true);
   return result;
+}
+
+// Characters of code 0x20 or less removed from both ends.
+std::u16string Trimmed(const std::u16string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && text[begin] <= u' ') ++begin;
+  while (end > begin && text[end - 1] <= u' ') --end;
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+bool TFiscal::NefiskalniIsecak(const std::vector<TNonfiscalLine>& LINES, int32_t LINE_SIZE) {
+  return SendNonfiscalLines(
+      static_cast<int64_t>(LINES.size()),
+      [&](int64_t i) { return LINES[static_cast<size_t>(i)]; }, LINE_SIZE);
+}
+
+bool TFiscal::NefiskalniIsecakEPSON(int32_t LINE_SIZE) {
+  try {
+    if (!cdsNefiskalni) return false;
+    TLineTable& table = *cdsNefiskalni;
+    table.First();
+    const auto rowAt = [&](int64_t) {
+      TNonfiscalLine line(Trimmed(table.AsString("LineText")), table.AsInteger("LineAlign"),
+                          table.AsBoolean("LineBold"), Trimmed(table.AsString("LLeft")),
+                          Trimmed(table.AsString("LRight")));
+      table.Next();
+      return line;
+    };
+    return SendNonfiscalLines(table.RecordCount(), rowAt, LINE_SIZE);
+  } catch (...) {
+    return false;
+  }
 }
 
 }  // namespace zuv

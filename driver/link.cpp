@@ -54,8 +54,11 @@ void TComPortZUV::WriteLog(const std::string& s, int64_t timems, int64_t itr) {
   diag::Log(s, timems, itr);
 }
 
+bool TComPortZUV::LastRequestAcknowledged() { return RequestAcknowledged; }
+
 bool TComPortZUV::SendFrame(int command, const std::vector<uint8_t>& dataBlock, bool printer,
                             bool longCmd) {
+  RequestAcknowledged = false;
   if (!comport) return false;
   const int L = static_cast<int>(dataBlock.size());
   // A block that does not fit the frame's length field or the send buffer is
@@ -161,6 +164,7 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
       const bool ackOnly = rb.size() == 1 && rb[0] == ACK;
       if (cmd == 101 && rb.empty() && pollBuffer[0] == ACK) {
         rb.push_back(ACK);
+        RequestAcknowledged = true;
         ErrorCode = 0;
         Trace("(ACK)\n");
         result = true;
@@ -187,6 +191,7 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
         continue;
       }
       rb.insert(rb.end(), pollBuffer, pollBuffer + k);
+      if (rb[0] == ACK) RequestAcknowledged = true;
       if (rb[0] == NACK) {
         ErrorCode = -2;
         result = false;

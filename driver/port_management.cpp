@@ -129,6 +129,7 @@ void ResetDriverState() {
   RxExpectDataLen = 0;
   RxDataIndex = 0;
   ErrorCode = 0;
+  RequestAcknowledged = false;
   PrinterType = false;
   DebugMode = false;
 }

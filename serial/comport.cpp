@@ -71,6 +71,8 @@ int TCustomComPort::Handle() const { return FDevice->Handle(); }
 // ---- opening and closing ---------------------------------------------------
 
 void TCustomComPort::CreateHandle() {
+  // The system would open the name cut at the NUL: some other device.
+  if (FPort.find('\0') != std::string::npos) return CallException(CError_OpenFailed, ENOENT);
   if (int err = FDevice->Open(PortPath(FPort))) CallException(CError_OpenFailed, err);
 }
 

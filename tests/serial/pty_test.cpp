@@ -193,6 +193,15 @@ TEST_F(Pty, MissingDeviceCannotBeOpened) {
   EXPECT_EQ(winMessage, "System Error.  Code: 2.\r\nNo such file or directory");
 }
 
+TEST_F(Pty, NameWithEmbeddedNulIsRefusedNotTruncated) {
+  // Cut at the NUL the name would be the open pty itself.
+  TComPort other;
+  other.SetPort(pty_.slave() + std::string("\0x", 2));
+  EXPECT_EQ(RaisedBy([&] { other.Open(); }),
+            (Raised{CError_OpenFailed, ENOENT, "Unable to open com port (Error: 2)"}));
+  EXPECT_FALSE(other.Connected());
+}
+
 TEST_F(Pty, NonTerminalIsNotAPort) {
   port_.SetPort("/dev/null");
   EXPECT_EQ(RaisedBy([&] { port_.Open(); }).winCode, ENOTTY);

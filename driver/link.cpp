@@ -16,7 +16,6 @@ constexpr uint8_t ACK = 0x06;
 constexpr uint8_t NACK = 0x15;
 constexpr uint8_t ErrorReplyCommand = 0x7F;
 constexpr uint8_t ClosingByte = 0x40;
-constexpr int64_t ReplyBudgetMs = 2500;
 constexpr int PollBufferSize = 512;
 // How long an empty poll sleeps on the port before the next pass: short
 // enough to take a reply within about a millisecond of its arrival.

@@ -130,6 +130,7 @@ void ResetDriverState() {
   RxDataIndex = 0;
   ErrorCode = 0;
   RequestAcknowledged = false;
+  ReplyBudgetMs = DefaultReplyBudgetMs;
   PrinterType = false;
   DebugMode = false;
 }

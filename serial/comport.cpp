@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "names.h"
+#include "tcp_device.h"
 
 namespace serial {
 
@@ -38,7 +39,7 @@ DeviceFactory TCustomComPort::SetDefaultDeviceFactory(DeviceFactory factory) {
 }
 
 TCustomComPort::TCustomComPort(void*)
-    : FDevice(DefaultFactory() ? DefaultFactory()() : MakeTtyDevice()),
+    : FDevice(DefaultFactory() ? DefaultFactory()() : MakeSystemDevice()),
       FBuffer(std::make_unique<TComBuffer>()),
       FParity(std::make_unique<TComParity>()),
       FTimeouts(std::make_unique<TComTimeouts>()),

@@ -1,0 +1,251 @@
+// The TCP device: a non-blocking stream socket behind the SerialDevice
+// interface. A connection the peer closed or reset reads as EIO or the
+// socket's error, as a hung-up tty does, so the component reports a port
+// fault exactly as for a tty.
+#include "tcp_device.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+namespace serial {
+
+namespace {
+
+int LastError(int result) { return result < 0 ? errno : 0; }
+
+int64_t MonotonicNowMs() {
+  struct timespec ts;
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Waits for `events` on `fd`; revents 0 when the time ran out.
+int PollOne(int fd, short events, int timeoutMs, short& revents) {
+  revents = 0;
+  struct pollfd p = {fd, events, 0};
+  const int n = ::poll(&p, 1, std::max(timeoutMs, 0));
+  if (n < 0) return errno == EINTR ? 0 : errno;
+  revents = p.revents;
+  return 0;
+}
+
+// The error pending on a socket (0: none).
+int PendingError(int fd) {
+  int err = 0;
+  socklen_t len = sizeof err;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) return errno;
+  return err;
+}
+
+// Why a connection is unusable: its own error, or EIO when the peer closed
+// in an orderly way.
+int SocketError(int fd) {
+  const int err = PendingError(fd);
+  return err ? err : EIO;
+}
+
+// Connects one resolved address within the time left; the socket on success.
+int ConnectOne(const addrinfo& ai, int64_t deadlineMs, int& fdOut) {
+  const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                          ai.ai_protocol);
+  if (fd < 0) return errno;
+  int err = LastError(::connect(fd, ai.ai_addr, ai.ai_addrlen));
+  if (err == EINPROGRESS) {
+    short revents = 0;
+    err = PollOne(fd, POLLOUT, static_cast<int>(deadlineMs - MonotonicNowMs()), revents);
+    if (!err) err = revents == 0 ? ETIMEDOUT : PendingError(fd);
+  }
+  if (err) {
+    ::close(fd);
+    return err;
+  }
+  // Frames are small and the printer waits for each: no Nagle delay.
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  fdOut = fd;
+  return 0;
+}
+
+class TcpDevice : public SerialDevice {
+ public:
+  ~TcpDevice() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  int Open(const std::string& path) override {
+    if (fd_ >= 0) return EBUSY;
+    const std::optional<TcpAddress> address = ParseTcpPortName(path);
+    if (!address) return EINVAL;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found) != 0)
+      return EHOSTUNREACH;
+    const int64_t deadline = MonotonicNowMs() + kTcpConnectTimeoutMs;
+    int err = EHOSTUNREACH;
+    for (const addrinfo* ai = found; ai && fd_ < 0; ai = ai->ai_next)
+      err = ConnectOne(*ai, deadline, fd_);
+    ::freeaddrinfo(found);
+    return fd_ >= 0 ? 0 : err;
+  }
+
+  int Close() override {
+    if (fd_ < 0) return EBADF;
+    const int err = LastError(::close(fd_));
+    fd_ = -1;
+    return err;
+  }
+
+  bool IsOpen() const override { return fd_ >= 0; }
+  int Handle() const override { return fd_; }
+
+  // The line behind a device server keeps the server's settings.
+  int SetCommState(const TDCB&) override { return fd_ < 0 ? EBADF : 0; }
+  int SetCommTimeouts(const TCommTimeouts&) override { return fd_ < 0 ? EBADF : 0; }
+  int SetupComm(int, int) override { return fd_ < 0 ? EBADF : 0; }
+
+  int ReadSome(uint8_t* buffer, size_t count, size_t& got) override {
+    got = 0;
+    if (fd_ < 0) return EBADF;
+    if (count == 0) return 0;
+    const ssize_t n = ::recv(fd_, buffer, count, MSG_DONTWAIT);
+    if (n > 0) {
+      got = static_cast<size_t>(n);
+      return 0;
+    }
+    if (n == 0) return EIO;  // the peer closed
+    return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
+  }
+
+  int WriteSome(const uint8_t* buffer, size_t count, size_t& sent) override {
+    sent = 0;
+    if (fd_ < 0) return EBADF;
+    if (count == 0) return 0;
+    const ssize_t n = ::send(fd_, buffer, count, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n >= 0) {
+      sent = static_cast<size_t>(n);
+      return 0;
+    }
+    return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
+  }
+
+  int WaitReadable(int timeoutMs, bool& ready) override {
+    return Wait(POLLIN, timeoutMs, ready);
+  }
+  int WaitWritable(int timeoutMs, bool& ready) override {
+    return Wait(POLLOUT, timeoutMs, ready);
+  }
+
+  // Bytes handed to the kernel are on their way; a socket has no line to
+  // wait for.
+  int Drain(int, bool& drained) override {
+    drained = fd_ >= 0;
+    return fd_ < 0 ? EBADF : 0;
+  }
+
+  int ClearCommError(TComStat& stat) override {
+    stat = TComStat{};
+    if (fd_ < 0) return EBADF;
+    int in = 0;
+    if (::ioctl(fd_, FIONREAD, &in) != 0) return errno;
+    stat.InQueue = static_cast<uint32_t>(std::max(in, 0));
+    if (in > 0) return 0;
+    // Nothing left to read: a closed or reset connection is a fault now.
+    short revents = 0;
+    if (int err = PollOne(fd_, POLLRDHUP, 0, revents)) return err;
+    return (revents & (POLLRDHUP | POLLHUP | POLLERR)) ? SocketError(fd_) : 0;
+  }
+
+  int Purge(uint32_t flags) override {
+    if (fd_ < 0) return EBADF;
+    // What was sent is in the network; only received bytes can be dropped.
+    if (!(flags & PURGE_RXCLEAR)) return 0;
+    uint8_t scrap[512];
+    size_t got = 0;
+    do {
+      // A closed peer is not a purge failure; the next query reports it.
+      if (ReadSome(scrap, sizeof scrap, got) != 0) return 0;
+    } while (got > 0);
+    return 0;
+  }
+
+  int GetModemStatus(uint32_t& status) override {
+    status = 0;
+    return fd_ < 0 ? EBADF : 0;
+  }
+
+  int EscapeCommFunction(int function) override {
+    if (fd_ < 0) return EBADF;
+    switch (function) {
+      case SETXOFF: case SETXON: case SETRTS: case CLRRTS:
+      case SETDTR: case CLRDTR: case SETBREAK: case CLRBREAK:
+        return 0;  // no modem lines over TCP
+      default:
+        return EINVAL;
+    }
+  }
+
+  int TransmitCommChar(uint8_t ch) override {
+    size_t sent = 0;
+    if (int err = WriteSome(&ch, 1, sent)) return err;
+    return sent == 1 ? 0 : EAGAIN;
+  }
+
+  int64_t NowMs() const override { return MonotonicNowMs(); }
+
+ private:
+  int Wait(short events, int timeoutMs, bool& ready) {
+    ready = false;
+    if (fd_ < 0) return EBADF;
+    short revents = 0;
+    if (int err = PollOne(fd_, events, timeoutMs, revents)) return err;
+    if (revents & POLLNVAL) return EBADF;
+    if (revents & POLLERR) return SocketError(fd_);
+    // Data still waiting is delivered before the closed peer is reported.
+    ready = (revents & events) != 0;
+    if (!ready && (revents & POLLHUP)) return EIO;
+    return 0;
+  }
+
+  int fd_ = -1;
+};
+
+}  // namespace
+
+bool IsTcpPortName(const std::string& name) { return name.rfind(kTcpScheme, 0) == 0; }
+
+std::optional<TcpAddress> ParseTcpPortName(const std::string& name) {
+  if (!IsTcpPortName(name)) return std::nullopt;
+  const std::string rest = name.substr(std::string(kTcpScheme).size());
+  const size_t colon = rest.rfind(':');
+  if (colon == std::string::npos || colon == 0) return std::nullopt;
+  TcpAddress address{rest.substr(0, colon), rest.substr(colon + 1)};
+  if (address.host.front() == '[') {
+    if (address.host.size() < 3 || address.host.back() != ']') return std::nullopt;
+    address.host = address.host.substr(1, address.host.size() - 2);
+  } else if (address.host.find(':') != std::string::npos) {
+    return std::nullopt;  // an IPv6 literal needs its brackets
+  }
+  if (address.host.find_first_of("/[]") != std::string::npos) return std::nullopt;
+  if (address.port.empty() || address.port.size() > 5 ||
+      address.port.find_first_not_of("0123456789") != std::string::npos)
+    return std::nullopt;
+  const int port = std::stoi(address.port);
+  if (port < 1 || port > 65535) return std::nullopt;
+  return address;
+}
+
+std::unique_ptr<SerialDevice> MakeTcpDevice() { return std::make_unique<TcpDevice>(); }
+
+}  // namespace serial

@@ -1,39 +1,12 @@
-// zuv_emulator: a fiscal printer on a pseudo-terminal.
+// zuv_emulator: a fiscal printer on a pseudo-terminal or a TCP port.
 //
 // Prints "PORT <name>" as the first line of standard output (the link's
 // name, which the driver resolves through the virtual-port directory, or
-// with --no-link the pseudo-terminal's path), then serves until SIGINT or
-// SIGTERM, or the control command "quit". Everything the printer prints
-// follows on standard output; control answers and notices go to standard
-// error.
-//
-// Options:
-//   --baud N              pace both directions at N baud (8N1, 10 bits a
-//                         byte); 0 or absent: no pacing
-//   --link NAME           name of the link in the virtual-port directory
-//                         (default: the first free ttyZUV<n>)
-//   --no-link             make no link
-//   --sale NAME:PRICE[:QTY]
-//                         sell an item before serving, opening a receipt
-//                         (repeatable; e.g. --sale "Hleb:65.50:2")
-//   --nack N              NACK the first N requests
-//   --error CODE[:N]      error reply CODE to the first N requests (1)
-//   --silent[=N]          answer nothing (to every request, or the first N)
-//   --ack-silent[=N]      ACK, then nothing (every request, or the first N)
-//   --delay MS            send the reply frame MS after the ACK
-//   --chunk BYTES:MS      send replies in pieces of BYTES, MS apart
-//   --id TEXT             fiscal memory identifier (8 characters)
-//   --clock MS|now        device clock, ms since 2000-01-01 00:00:00
-//   --receipt-number N    number of the last closed receipt
-//   --report-number N     number of the last daily (Z) report
-//   --control "LINE"      run a control command before serving (repeatable;
-//                         e.g. --control "wait 1 500 08 07:12")
-//   --no-stdin            read no control commands from standard input
-//   --quit-on-eof         stop when standard input ends; by default the end
-//                         of input only ends the control channel, so
-//                         "zuv_emulator </dev/null &" keeps serving
-//   --quiet               print no paper
-//   --help
+// with --no-link the pseudo-terminal's path, or with --tcp the
+// tcp://HOST:PORT address), then serves until SIGINT, SIGTERM or SIGHUP,
+// or the control command "quit". Everything the printer prints follows on
+// standard output; control answers and notices go to standard error.
+// `zuv_emulator --help` lists the options.
 //
 // Control commands on standard input, one per line: see control.h, or send
 // "help".
@@ -42,30 +15,28 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "control.h"
 #include "pty_server.h"
+#include "tcp_server.h"
 
 namespace {
 
-const char* const kUsage =
-    "usage: zuv_emulator [--baud N] [--link NAME | --no-link] [--sale NAME:PRICE[:QTY]]...\n"
-    "                    [--nack N] [--error CODE[:N]] [--silent[=N]] [--ack-silent[=N]]\n"
-    "                    [--delay MS] [--chunk BYTES:MS] [--id TEXT] [--clock MS|now]\n"
-    "                    [--receipt-number N] [--report-number N] [--control LINE]...\n"
-    "                    [--no-stdin] [--quit-on-eof] [--quiet]\n";
-
 struct Settings {
   emu::PtyOptions pty{true, ""};
+  std::optional<emu::TcpOptions> tcp;  // serve on TCP instead of a pty
   std::vector<std::string> controls;  // run in order before serving
   std::vector<emu::SaleItem> sales;
   bool read_stdin = true;
@@ -79,66 +50,107 @@ std::string Replace(std::string text, char from, char to) {
   return text;
 }
 
-// Fills `s` from the command line; false (after a message) on a bad option.
-bool ParseArgs(int argc, char** argv, Settings& s) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool has_value = false;
-    if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      has_value = true;
-    }
-    auto next = [&]() -> bool {
-      if (has_value) return true;
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "zuv_emulator: %s needs a value\n", arg.c_str());
-        return false;
-      }
-      value = argv[++i];
-      return true;
-    };
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else if (arg == "--no-link") {
-      s.pty.link = false;
-    } else if (arg == "--no-stdin") {
-      s.read_stdin = false;
-    } else if (arg == "--quit-on-eof") {
-      s.quit_on_eof = true;
-    } else if (arg == "--quiet") {
-      s.quiet = true;
-    } else if (arg == "--silent" || arg == "--ack-silent") {
-      s.controls.push_back(arg.substr(2) + " " + (has_value ? value : "always"));
-    } else if (arg == "--link") {
-      if (!next()) return false;
-      s.pty = {true, value};
-    } else if (arg == "--sale") {
-      if (!next()) return false;
-      auto item = emu::ParseSaleItem(value);
-      if (!item) {
-        std::fprintf(stderr, "zuv_emulator: bad sale \"%s\" (NAME:PRICE[:QTY])\n", value.c_str());
-        return false;
-      }
-      s.sales.push_back(*item);
-    } else if (arg == "--baud" || arg == "--nack" || arg == "--delay" || arg == "--clock" ||
-               arg == "--id" || arg == "--receipt-number" || arg == "--report-number") {
-      if (!next()) return false;
-      s.controls.push_back(arg.substr(2) + " " + value);
-    } else if (arg == "--error" || arg == "--chunk") {
-      if (!next()) return false;
-      s.controls.push_back(arg.substr(2) + " " + Replace(value, ':', ' '));
-    } else if (arg == "--control") {
-      if (!next()) return false;
-      s.controls.push_back(value);
-    } else {
-      std::fprintf(stderr, "zuv_emulator: unknown option %s\n%s", arg.c_str(), kUsage);
-      return false;
-    }
-  }
-  return true;
+// An option that becomes the control command of the same name, in the
+// order the options were given.
+void AddControlOption(CLI::App& app, Settings& s, const std::string& name, const std::string& value,
+                      const std::string& help, char separator = 0) {
+  const std::string command = name.substr(2);
+  app.add_option_function<std::string>(
+         name,
+         [&s, command, separator](const std::string& v) {
+           s.controls.push_back(command + " " + (separator ? Replace(v, separator, ' ') : v));
+         },
+         help)
+      ->type_name(value)
+      ->trigger_on_parse()
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+// --silent and --ack-silent: every request, or the first N with =N.
+void AddSilenceOption(CLI::App& app, Settings& s, const std::string& name, const std::string& help) {
+  const std::string command = name.substr(2);
+  app.add_option_function<std::string>(
+         name,
+         [&s, command](const std::string& v) {
+           s.controls.push_back(command + " " + (v.empty() ? "always" : v));
+         },
+         help)
+      ->type_name("[=N]")
+      ->expected(0, 1)
+      ->trigger_on_parse()
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+void DefineOptions(CLI::App& app, Settings& s) {
+  app.add_option_function<std::string>(
+         "--baud",
+         [&s](const std::string& v) {
+           s.controls.push_back("baud " + v);
+           s.pty.match_speed = true;
+         },
+         "the printer's line speed: pace both directions at N baud (8N1) and, on a pty, answer "
+         "only a host whose line is set to N; 0: no pacing")
+      ->type_name("N")
+      ->trigger_on_parse()
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  auto* link = app.add_option_function<std::string>(
+      "--link", [&s](const std::string& v) { s.pty = {true, v, s.pty.match_speed}; },
+      "name of the link in the virtual-port directory (default: the first free ttyZUV<n>)");
+  link->type_name("NAME");
+  auto* no_link = app.add_flag_callback("--no-link", [&s] { s.pty.link = false; }, "make no link");
+  link->excludes(no_link);
+  app.add_option_function<std::string>(
+         "--tcp",
+         [&s](const std::string& v) {
+           emu::TcpOptions options;
+           if (!emu::ParseTcpListenAddress(v, options))
+             throw CLI::ValidationError("--tcp", "expected [HOST:]PORT, got \"" + v + "\"");
+           s.tcp = options;
+         },
+         "serve on TCP instead of a pty (HOST defaults to 127.0.0.1; PORT 0: any free port)")
+      ->type_name("[HOST:]PORT")
+      ->excludes(link)
+      ->excludes(no_link);
+  app.add_option_function<std::vector<std::string>>(
+         "--sale",
+         [&s](const std::vector<std::string>& values) {
+           for (const std::string& v : values) {
+             auto item = emu::ParseSaleItem(v);
+             if (!item)
+               throw CLI::ValidationError("--sale", "bad sale \"" + v + "\" (NAME:PRICE[:QTY])");
+             s.sales.push_back(*item);
+           }
+         },
+         "sell an item before serving, opening a receipt (repeatable; e.g. --sale "
+         "\"Hleb:65.50:2\")")
+      ->type_name("NAME:PRICE[:QTY]")
+      ->allow_extra_args(false);
+  AddControlOption(app, s, "--nack", "N", "NACK the first N requests");
+  AddControlOption(app, s, "--error", "CODE[:N]",
+                   "answer the first N requests (default 1) with printer error CODE", ':');
+  AddSilenceOption(app, s, "--silent", "answer nothing (to every request, or the first N)");
+  AddSilenceOption(app, s, "--ack-silent", "ACK, then nothing (every request, or the first N)");
+  AddControlOption(app, s, "--delay", "MS", "send the reply frame MS after the ACK");
+  AddControlOption(app, s, "--chunk", "BYTES:MS", "send replies in pieces of BYTES, MS apart", ':');
+  AddControlOption(app, s, "--id", "TEXT", "fiscal memory identifier (8 characters)");
+  AddControlOption(app, s, "--clock", "MS|now", "device clock, ms since 2000-01-01 00:00:00");
+  AddControlOption(app, s, "--receipt-number", "N", "number of the last closed receipt");
+  AddControlOption(app, s, "--report-number", "N", "number of the last daily (Z) report");
+  app.add_option_function<std::vector<std::string>>(
+         "--control",
+         [&s](const std::vector<std::string>& lines) {
+           s.controls.insert(s.controls.end(), lines.begin(), lines.end());
+         },
+         "run a control command before serving (repeatable; e.g. --control \"wait 1 500 08 07:12\")")
+      ->type_name("LINE")
+      ->allow_extra_args(false)
+      ->trigger_on_parse();
+  app.add_flag_callback("--no-stdin", [&s] { s.read_stdin = false; },
+                        "read no control commands from standard input");
+  app.add_flag_callback("--quit-on-eof", [&s] { s.quit_on_eof = true; },
+                        "stop when standard input ends (by default the end of input only ends the "
+                        "control channel)");
+  app.add_flag_callback("--quiet", [&s] { s.quiet = true; }, "print no paper");
 }
 
 void WriteAll(int fd, const std::string& text) {
@@ -207,27 +219,12 @@ class PaperWriter {
   std::thread thread_;
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Settings settings;
-  if (!ParseArgs(argc, argv, settings)) return 2;
-
-  // Signals arrive through a descriptor; the serving thread inherits the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGHUP);  // the terminal went away: stop and remove the link
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-  const int signal_fd = ::signalfd(-1, &signals, SFD_CLOEXEC);
-  if (signal_fd < 0) {
-    std::perror("zuv_emulator: signalfd");
-    return 1;
-  }
-
-  emu::PtyServer server;
+// Sets the printer up, serves it and runs the control channel until a
+// signal, "quit" or (with --quit-on-eof) the end of input.
+template <class Server>
+int Serve(Server& server, const Settings& settings, int signal_fd,
+          const std::function<bool()>& start,
+          const std::function<std::string()>& where) {
   bool setup_ok = server.With([&](emu::PrinterEmulator& e) {
     for (const std::string& line : settings.controls) {
       const emu::ControlResult r = emu::RunControl(e, line);
@@ -243,7 +240,7 @@ int main(int argc, char** argv) {
     return true;
   });
   if (!setup_ok) return 2;
-  if (!server.Start(settings.pty)) {
+  if (!start()) {
     std::fprintf(stderr, "zuv_emulator: %s\n", server.Error().c_str());
     return 1;
   }
@@ -254,8 +251,7 @@ int main(int argc, char** argv) {
     server.With([&](emu::PrinterEmulator& e) {
       e.SetPaperSink([&](const std::string& text) { paper.Add(text); });
     });
-  std::fprintf(stderr, "zuv_emulator: serving %s%s%s\n", server.SlavePath().c_str(),
-               server.LinkPath().empty() ? "" : " as ", server.LinkPath().c_str());
+  std::fprintf(stderr, "zuv_emulator: serving %s\n", where().c_str());
 
   std::string pending;
   bool stdin_open = settings.read_stdin;
@@ -284,6 +280,48 @@ int main(int argc, char** argv) {
     }
   }
   server.Stop();  // before the paper writer goes, as the sink refers to it
-  ::close(signal_fd);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  CLI::App app{"zuv_emulator: a fiscal printer on a pseudo-terminal or a TCP port"};
+  DefineOptions(app, settings);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int status = app.exit(e);
+    return e.get_exit_code() == 0 ? status : 2;
+  }
+
+  // Signals arrive through a descriptor; the serving thread inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGHUP);  // the terminal went away: stop and remove the link
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  const int signal_fd = ::signalfd(-1, &signals, SFD_CLOEXEC);
+  if (signal_fd < 0) {
+    std::perror("zuv_emulator: signalfd");
+    return 1;
+  }
+  int status;
+  if (settings.tcp) {
+    emu::TcpServer server;
+    status = Serve(server, settings, signal_fd, [&] { return server.Start(*settings.tcp); },
+                   [&] { return server.PortName(); });
+  } else {
+    emu::PtyServer server;
+    status = Serve(server, settings, signal_fd, [&] { return server.Start(settings.pty); },
+                   [&] {
+                     return server.SlavePath() +
+                            (server.LinkPath().empty() ? "" : " as " + server.LinkPath());
+                   });
+  }
+  ::close(signal_fd);
+  return status;
 }

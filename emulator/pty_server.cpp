@@ -12,6 +12,7 @@
 #include <deque>
 
 #include "serial/names.h"
+#include "serial/tty_termios2.h"
 
 namespace emu {
 
@@ -104,6 +105,7 @@ bool PtyServer::Start(const PtyOptions& options) {
     slave_path_.clear();
     return false;
   }
+  match_speed_ = options.match_speed;
   stop_ = false;
   thread_ = std::thread(&PtyServer::Serve, this);
   return true;
@@ -166,6 +168,13 @@ void PtyServer::RemoveLink() {
   // Only our own link: another emulator may have taken the name since.
   if (n > 0 && std::string(target, size_t(n)) == slave_path_) ::unlink(link_path_.c_str());
   link_path_.clear();
+}
+
+bool PtyServer::HostSpeedMatches() {
+  const int baud = CurrentBaud();
+  if (!match_speed_ || baud <= 0) return true;
+  serial::TtyMode mode;  // termios calls on the master read the slave's line
+  return serial::GetTtyMode(master_, mode) == 0 && mode.speed == uint32_t(baud);
 }
 
 int PtyServer::CurrentBaud() {
@@ -298,6 +307,7 @@ void PtyServer::Serve() {
       byte_time = ByteTime(CurrentBaud());  // it may have changed while we slept
       for (;;) {
         const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0 && !HostSpeedMatches()) continue;
         if (n > 0) {
           rx_free = std::max(rx_free, now) + byte_time * n;
           inbox.push_back({rx_free, Bytes(buffer, buffer + n)});

@@ -20,6 +20,9 @@ struct PtyOptions {
   bool link = false;
   // The link's name; empty takes the first free ttyZUV<n>.
   std::string link_name;
+  // With a line speed set (PrinterEmulator::SetBaud), bytes from a host whose
+  // line is set to another speed are noise to the printer: it answers none.
+  bool match_speed = false;
 };
 
 class PtyServer {
@@ -66,6 +69,7 @@ class PtyServer {
  private:
   void Serve();
   int CurrentBaud();
+  bool HostSpeedMatches();
   bool MakeLink(const std::string& name);
   void RemoveLink();
   void CloseAll();
@@ -75,6 +79,7 @@ class PtyServer {
   std::condition_variable requests_cv_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
+  bool match_speed_ = false;
   int master_ = -1;
   int wake_read_ = -1;
   int wake_write_ = -1;

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "com_thread.h"
+#include "event_mailbox.h"
 #include "names.h"
 #include "tcp_device.h"
 
@@ -43,7 +45,8 @@ TCustomComPort::TCustomComPort(void*)
       FBuffer(std::make_unique<TComBuffer>()),
       FParity(std::make_unique<TComParity>()),
       FTimeouts(std::make_unique<TComTimeouts>()),
-      FFlowControl(std::make_unique<TComFlowControl>()) {
+      FFlowControl(std::make_unique<TComFlowControl>()),
+      FMailbox(std::make_shared<EventMailbox>()) {
   FBuffer->FComPort = this;
   FParity->FComPort = this;
   FTimeouts->FComPort = this;
@@ -56,6 +59,10 @@ TCustomComPort::~TCustomComPort() {
   } catch (...) {
     // A destructor cannot report; the device is closed below regardless.
   }
+  // Also when Close raised before its thread step.
+  StopEventThread();
+  // Hand-overs posted to an event loop find nothing to run any more.
+  FMailbox->Detach();
   // Records still pending must not point back at a component that is gone.
   for (TAsync* async : FPending) {
     async->Owner = nullptr;
@@ -84,9 +91,18 @@ void TCustomComPort::DestroyHandle() {
 void TCustomComPort::SignalChange(TComSignal Signal) {
   const bool on = (Signals() >> Signal) & 1;
   switch (Signal) {
-    case csCTS: DoCTSChange(on); break;
-    case csDSR: DoDSRChange(on); break;
-    case csRLSD: DoRLSDChange(on); break;
+    case csCTS:
+      NotifyLinks(&TComLink::OnCTSChange, on);
+      DoCTSChange(on);
+      break;
+    case csDSR:
+      NotifyLinks(&TComLink::OnDSRChange, on);
+      DoDSRChange(on);
+      break;
+    case csRLSD:
+      NotifyLinks(&TComLink::OnRLSDChange, on);
+      DoRLSDChange(on);
+      break;
     case csRing: break;
   }
 }
@@ -103,8 +119,9 @@ void TCustomComPort::Open() {
     FConnected = false;
     throw;
   }
-  // Line events are not watched yet: no event thread.
   FThreadCreated = false;
+  if (FEvents) StartEventThread();
+  NotifyLinks(&TComLink::OnConn, true);
   DoAfterOpen();
   // The owner learns the lines' states as if each had just changed.
   SignalChange(csCTS);
@@ -114,13 +131,24 @@ void TCustomComPort::Open() {
 
 void TCustomComPort::Close() {
   if (!FConnected) return;
+  NotifyLinks(&TComLink::OnCTSChange, false);
+  NotifyLinks(&TComLink::OnDSRChange, false);
+  NotifyLinks(&TComLink::OnRLSDChange, false);
   DoCTSChange(false);
   DoDSRChange(false);
   DoRLSDChange(false);
   DoBeforeClose();
-  AbortAllAsync();
+  try {
+    AbortAllAsync();
+  } catch (...) {
+    // The thread must not outlive the device even when the purge raised.
+    StopEventThread();
+    throw;
+  }
+  StopEventThread();
   DestroyHandle();
   FConnected = false;
+  NotifyLinks(&TComLink::OnConn, false);
   DoAfterClose();
 }
 

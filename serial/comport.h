@@ -2,6 +2,7 @@
 // its error report.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -11,10 +12,15 @@
 
 #include "comport_types.h"
 #include "device.h"
+#include "owner_dispatch.h"
 
 namespace serial {
 
 class TCustomComPort;
+class TComThread;
+class EventMailbox;
+class TRegistry;
+class TIniFile;
 
 // Raised by the component when no OnException handler is installed.
 class EComPort : public std::runtime_error {
@@ -192,6 +198,26 @@ using TComExceptionEvent =
                        const std::string& ComportMessage, int64_t WinError,
                        const std::string& WinMessage)>;
 
+// Another component following the port. Each handler is empty by default;
+// the port calls the ones that are set (Sender: the port). The port does not
+// own its links.
+enum TComLinkEvent { leConn, leCTS, leDSR, leRLSD, leRing, leRx, leTx, leTxEmpty, leRxFlag };
+
+class TComLink {
+ public:
+  TComSignalEvent OnConn;
+  TRxBufEvent OnRxBuf;
+  TRxBufEvent OnTxBuf;
+  TNotifyEvent OnTxEmpty;
+  TNotifyEvent OnRxFlag;
+  TComSignalEvent OnCTSChange;
+  TComSignalEvent OnDSRChange;
+  TComSignalEvent OnRLSDChange;
+  TNotifyEvent OnRing;
+  TComSignalEvent OnTx;
+  TComSignalEvent OnRx;
+};
+
 // Makes the device object a new component talks to. The default gives the
 // system's tty device; tests install an in-memory device.
 using DeviceFactory = std::function<std::unique_ptr<SerialDevice>()>;
@@ -216,6 +242,34 @@ class TCustomComPort {
   void SetConnected(bool Value);
   int Handle() const;  // -1 while closed
   bool ThreadCreated() const { return FThreadCreated; }
+
+  // Links.
+  void RegisterLink(TComLink* AComLink);
+  void UnRegisterLink(TComLink* AComLink);
+  bool HasLink() const { return FHasLink; }
+
+  // Waits for line events without the event thread. `Events` in: the events
+  // to wait for; out: those that occurred (empty after the time-out or the
+  // stop). `StopEvent`: a descriptor whose readability ends the wait, 0 for
+  // none. `Timeout`: milliseconds, -1 (WaitInfinite) for no limit.
+  void WaitForEvent(TComEvents& Events, int StopEvent, int32_t Timeout);
+
+  // Hand-overs from the event thread to the owner (smThreadSync,
+  // smWindowSync); see owner_dispatch.h. Runs the queued ones now in the
+  // calling thread and returns how many ran.
+  int ProcessPendingEvents();
+  // Readable while hand-overs wait.
+  int PendingEventsHandle() const;
+  // This port's dispatcher (nullptr: the process-wide one, else the owner
+  // pumps).
+  void SetDispatcher(std::shared_ptr<TOwnerDispatcher> dispatcher);
+
+  // Settings persistence.
+  void StoreSettings(TStoreType StoreType, const std::string& StoreTo);
+  void LoadSettings(TStoreType StoreType, const std::string& LoadFrom);
+  // Name of the component: the ini section and the registry subkey.
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& Value) { FName = Value; }
 
   // Settings.
   void BeginUpdate();
@@ -319,6 +373,11 @@ class TCustomComPort {
   virtual void SetupComPort();
 
  protected:
+  virtual void StoreRegistry(TRegistry& Reg);
+  virtual void StoreIniFile(TIniFile& IniFile);
+  virtual void LoadRegistry(TRegistry& Reg);
+  virtual void LoadIniFile(TIniFile& IniFile);
+
   virtual void CreateHandle();
   virtual void DestroyHandle();
 
@@ -340,8 +399,27 @@ class TCustomComPort {
 
  private:
   friend void DoneAsync(PAsync& AsyncPtr);
+  friend class TComThread;
+  // The dispatch of one event (error, receive, transmit-empty, ...).
+  void DispatchEvent(TComEvent Event);
+  void ErrorDispatch();
+  void ReceiveDispatch();
+  void TxEmptyDispatch();
+  void RingDispatch();
+  void RxFlagDispatch();
+  void StartEventThread();
+  void StopEventThread();
+  // Every registered link's handler `member`, in list order, if it has one.
+  template <typename Member, typename... Args>
+  void NotifyLinks(Member member, Args... args);
+  void UpdateHasLink();
+  // Tells the event thread that input was taken, or output has left.
+  void NoteRxConsumed();
+  void NoteTxDrained();
+
   bool CanApply() const;
   TDCB BuildDCB() const;
+  // The signal-change dispatch: links, then the owner.
   void SignalChange(TComSignal Signal);
   // Starts an operation on a prepared record: moves what can move now and
   // leaves the record pending when it is not complete yet.
@@ -386,7 +464,22 @@ class TCustomComPort {
   uint32_t FCodePage = 0;
   std::vector<TAsync*> FPending;  // records with an operation in flight
   TCommTimeouts FCommTimeouts;    // as last accepted by the device
+  std::string FName = "ComPort1";
+  std::vector<TComLink*> FLinks;
+  std::shared_ptr<EventMailbox> FMailbox;
+  std::shared_ptr<TComThread> FEventThread;
+  // The same thread for the I/O paths, which may also run in the event
+  // thread itself (smNone) while Close lets go of FEventThread.
+  std::atomic<TComThread*> FEventWatch{nullptr};
 };
+
+template <typename Member, typename... Args>
+void TCustomComPort::NotifyLinks(Member member, Args... args) {
+  // Copied: a handler may (un)register links.
+  const std::vector<TComLink*> links = FLinks;
+  for (TComLink* link : links)
+    if (link->*member) (link->*member)(this, args...);
+}
 
 // TCustomComPort with everything public; the class applications create.
 class TComPort : public TCustomComPort {

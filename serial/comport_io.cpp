@@ -74,7 +74,10 @@ int TCustomComPort::Move(TAsync& async) {
                       ? dev.ReadSome(async.ReadBuffer + async.Done, left, moved)
                       : dev.WriteSome(async.WriteBuffer + async.Done, left, moved);
   async.Done += moved;
-  if (moved && async.Kind == okRead) async.LastByteMs = dev.NowMs();
+  if (async.Kind == okRead) {
+    if (moved) async.LastByteMs = dev.NowMs();
+    NoteRxConsumed();
+  }
   return err;
 }
 
@@ -85,8 +88,12 @@ bool TCustomComPort::Settle(TAsync& async) {
     // A write is done when its bytes have left the device, so that a purge
     // straight after it cannot throw them away.
     bool drained = false;
-    if (int err = FDevice->Drain(0, drained)) Complete(async, err);
-    else if (drained) Complete(async, 0);
+    if (int err = FDevice->Drain(0, drained)) {
+      Complete(async, err);
+    } else if (drained) {
+      Complete(async, 0);
+      NoteTxDrained();
+    }
     return !async.Pending;
   }
   if (async.Done >= async.Requested || async.Immediate || late) Complete(async, 0);
@@ -177,6 +184,7 @@ int32_t TCustomComPort::WriteAsync(const void* Buffer, int32_t Count, PAsync& As
   async.ReadBuffer = nullptr;
   async.Requested = count;
   if (!Start(async)) return 0;
+  NotifyLinks(&TComLink::OnTx, true);
   return async.Completed ? static_cast<int32_t>(async.Done) : 0;
 }
 
@@ -214,6 +222,14 @@ int32_t TCustomComPort::WaitForAsync(PAsync& AsyncPtr) {
   TAsync& async = *AsyncPtr;
   while (async.Pending) async.Owner->Progress(async, kWaitSliceMs);
   if (async.Error) CallException(ErrorCode(&async), async.Error);
+  // Only links can tell, so the status query is made only for them.
+  if (!FLinks.empty()) {
+    if (async.Kind == okRead) {
+      if (InputCount() == 0) NotifyLinks(&TComLink::OnRx, false);
+    } else if (!async.Data.empty()) {
+      NotifyLinks(&TComLink::OnTxBuf, async.Data.data(), async.Size);
+    }
+  }
   return static_cast<int32_t>(async.Done);
 }
 
@@ -364,7 +380,8 @@ void TCustomComPort::ClearBuffer(bool Input, bool Output) {
   uint32_t flags = 0;
   if (Input) flags |= PURGE_RXCLEAR;
   if (Output) flags |= PURGE_TXCLEAR;
-  if (int err = FDevice->Purge(flags)) CallException(CError_PurgeFailed, err);
+  if (int err = FDevice->Purge(flags)) return CallException(CError_PurgeFailed, err);
+  if (Input) NoteRxConsumed();
 }
 
 void TCustomComPort::Escape(int function) {

@@ -44,6 +44,11 @@ enum TStoredProp { spBasic, spFlowControl, spBuffer, spTimeouts, spParity, spOth
 using TStoredProps = uint8_t;
 constexpr TStoredProps StoredBit(TStoredProp p) { return TStoredProps(1u << p); }
 
+enum TStoreType { stRegistry, stIniFile };
+
+// Wait without a time limit (WaitForEvent).
+constexpr int32_t WaitInfinite = -1;
+
 enum TThreadPriority {
   tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical
 };

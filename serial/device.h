@@ -98,6 +98,14 @@ struct TComStat {
   uint32_t OutQueue = 0;
 };
 
+// Running counts of modem-line changes and line errors (they only grow; the
+// event thread looks at what changed).
+struct TLineCounters {
+  uint32_t cts = 0, dsr = 0, ring = 0, rlsd = 0;
+  uint32_t frame = 0, overrun = 0, parity = 0, brk = 0, bufferOverrun = 0;
+  bool operator==(const TLineCounters&) const = default;
+};
+
 class SerialDevice {
  public:
   virtual ~SerialDevice() = default;
@@ -134,6 +142,20 @@ class SerialDevice {
   // its time-outs with it (the in-memory device keeps a clock of its own so
   // that tests of time-outs run instantly and deterministically).
   virtual int64_t NowMs() const = 0;
+
+  // What the event thread watches. The defaults treat Handle() as a pollable
+  // descriptor and ask it the tty questions; a device that is not a
+  // descriptor (or cannot answer) overrides them. None of them changes state
+  // that the owner's calls rely on, so the event thread may ask at any time.
+  // Descriptor to poll for arrivals and hang-ups; -1 for none.
+  virtual int EventDescriptor() const { return Handle(); }
+  // Bytes waiting to be read.
+  virtual int PeekInputCount(uint32_t& count) const;
+  // The raw modem inputs (MS_* bits); ENOTTY when the device has none.
+  virtual int GetModemLines(uint32_t& status) const;
+  // The kernel's running counts of line changes and errors; ENOTTY when the
+  // device keeps none.
+  virtual int GetLineCounters(TLineCounters& counters) const;
 };
 
 // The tty device of the running system.

@@ -155,4 +155,19 @@ int MemoryDevice::TransmitCommChar(uint8_t ch) {
   return 0;
 }
 
+int MemoryDevice::PeekInputCount(uint32_t& count) const {
+  count = static_cast<uint32_t>(visible_.size());
+  return Usable();
+}
+
+int MemoryDevice::GetModemLines(uint32_t& status) const {
+  status = 0;
+  return ENOTTY;
+}
+
+int MemoryDevice::GetLineCounters(TLineCounters& counters) const {
+  counters = TLineCounters{};
+  return ENOTTY;
+}
+
 }  // namespace serial

@@ -68,6 +68,11 @@ class MemoryDevice : public SerialDevice {
   int GetModemStatus(uint32_t& status) override;
   int EscapeCommFunction(int function) override;
   int TransmitCommChar(uint8_t ch) override;
+  // Nothing to poll: the in-memory device raises no line events.
+  int EventDescriptor() const override { return -1; }
+  int PeekInputCount(uint32_t& count) const override;
+  int GetModemLines(uint32_t& status) const override;
+  int GetLineCounters(TLineCounters& counters) const override;
 
  private:
   struct Chunk {

@@ -15,6 +15,7 @@
 // hand-over that the owner never picks up cannot block Close.
 #pragma once
 
+#include <exception>
 #include <functional>
 #include <memory>
 
@@ -28,6 +29,10 @@ class TOwnerDispatcher {
   // here. `pump` runs everything queued so far; calling it late, more than
   // once, or after the port is gone is harmless.
   virtual void Wake(std::function<void()> pump) = 0;
+  // An exception escaped an owner's handler where nobody else can take it
+  // (smWindowSync hand-overs, smNone handlers in the event thread, a pump
+  // called through Wake, Close). The default writes it to stderr.
+  virtual void HandleException(std::exception_ptr error);
 };
 
 // Any "post this to my loop" function as a dispatcher.

@@ -1,0 +1,280 @@
+#include "com_thread.h"
+
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "comport.h"
+#include "event_mailbox.h"
+
+namespace serial {
+
+namespace {
+
+constexpr struct {
+  TComEvent event;
+  uint32_t bit;
+} kEventBits[] = {
+    {evRxChar, 0x0001}, {evRxFlag, 0x0002}, {evTxEmpty, 0x0004}, {evCTS, 0x0008},
+    {evDSR, 0x0010},    {evRLSD, 0x0020},   {evBreak, 0x0040},   {evError, 0x0080},
+    {evRing, 0x0100},   {evRx80Full, 0x0400}};
+
+// The order in which one batch is handled.
+constexpr TComEvent kDispatchOrder[] = {evError, evRxChar, evTxEmpty, evBreak, evRing,
+                                        evCTS,   evDSR,    evRxFlag,  evRLSD,  evRx80Full};
+
+constexpr TComEvents kInputEvents = EventBit(evRxChar) | EventBit(evRx80Full) |
+                                    EventBit(evRxFlag) | EventBit(evError) | EventBit(evBreak);
+constexpr TComEvents kLineEvents =
+    EventBit(evCTS) | EventBit(evDSR) | EventBit(evRLSD) | EventBit(evRing);
+constexpr TComEvents kCounterEvents = EventBit(evError) | EventBit(evBreak);
+
+// Nice values for the thread priorities; raising may be refused (then the
+// thread keeps the normal priority).
+constexpr int kNice[] = {19, 10, 5, 0, -5, -10, -15};
+
+bool Has(TComEvents set, TComEvent e) { return set & EventBit(e); }
+
+}  // namespace
+
+const int kLineSampleMs = 50;
+
+TComEvents CounterEvents(const TLineCounters& before, const TLineCounters& now) {
+  TComEvents events = 0;
+  if (now.frame != before.frame || now.overrun != before.overrun ||
+      now.parity != before.parity || now.bufferOverrun != before.bufferOverrun)
+    events |= EventBit(evError);
+  if (now.brk != before.brk) events |= EventBit(evBreak);
+  if (now.cts != before.cts) events |= EventBit(evCTS);
+  if (now.dsr != before.dsr) events |= EventBit(evDSR);
+  if (now.rlsd != before.rlsd) events |= EventBit(evRLSD);
+  if (now.ring != before.ring) events |= EventBit(evRing);
+  return events;
+}
+
+TComEvents ModemLineEvents(uint32_t before, uint32_t now) {
+  const uint32_t changed = before ^ now;
+  TComEvents events = 0;
+  if (changed & MS_CTS_ON) events |= EventBit(evCTS);
+  if (changed & MS_DSR_ON) events |= EventBit(evDSR);
+  if (changed & MS_RLSD_ON) events |= EventBit(evRLSD);
+  // A ring is the indicator going off again, as a modem's ring ends.
+  if ((changed & MS_RING_ON) && !(now & MS_RING_ON)) events |= EventBit(evRing);
+  return events;
+}
+
+uint32_t EventsToInt(TComEvents Events) {
+  uint32_t mask = 0;
+  for (const auto& e : kEventBits)
+    if (Has(Events, e.event)) mask |= e.bit;
+  return mask;
+}
+
+TComEvents IntToEvents(uint32_t Mask) {
+  TComEvents events = 0;
+  for (const auto& e : kEventBits)
+    if (Mask & e.bit) events |= EventBit(e.event);
+  return events;
+}
+
+// ---- life ------------------------------------------------------------------
+
+TComThread::TComThread(TCustomComPort* AComPort)
+    : FComPort(AComPort),
+      FDevice(*AComPort->FDevice),
+      FMailbox(AComPort->FMailbox),
+      FSyncMethod(AComPort->FSyncMethod),
+      FWanted(AComPort->FEvents),
+      FPriority(AComPort->FEventThreadPriority),
+      FRx80Level(static_cast<uint32_t>(AComPort->FBuffer->InputSize()) * 8 / 10) {
+  FHasLines = (FWanted & kLineEvents) && FDevice.GetModemLines(FLines) == 0;
+  FHasCounters = FDevice.GetLineCounters(FCounters) == 0;
+}
+
+std::shared_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
+  std::shared_ptr<TComThread> thread(new TComThread(AComPort));
+  thread->FMailbox->Rearm();
+  // The body keeps its object alive, so a port closed from one of its own
+  // handlers (in this thread) can let go of it.
+  thread->FThread = std::thread([self = thread] { self->Execute(); });
+  return thread;
+}
+
+TComThread::~TComThread() {
+  Stop();
+  if (FThread.joinable()) {
+    if (InEventThread())
+      FThread.detach();
+    else
+      FThread.join();
+  }
+}
+
+void TComThread::Stop() {
+  FStopping = true;
+  FStopEvent.Signal();
+}
+
+void TComThread::Join() {
+  if (!FThread.joinable()) return;
+  if (InEventThread())
+    FThread.detach();
+  else
+    FThread.join();
+}
+
+void TComThread::RxConsumed() {
+  FRxGeneration.fetch_add(1);
+  if (FRxDisarmed.load()) FStopEvent.Signal();
+}
+
+void TComThread::TxDrained() {
+  if (!(FWanted & EventBit(evTxEmpty))) return;
+  FTxDrained = true;
+  FStopEvent.Signal();
+}
+
+void TComThread::ApplyPriority() const {
+  if (FPriority == tpNormal) return;
+  // Per-thread on Linux: the id of this thread, not of the process.
+  [[maybe_unused]] const int refused = ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()),
+                                                     kNice[FPriority]);
+}
+
+// ---- the wait --------------------------------------------------------------
+
+void TComThread::Rearm() {
+  if (FRxDisarmed.load() && FRxGeneration.load() != FRxMark) FRxDisarmed = false;
+}
+
+TComEvents TComThread::InputEvents() {
+  FRxMark = FRxGeneration.load();
+  FRxDisarmed = true;
+  // Bytes the owner took before this look were no news by now.
+  struct pollfd p = {FDevice.EventDescriptor(), POLLIN, 0};
+  if (::poll(&p, 1, 0) != 1 || !(p.revents & POLLIN)) {
+    FRxDisarmed = false;
+    return 0;
+  }
+  TComEvents events = EventBit(evRxChar);
+  uint32_t waiting = 0;
+  if (FDevice.PeekInputCount(waiting) == 0) {
+    const bool full = FRx80Level > 0 && waiting >= FRx80Level;
+    if (full && !FRx80Reported) events |= EventBit(evRx80Full);
+    FRx80Reported = full;
+  }
+  return events;
+}
+
+TComEvents TComThread::SampleLines() {
+  TComEvents events = 0;
+  TLineCounters counters;
+  if (FHasCounters && FDevice.GetLineCounters(counters) == 0) {
+    events |= CounterEvents(FCounters, counters);
+    FCounters = counters;
+  }
+  uint32_t lines = 0;
+  if (FHasLines && FDevice.GetModemLines(lines) == 0) {
+    // Counters catch pulses shorter than a sample; the levels cover drivers
+    // that do not count.
+    events |= ModemLineEvents(FLines, lines);
+    FLines = lines;
+  }
+  return events;
+}
+
+TComEvents TComThread::WaitForLineEvents(bool& failed) {
+  Rearm();
+  const bool watchInput = (FWanted & kInputEvents) && !FRxDisarmed.load();
+  const bool sample = !failed && (FHasLines || (FHasCounters && (FWanted & kCounterEvents)));
+  struct pollfd p[2] = {{FStopEvent.Handle(), POLLIN, 0},
+                        {failed ? -1 : FDevice.EventDescriptor(),
+                         static_cast<short>(watchInput ? POLLIN : 0), 0}};
+  const int n = ::poll(p, 2, sample ? kLineSampleMs : -1);
+  if (n < 0) {
+    if (errno != EINTR) Stop();  // a wait that cannot be made ends the thread
+    return 0;
+  }
+  if (FStopping) return 0;
+  if (p[0].revents) FStopEvent.Clear();
+  TComEvents events = 0;
+  // A device that hung up (or never opened) is not looked at again: the
+  // thread waits for its stop, and the owner's next call reports the fault.
+  if (p[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+    failed = true;
+  else if (p[1].revents & POLLIN)
+    events |= InputEvents();
+  if (FTxDrained.exchange(false)) events |= EventBit(evTxEmpty);
+  if (sample) events |= SampleLines();
+  return events & FWanted;
+}
+
+void TComThread::Execute() {
+  ApplyPriority();
+  bool failed = FDevice.EventDescriptor() < 0;
+  while (!FStopping) {
+    const TComEvents events = WaitForLineEvents(failed);
+    if (!events || FStopping) continue;
+    FEvents = events;
+    DispatchComMsg();
+  }
+  FDone.Signal();
+}
+
+// ---- hand-over -------------------------------------------------------------
+
+void TComThread::DispatchComMsg() {
+  switch (FSyncMethod) {
+    case smThreadSync: {
+      const TComEvents events = FEvents;
+      TCustomComPort* port = FComPort;
+      FMailbox->HandOver(
+          [port, events] {
+            for (TComEvent e : kDispatchOrder) {
+              if (!port->Connected()) return;  // a handler closed the port
+              if (Has(events, e)) port->DispatchEvent(e);
+            }
+          },
+          EventMailbox::Until::Done);
+      break;
+    }
+    case smWindowSync: SendEvents(); break;
+    case smNone:
+      try {
+        DoEvents();
+      } catch (...) {
+        FMailbox->Report(std::current_exception());
+      }
+      break;
+  }
+}
+
+void TComThread::SendEvents() {
+  TCustomComPort* port = FComPort;
+  std::shared_ptr<EventMailbox> box = FMailbox;
+  for (TComEvent e : kDispatchOrder) {
+    if (!Has(FEvents, e) || FStopping) continue;
+    FMailbox->HandOver(
+        [port, box, e] {
+          if (!port->Connected()) return;
+          try {
+            port->DispatchEvent(e);
+          } catch (...) {
+            box->Report(std::current_exception());
+          }
+        },
+        EventMailbox::Until::PickedUp);
+  }
+}
+
+void TComThread::DoEvents() {
+  for (TComEvent e : kDispatchOrder) {
+    // Checked before the port: a handler may have closed (even freed) it.
+    if (FStopping) return;
+    if (Has(FEvents, e)) FComPort->DispatchEvent(e);
+  }
+}
+
+}  // namespace serial

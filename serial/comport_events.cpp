@@ -1,0 +1,215 @@
+// Event delivery of the component: the event thread's start and stop, the
+// dispatch of each event, links, hand-overs to the owner and WaitForEvent.
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+
+#include "com_thread.h"
+#include "comport.h"
+#include "event_mailbox.h"
+
+namespace serial {
+
+namespace {
+constexpr TComEvents kArrivalEvents = EventBit(evRxChar) | EventBit(evRx80Full);
+}  // namespace
+
+// ---- links -----------------------------------------------------------------
+
+void TCustomComPort::UpdateHasLink() {
+  FHasLink = std::any_of(FLinks.begin(), FLinks.end(),
+                         [](const TComLink* link) { return static_cast<bool>(link->OnRxBuf); });
+}
+
+void TCustomComPort::RegisterLink(TComLink* AComLink) {
+  if (std::find(FLinks.begin(), FLinks.end(), AComLink) != FLinks.end())
+    CallException(CError_RegFailed);
+  else
+    FLinks.push_back(AComLink);
+  UpdateHasLink();
+}
+
+void TCustomComPort::UnRegisterLink(TComLink* AComLink) {
+  const auto it = std::find(FLinks.begin(), FLinks.end(), AComLink);
+  if (it == FLinks.end())
+    CallException(CError_RegFailed);
+  else
+    FLinks.erase(it);
+  UpdateHasLink();
+}
+
+// ---- the dispatches ----------------------------------------------------------
+
+void TCustomComPort::DispatchEvent(TComEvent Event) {
+  switch (Event) {
+    case evError: return ErrorDispatch();
+    case evRxChar: return ReceiveDispatch();
+    case evTxEmpty: return TxEmptyDispatch();
+    case evBreak: return DoBreak();
+    case evRing: return RingDispatch();
+    case evCTS: return SignalChange(csCTS);
+    case evDSR: return SignalChange(csDSR);
+    case evRxFlag: return RxFlagDispatch();
+    case evRLSD: return SignalChange(csRLSD);
+    case evRx80Full: return DoRx80Full();
+  }
+}
+
+void TCustomComPort::ErrorDispatch() {
+  if (const TComErrors errors = LastErrors()) DoError(errors);
+}
+
+void TCustomComPort::ReceiveDispatch() {
+  int32_t count = InputCount();
+  if (count <= 0) return;
+  NotifyLinks(&TComLink::OnRx, true);
+  if (GetTriggersOnRxChar()) return DoRxChar(count);
+  std::vector<uint8_t> data;
+  int32_t got = 0;
+  auto take = [&] {
+    if (!data.empty()) return;
+    data.assign(static_cast<size_t>(count), 0);
+    got = Read(data.data(), count);
+    DoRxBuf(data.data(), count);
+  };
+  // Copied: a handler may (un)register links.
+  const std::vector<TComLink*> links = FLinks;
+  for (TComLink* link : links) {
+    if (!link->OnRxBuf) continue;
+    take();
+    link->OnRxBuf(this, data.data(), count);
+  }
+  if (data.empty() && !FTriggersOnRxChar) take();
+  if (data.empty()) return DoRxChar(count);
+  // The event character can only be seen in bytes the component reads.
+  const auto flag = static_cast<uint8_t>(FEventChar & 0xFF);
+  const auto end = data.begin() + std::clamp<int32_t>(got, 0, count);
+  if ((FEvents & EventBit(evRxFlag)) && std::find(data.begin(), end, flag) != end)
+    RxFlagDispatch();
+}
+
+void TCustomComPort::TxEmptyDispatch() {
+  NotifyLinks(&TComLink::OnTx, false);
+  NotifyLinks(&TComLink::OnTxEmpty);
+  DoTxEmpty();
+}
+
+void TCustomComPort::RingDispatch() {
+  NotifyLinks(&TComLink::OnRing);
+  DoRing();
+}
+
+void TCustomComPort::RxFlagDispatch() {
+  NotifyLinks(&TComLink::OnRxFlag);
+  DoRxFlag();
+}
+
+// ---- the event thread --------------------------------------------------------
+
+void TCustomComPort::StartEventThread() {
+  FEventThread = TComThread::Create(this);
+  FEventWatch = FEventThread.get();
+  FThreadCreated = true;
+}
+
+void TCustomComPort::StopEventThread() {
+  if (!FEventThread) return;
+  std::shared_ptr<TComThread> thread = std::move(FEventThread);
+  FEventWatch = nullptr;
+  thread->Stop();
+  FMailbox->Release();
+  // Hand-overs still queued are served while waiting, so an owner that never
+  // pumps cannot hold Close up.
+  const int handles[] = {thread->DoneHandle(), FMailbox->Handle()};
+  for (;;) {
+    try {
+      FMailbox->Pump();
+    } catch (...) {
+      FMailbox->Report(std::current_exception());
+    }
+    if (thread->InEventThread() || WaitReadable(handles, 1, 0) > 0) break;
+    WaitReadable(handles, 2, -1);
+  }
+  thread->Join();
+  try {
+    FMailbox->Pump();
+  } catch (...) {
+    FMailbox->Report(std::current_exception());
+  }
+  FThreadCreated = false;
+  // What was received and not read, and what was not sent, goes with the
+  // thread.
+  if (FDevice->IsOpen()) FDevice->Purge(PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+void TCustomComPort::NoteRxConsumed() {
+  if (TComThread* thread = FEventWatch.load()) thread->RxConsumed();
+}
+
+void TCustomComPort::NoteTxDrained() {
+  if (TComThread* thread = FEventWatch.load()) thread->TxDrained();
+}
+
+int TCustomComPort::ProcessPendingEvents() { return FMailbox->Pump(); }
+
+int TCustomComPort::PendingEventsHandle() const { return FMailbox->Handle(); }
+
+void TCustomComPort::SetDispatcher(std::shared_ptr<TOwnerDispatcher> dispatcher) {
+  FMailbox->SetDispatcher(std::move(dispatcher));
+}
+
+// ---- waiting without the thread ------------------------------------------------
+
+void TCustomComPort::WaitForEvent(TComEvents& Events, int StopEvent, int32_t Timeout) {
+  const TComEvents wanted = Events;
+  Events = 0;
+  if (FThreadCreated) return CallException(CError_ThreadCreated);
+  const int fd = FDevice->EventDescriptor();
+  if (!FDevice->IsOpen()) return CallException(CError_WaitFailed, EBADF);
+  uint32_t lines = 0;
+  TLineCounters counters;
+  const bool hasLines = FDevice->GetModemLines(lines) == 0;
+  const bool hasCounters = FDevice->GetLineCounters(counters) == 0;
+  const bool sample = hasLines || hasCounters;
+  const auto start = std::chrono::steady_clock::now();
+  TComEvents found = 0;
+  while (!found) {
+    int wait = -1;
+    if (Timeout >= 0) {
+      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - start)
+                             .count();
+      if (spent >= Timeout) break;
+      wait = static_cast<int>(Timeout - spent);
+    }
+    if (sample) wait = wait < 0 ? kLineSampleMs : std::min(wait, kLineSampleMs);
+    // Input waiting counts as an arrival: the queue is not taken to look.
+    const short input = (wanted & kArrivalEvents) ? POLLIN : 0;
+    struct pollfd p[2] = {{fd, input, 0}, {StopEvent > 0 ? StopEvent : -1, POLLIN, 0}};
+    const int n = ::poll(p, 2, wait);
+    if (n < 0 && errno != EINTR) return CallException(CError_WaitFailed, errno);
+    if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return CallException(CError_WaitFailed, EIO);
+    if (p[1].revents) break;
+    if (p[0].revents & POLLIN) found |= EventBit(evRxChar);
+    uint32_t waiting = 0;
+    if ((found & EventBit(evRxChar)) && FDevice->PeekInputCount(waiting) == 0 &&
+        waiting >= static_cast<uint32_t>(FBuffer->InputSize()) * 8 / 10)
+      found |= EventBit(evRx80Full);
+    TLineCounters nowCounters;
+    if (hasCounters && FDevice->GetLineCounters(nowCounters) == 0) {
+      found |= CounterEvents(counters, nowCounters);
+      counters = nowCounters;
+    }
+    uint32_t nowLines = 0;
+    if (hasLines && FDevice->GetModemLines(nowLines) == 0) {
+      found |= ModemLineEvents(lines, nowLines);
+      lines = nowLines;
+    }
+    found &= wanted;
+  }
+  Events = found;
+}
+
+}  // namespace serial

@@ -39,9 +39,9 @@ class ProbeGuard {
   bool savedDebug_;
 };
 
-// Why a port would not open, asked of a component of its own so that the
-// system's reason is not lost in the driver's fault hook.
-TPortNote OpenFailure(const std::string& port) {
+}  // namespace
+
+TPortNote ExplainOpenFailure(const std::string& port) {
   serial::TComPort probe;
   probe.SetPort(port);
   try {
@@ -57,10 +57,12 @@ TPortNote OpenFailure(const std::string& port) {
   }
 }
 
+namespace {
+
 // Tries one port at every speed; the note says what came of it.
 TPortNote ProbePort(const std::string& port, const std::vector<int>& rates, bool trace) {
   for (int rate : rates) {
-    if (!TComPortZUV::OpenPort(port, rate, true, trace)) return OpenFailure(port);
+    if (!TComPortZUV::OpenPort(port, rate, true, trace)) return ExplainOpenFailure(port);
     if (TFiscal::TestVeze()) return {port, TPortFinding::Answered, rate, ""};
     if (ErrorCode == -5) return {port, TPortFinding::Lost, 0, "port fault during the probe"};
   }

@@ -54,6 +54,11 @@ TDetectResult DetectPrinter(const TDetectOptions& options = {});
 // (/proc/consoles: the first word of each line, e.g. "ttyS0").
 std::vector<std::string> ConsolePorts(const std::string& consolesFile);
 
+// Why `port` does not open (Busy or Unusable, with the system's reason),
+// asked of a port component of its own so that the reason is not lost in
+// the driver's fault hook. The port is closed again.
+TPortNote ExplainOpenFailure(const std::string& port);
+
 const char* PortFindingName(TPortFinding finding);
 
 }  // namespace zuv

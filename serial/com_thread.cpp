@@ -1,6 +1,7 @@
 #include "com_thread.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -40,6 +41,7 @@ bool Has(TComEvents set, TComEvent e) { return set & EventBit(e); }
 }  // namespace
 
 const int kLineSampleMs = 50;
+const char kEventThreadName[] = "zuv-events";
 
 TComEvents CounterEvents(const TLineCounters& before, const TLineCounters& now) {
   TComEvents events = 0;
@@ -212,6 +214,8 @@ TComEvents TComThread::WaitForLineEvents(bool& failed) {
 }
 
 void TComThread::Execute() {
+  // Named for top -H and for measurements.
+  ::pthread_setname_np(::pthread_self(), kEventThreadName);
   ApplyPriority();
   bool failed = FDevice.EventDescriptor() < 0;
   while (!FStopping) {

@@ -27,6 +27,8 @@ TComEvents IntToEvents(uint32_t Mask);
 TComEvents CounterEvents(const TLineCounters& before, const TLineCounters& now);
 TComEvents ModemLineEvents(uint32_t before, uint32_t now);
 extern const int kLineSampleMs;
+// The name the event threads carry (/proc/<pid>/task/<tid>/comm).
+extern const char kEventThreadName[];
 
 class TComThread : public std::enable_shared_from_this<TComThread> {
  public:

@@ -409,6 +409,8 @@ class TCustomComPort {
   void RxFlagDispatch();
   void StartEventThread();
   void StopEventThread();
+  // Runs the hand-overs still queued, without letting a failure out of Close.
+  void ServeWhileClosing();
   // Every registered link's handler `member`, in list order, if it has one.
   template <typename Member, typename... Args>
   void NotifyLinks(Member member, Args... args);

@@ -114,6 +114,20 @@ void TCustomComPort::StartEventThread() {
   FThreadCreated = true;
 }
 
+void TCustomComPort::ServeWhileClosing() {
+  for (;;) {
+    try {
+      FMailbox->Pump();
+      return;
+    } catch (const EComPort&) {
+      // The port's own fault (a device that went away) no longer matters
+      // to anyone while it is being closed.
+    } catch (...) {
+      FMailbox->Report(std::current_exception());
+    }
+  }
+}
+
 void TCustomComPort::StopEventThread() {
   if (!FEventThread) return;
   std::shared_ptr<TComThread> thread = std::move(FEventThread);
@@ -124,20 +138,12 @@ void TCustomComPort::StopEventThread() {
   // pumps cannot hold Close up.
   const int handles[] = {thread->DoneHandle(), FMailbox->Handle()};
   for (;;) {
-    try {
-      FMailbox->Pump();
-    } catch (...) {
-      FMailbox->Report(std::current_exception());
-    }
+    ServeWhileClosing();
     if (thread->InEventThread() || WaitReadable(handles, 1, 0) > 0) break;
     WaitReadable(handles, 2, -1);
   }
   thread->Join();
-  try {
-    FMailbox->Pump();
-  } catch (...) {
-    FMailbox->Report(std::current_exception());
-  }
+  ServeWhileClosing();
   FThreadCreated = false;
   // What was received and not read, and what was not sent, goes with the
   // thread.

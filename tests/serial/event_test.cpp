@@ -406,6 +406,18 @@ TEST_F(Events, FarEndHangUpLeavesTheThreadQuiet) {
   EXPECT_FALSE(port_.ThreadCreated());
 }
 
+TEST_F(Events, CloseAfterHangUpWithAHandOverPendingRaisesNothing) {
+  CountRxChar();
+  port_.Open();
+  pty_.Send({1, 2});
+  ASSERT_TRUE(Readable(port_.PendingEventsHandle(), 2000));
+  pty_.HangUp();
+  testing::internal::CaptureStderr();
+  EXPECT_NO_THROW(port_.Close());
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_FALSE(port_.Connected());
+}
+
 TEST_F(Events, ThreadOnADeviceThatFailedToOpenWaitsQuietly) {
   int faults = 0;
   port_.OnException = [&](TCustomComPort*, TComExceptions, const std::string&, int64_t,

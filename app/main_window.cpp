@@ -39,6 +39,7 @@ QGroupBox* Group(const QString& title, const QList<QWidget*>& widgets, int colum
   auto* box = new QGroupBox(title);
   auto* grid = new QGridLayout(box);
   for (int i = 0; i < widgets.size(); ++i) grid->addWidget(widgets[i], i / columns, i % columns);
+  grid->setRowStretch(int(widgets.size() + columns - 1) / columns, 1);  // buttons at the top
   return box;
 }
 

@@ -72,7 +72,6 @@ TfrmDebug::TfrmDebug(QWidget* parent)
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
   Button1 = MakeButton(this, "Button1", QStringLiteral("Clear >>"));

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of the example application on a virtual X
+# server (Xvfb, Qt's xcb platform): docs/main-window.png after a connection
+# test and docs/debug-window.png during "programiraj artikle", against the
+# printer emulator.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+install_deps
+
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B "${ZUV_BUILD_DIR:-build}" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "${ZUV_BUILD_DIR:-build}" -j "$jobs" --target zuv_emulator zuv_app_screenshots
+
+# A port directory of our own: the pictures show only the emulator's link
+# (and the machine's serial ports).
+ports=$(mktemp -d)
+export ZUV_PORT_DIR="$ports"
+paper=$(mktemp)
+"${ZUV_BUILD_DIR:-build}"/emulator/zuv_emulator --no-stdin --quiet --baud 115200 --link emulator0 \
+  --sale "Hleb:65.50:2" >"$paper" &
+emulator=$!
+trap 'kill "$emulator" 2>/dev/null; wait 2>/dev/null; rm -rf "$ports" "$paper"' EXIT
+port=""
+for _ in $(seq 100); do
+  port=$(sed -n '1s/^PORT //p' "$paper")
+  [ -n "$port" ] && break
+  sleep 0.05
+done
+if [ -z "$port" ]; then echo "the emulator did not start" >&2; exit 1; fi
+
+mkdir -p docs
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" \
+  "${ZUV_BUILD_DIR:-build}"/app/zuv_app_screenshots "$port" docs
+echo "pictures in docs/: main-window.png, debug-window.png"

@@ -5,6 +5,7 @@
 
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
+#include "serial/tcp_device.h"
 
 namespace zuvcli {
 
@@ -51,6 +52,8 @@ Session::~Session() {
 int Session::Open(const std::string& command) {
   if (options_.port.empty())
     return Fail(command, "no port: give --port or set ZUV_PORT", kExitUsage);
+  if (serial::IsTcpPortName(options_.port) && !serial::ParseTcpPortName(options_.port))
+    return Fail(command, "bad port \"" + options_.port + "\" (tcp://HOST:PORT)", kExitUsage);
   if (zuv::TComPortZUV::OpenPort(options_.port, options_.baud, true, options_.trace)) return kExitOk;
   const zuv::TPortNote why = zuv::ExplainOpenFailure(options_.port);
   return Fail(command, "cannot open " + options_.port + ": " + why.detail, kExitFailure);

@@ -1,0 +1,180 @@
+// Finding the printer among pseudo-terminals made for the test: at 9600 and
+// at 115200 baud, behind silent ports, held ports and the console, and not
+// at all. Every port is free again afterwards.
+#include <fstream>
+
+#include "cli_fixture.h"
+#include "driver/detect.h"
+#include "serial/comport.h"
+
+namespace clitest {
+namespace {
+
+using zuv::TPortFinding;
+
+// Opens `port` exclusively and closes it again: false while anyone holds it.
+bool PortIsFree(const std::string& port) {
+  serial::TComPort probe;
+  probe.SetPort(port);
+  try {
+    probe.Open();
+    probe.Close();
+    return true;
+  } catch (const serial::EComPort&) {
+    return false;
+  }
+}
+
+class DetectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    zuv::ResetDriverState();
+    zuv::TComPortZUV::Init("GBR");
+    silent_ = std::make_unique<Printer>(Transport::kPty, "ttySilent");
+    ASSERT_TRUE(silent_->Started());
+    silent_->Emu([](emu::PrinterEmulator& e) { e.InjectSilence(emu::kAlways); });
+  }
+  void TearDown() override { zuv::ResetDriverState(); }
+
+  // The printer on a pty that answers only at `baud`.
+  std::unique_ptr<Printer> PrinterAt(int baud, const std::string& link = "ttyPrinter") {
+    auto p = std::make_unique<Printer>(Transport::kPty, link, true);
+    p->Emu([baud](emu::PrinterEmulator& e) { e.SetBaud(baud); });
+    return p;
+  }
+
+  PortDirectory ports_;
+  std::unique_ptr<Printer> silent_;
+};
+
+TEST_F(DetectTest, FindsThePrinterAt9600BehindASilentPortInUnderTwoSeconds) {
+  auto printer = PrinterAt(9600);
+  zuv::ReplyBudgetMs = 1234;
+  zuv::TDetectOptions options;
+  options.ports = {"ttySilent", "ttyPrinter"};
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.port, "ttyPrinter");
+  EXPECT_EQ(r.baud, 9600);
+  EXPECT_LT(r.elapsedMs, 2000);
+  ASSERT_EQ(r.notes.size(), 2u);
+  EXPECT_EQ(r.notes[0].finding, TPortFinding::Silent);
+  EXPECT_EQ(r.notes[1].finding, TPortFinding::Answered);
+  // Five speeds on the silent port, four refused and one answered on the
+  // printer's: every probe is a single connection test.
+  EXPECT_EQ(silent_->Requests(), 5u);
+  EXPECT_EQ(printer->Requests(), 1u);
+  EXPECT_EQ(zuv::ReplyBudgetMs, 1234);
+  EXPECT_TRUE(PortIsFree("ttySilent"));
+  EXPECT_TRUE(PortIsFree("ttyPrinter"));
+}
+
+TEST_F(DetectTest, FindsThePrinterAt115200First) {
+  auto printer = PrinterAt(115200);
+  zuv::TDetectOptions options;
+  options.ports = {"ttyPrinter", "ttySilent"};
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.baud, 115200);
+  EXPECT_EQ(r.notes.size(), 1u);  // the silent port after it is never opened
+  EXPECT_EQ(silent_->Requests(), 0u);
+  EXPECT_LT(r.elapsedMs, 500);
+}
+
+TEST_F(DetectTest, NoPrinterLeavesEveryPortFreeAndTheBudgetAsItWas) {
+  Printer second(Transport::kPty, "ttySilent2");
+  second.Emu([](emu::PrinterEmulator& e) { e.InjectSilence(emu::kAlways); });
+  zuv::TDetectOptions options;
+  options.ports = {"ttySilent", "ttySilent2", "ttyNoSuchPort"};
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  EXPECT_FALSE(r.found);
+  ASSERT_EQ(r.notes.size(), 3u);
+  EXPECT_EQ(r.notes[0].finding, TPortFinding::Silent);
+  EXPECT_EQ(r.notes[1].finding, TPortFinding::Silent);
+  EXPECT_EQ(r.notes[2].finding, TPortFinding::Unusable);
+  EXPECT_EQ(r.notes[2].detail, "No such file or directory");
+  EXPECT_EQ(zuv::ReplyBudgetMs, zuv::DefaultReplyBudgetMs);
+  EXPECT_TRUE(PortIsFree("ttySilent"));
+  EXPECT_TRUE(PortIsFree("ttySilent2"));
+}
+
+TEST_F(DetectTest, APortHeldByAnotherProgramIsSkippedAndSaidSo) {
+  auto held = PrinterAt(115200, "ttyHeld");
+  auto printer = PrinterAt(19200);
+  serial::TComPort holder;
+  holder.SetPort("ttyHeld");
+  holder.Open();
+  zuv::TDetectOptions options;
+  options.ports = {"ttyHeld", "ttyPrinter"};
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  holder.Close();
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.baud, 19200);
+  EXPECT_EQ(r.notes[0].finding, TPortFinding::Busy);
+  EXPECT_EQ(r.notes[0].detail, "held by another process");
+  EXPECT_EQ(held->Requests(), 0u);
+}
+
+TEST_F(DetectTest, TheConsolesPortIsSkippedUnlessNamed) {
+  auto printer = PrinterAt(57600);
+  // Every port of the machine is named a console here, so that the search
+  // over all ports opens only the test's own.
+  const std::string consoles = ports_.Path() + "/consoles";
+  {
+    std::ofstream out(consoles);
+    for (const std::string& port : zuv::TComPortZUV::GetPorts())
+      if (port != "ttyPrinter") out << port << "                -W- (EC p a)    4:64\n";
+  }
+  zuv::TDetectOptions options;
+  options.consolesFile = consoles;
+  zuv::TDetectResult r = zuv::DetectPrinter(options);
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.port, "ttyPrinter");
+  EXPECT_EQ(r.baud, 57600);
+  EXPECT_EQ(silent_->Requests(), 0u);
+  bool sawSilentAsConsole = false;
+  for (const zuv::TPortNote& note : r.notes) {
+    if (note.port == "ttyPrinter") continue;
+    EXPECT_EQ(note.finding, TPortFinding::Console) << note.port;
+    sawSilentAsConsole |= note.port == "ttySilent";
+  }
+  EXPECT_TRUE(sawSilentAsConsole);
+
+  // Named, the console's port is tried like any other.
+  options.ports = {"ttySilent", "ttyPrinter"};
+  r = zuv::DetectPrinter(options);
+  EXPECT_EQ(silent_->Requests(), 5u);
+  EXPECT_TRUE(r.found);
+}
+
+TEST_F(DetectTest, TheToolReportsWhatItFoundAndWhatItSkipped) {
+  auto printer = PrinterAt(38400);
+  serial::TComPort holder;
+  holder.SetPort("ttySilent");
+  holder.Open();
+  RunResult r = RunTool({"detect", "ttySilent", "ttyPrinter"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("printer on ttyPrinter at 38400 baud"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("skipped ttySilent: held by another process"), std::string::npos) << r.err;
+
+  r = RunTool({"--json", "detect", "ttyPrinter"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("\"port\":\"ttyPrinter\",\"baud\":38400"), std::string::npos) << r.out;
+  holder.Close();
+
+  printer.reset();
+  r = RunTool({"detect", "ttySilent"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no answer on ttySilent"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("no printer found"), std::string::npos) << r.err;
+}
+
+TEST(ConsolePortsTest, FirstWordOfEachLine) {
+  const std::string path = std::filesystem::temp_directory_path() / "zuv-cli-consoles";
+  std::ofstream(path) << "ttyS0                -W- (EC p a)    4:64\ntty0                 -WU (E  p  )    4:1\n";
+  EXPECT_EQ(zuv::ConsolePorts(path), (std::vector<std::string>{"ttyS0", "tty0"}));
+  EXPECT_TRUE(zuv::ConsolePorts("/nonexistent/consoles").empty());
+}
+
+}  // namespace
+}  // namespace clitest

@@ -100,12 +100,20 @@ std::shared_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
   thread->FMailbox->Rearm();
   // The body keeps its object alive, so a port closed from one of its own
   // handlers (in this thread) can let go of it.
-  thread->FThread = std::thread([self = thread] { self->Execute(); });
+  thread->FThread = std::thread([self = thread] {
+    self->FStartGate.wait();
+    self->Execute();
+  });
   return thread;
+}
+
+void TComThread::Start() {
+  if (!FStarted.exchange(true)) FStartGate.count_down();
 }
 
 TComThread::~TComThread() {
   Stop();
+  Start();
   if (FThread.joinable()) {
     if (InEventThread())
       FThread.detach();
@@ -120,6 +128,7 @@ void TComThread::Stop() {
 }
 
 void TComThread::Join() {
+  Start();
   if (!FThread.joinable()) return;
   if (InEventThread())
     FThread.detach();

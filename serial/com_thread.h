@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <latch>
 #include <memory>
 #include <thread>
 
@@ -32,8 +33,10 @@ extern const char kEventThreadName[];
 
 class TComThread : public std::enable_shared_from_this<TComThread> {
  public:
-  // Starts the thread (through Start, once the object is shared).
+  // Creates the thread held at its start, so that the port can record it
+  // before it runs; Start lets it go.
   static std::shared_ptr<TComThread> Create(TCustomComPort* AComPort);
+  void Start();
   ~TComThread();
   TComThread(const TComThread&) = delete;
   TComThread& operator=(const TComThread&) = delete;
@@ -89,6 +92,8 @@ class TComThread : public std::enable_shared_from_this<TComThread> {
   bool FHasCounters = false;
   uint32_t FLines = 0;
   TLineCounters FCounters;
+  std::latch FStartGate{1};
+  std::atomic<bool> FStarted{false};
   std::thread FThread;
 };
 

@@ -112,6 +112,7 @@ void TCustomComPort::StartEventThread() {
   FEventThread = TComThread::Create(this);
   FEventWatch = FEventThread.get();
   FThreadCreated = true;
+  FEventThread->Start();
 }
 
 void TCustomComPort::ServeWhileClosing() {

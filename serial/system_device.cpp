@@ -44,6 +44,13 @@ class SystemDevice : public SerialDevice {
   int TransmitCommChar(uint8_t ch) override { return device_->TransmitCommChar(ch); }
   int64_t NowMs() const override { return device_->NowMs(); }
 
+  int EventDescriptor() const override { return device_->EventDescriptor(); }
+  int PeekInputCount(uint32_t& count) const override { return device_->PeekInputCount(count); }
+  int GetModemLines(uint32_t& status) const override { return device_->GetModemLines(status); }
+  int GetLineCounters(TLineCounters& counters) const override {
+    return device_->GetLineCounters(counters);
+  }
+
  private:
   std::unique_ptr<SerialDevice> device_;
 };

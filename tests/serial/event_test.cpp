@@ -390,10 +390,10 @@ TEST_F(Events, FarEndHangUpLeavesTheThreadQuiet) {
                           const std::string&) { faults.push_back(kind); };
   port_.SetSyncMethod(smNone);
   port_.Open();
-  const ThreadStats before = StatsOfOtherThreads();
+  const ThreadStats before = StatsOfThreadsNamed(kEventThreadName);
   pty_.HangUp();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const ThreadStats after = StatsOfOtherThreads();
+  const ThreadStats after = StatsOfThreadsNamed(kEventThreadName);
   EXPECT_LT(after.cpuNs - before.cpuNs, 20'000'000);
   EXPECT_LE(after.wakeUps - before.wakeUps, 3);
   uint8_t buffer[4];
@@ -427,9 +427,9 @@ TEST_F(Events, ThreadOnADeviceThatFailedToOpenWaitsQuietly) {
   EXPECT_TRUE(port_.Connected());
   EXPECT_TRUE(port_.ThreadCreated());
   EXPECT_GE(faults, 1);
-  const ThreadStats before = StatsOfOtherThreads();
+  const ThreadStats before = StatsOfThreadsNamed(kEventThreadName);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  const ThreadStats after = StatsOfOtherThreads();
+  const ThreadStats after = StatsOfThreadsNamed(kEventThreadName);
   EXPECT_LT(after.cpuNs - before.cpuNs, 20'000'000);
   EXPECT_LE(after.wakeUps - before.wakeUps, 2);
   port_.Close();
@@ -439,8 +439,7 @@ TEST_F(Events, ThreadOnADeviceThatFailedToOpenWaitsQuietly) {
 TEST_F(Events, OwnerReadsAStreamWhileTheThreadDispatches) {
   // smNone: the thread's status queries run beside the owner's reads.
   port_.SetSyncMethod(smNone);
-  std::atomic<int> calls{0};
-  port_.OnRxChar = [&](TCustomComPort*, int32_t) { ++calls; };
+  port_.OnRxChar = [&](TCustomComPort* p, int32_t) { p->LastErrors(); };
   port_.Timeouts().SetReadTotalConstant(2000);
   port_.Timeouts().SetReadInterval(0);
   port_.Open();
@@ -460,8 +459,9 @@ TEST_F(Events, OwnerReadsAStreamWhileTheThreadDispatches) {
     have += static_cast<size_t>(n);
   }
   far.join();
+  // Whether the thread saw an arrival before the owner took it is a race;
+  // what matters is that it never took a byte.
   EXPECT_EQ(got, sent);
-  EXPECT_GE(calls, 1);
 }
 
 }  // namespace

@@ -27,15 +27,17 @@ inline ThreadStats StatsOfThread(pid_t tid) {
   return s;
 }
 
-// All threads of the process but the calling one, summed.
-inline ThreadStats StatsOfOtherThreads() {
+// The threads of the process named `name`, summed.
+inline ThreadStats StatsOfThreadsNamed(const std::string& name) {
   ThreadStats total;
   DIR* dir = ::opendir("/proc/self/task");
   if (!dir) return total;
-  const pid_t self = ::gettid();
   while (const dirent* e = ::readdir(dir)) {
     const pid_t tid = static_cast<pid_t>(std::atoi(e->d_name));
-    if (tid <= 0 || tid == self) continue;
+    if (tid <= 0) continue;
+    std::string comm;
+    std::getline(std::ifstream("/proc/self/task/" + std::to_string(tid) + "/comm"), comm);
+    if (comm != name) continue;
     const ThreadStats s = StatsOfThread(tid);
     total.cpuNs += s.cpuNs;
     total.wakeUps += s.wakeUps;

@@ -1,5 +1,7 @@
 // The printer's 8-bit character set: ASCII, Serbian Latin letters with
 // diacritics in a few ASCII and 0x80.. positions, Serbian Cyrillic from 0x84.
+#include <array>
+
 #include "comportzuv.h"
 
 namespace zuv {
@@ -72,8 +74,28 @@ void TComPortZUV::ZUVtableInit() {
   ZUVtable = std::make_unique<std::map<char16_t, uint8_t>>(BuildTable());
 }
 
+namespace {
+
+constexpr uint8_t kUnknown = '?';
+constexpr char16_t kFirstPrintable = 0x20;
+constexpr char16_t kLastPrintable = 0x7E;
+
+// Printable ASCII whose byte the table gives to no other character: sent as
+// it is. Any other character outside the table prints as kUnknown, so that
+// no text turns into another letter or into a packet's marker bytes.
+std::array<bool, 128> PassThroughAscii(const std::map<char16_t, uint8_t>& table) {
+  std::array<bool, 128> pass{};
+  for (char16_t c = kFirstPrintable; c <= kLastPrintable; ++c) pass[c] = true;
+  for (const auto& [ch, byte] : table)
+    if (byte < pass.size() && LatinLookAlike(ch) != byte) pass[byte] = false;
+  return pass;
+}
+
+}  // namespace
+
 std::vector<uint8_t> TComPortZUV::StringToZUVbytes(const std::u16string& naziv) {
   const auto& table = CurrentTable();
+  const std::array<bool, 128> pass = PassThroughAscii(table);
   std::vector<uint8_t> out(naziv.size());
   for (size_t i = 0; i < naziv.size(); ++i) {
     char16_t c = naziv[i];
@@ -86,7 +108,10 @@ std::vector<uint8_t> TComPortZUV::StringToZUVbytes(const std::u16string& naziv) 
       default: break;
     }
     const auto it = table.find(c);
-    out[i] = it != table.end() ? it->second : static_cast<uint8_t>(c & 0xFF);
+    if (it != table.end())
+      out[i] = it->second;
+    else
+      out[i] = c < pass.size() && pass[c] ? static_cast<uint8_t>(c) : kUnknown;
   }
   return out;
 }

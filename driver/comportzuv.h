@@ -53,11 +53,14 @@ extern int32_t RxDataIndex;
 extern int32_t ErrorCode;
 extern bool PrinterType;
 extern bool DebugMode;
-extern bool RequestAcknowledged;
+extern bool RequestAcknowledged;  // see TComPortZUV::LastRequestAcknowledged
+// Replies are taken only when their checksum matches. Off only for a device
+// that fills the reply checksum differently.
+extern bool VerifyReplyChecksum;
 // How long reception waits for a reply, restarted by every wait code. Probes
 // (port detection) shorten it; commands use the default.
 constexpr int64_t DefaultReplyBudgetMs = 2500;
-extern int64_t ReplyBudgetMs;  // see TComPortZUV::LastRequestAcknowledged
+extern int64_t ReplyBudgetMs;
 extern std::unique_ptr<ByteList> bufferArtikala;
 
 // Forgets everything: as at program start (tests use it between cases).

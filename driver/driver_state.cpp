@@ -21,6 +21,7 @@ int32_t ErrorCode = 0;
 bool PrinterType = false;
 bool DebugMode = false;
 bool RequestAcknowledged = false;
+bool VerifyReplyChecksum = true;
 int64_t ReplyBudgetMs = DefaultReplyBudgetMs;
 std::unique_ptr<ByteList> bufferArtikala;
 

@@ -2,19 +2,32 @@
 // long frame; price change of a single article.
 #include "comportzuv.h"
 #include "fiscal_wire.h"
+#include "protocol.h"
 
 namespace zuv {
 
 namespace {
 
-// Only the low 32 bits go on the wire.
-uint32_t PriceWord(double price) { return static_cast<uint32_t>(ToHundredths(price)); }
+// Unit of measure and tax group share one byte, four bits each.
+constexpr int32_t kMaxNibble = 15;
+
+bool FitsNibble(int32_t v) { return v >= 0 && v <= kMaxNibble; }
+
+// A price as its 32-bit field holds it; false when it does not fit.
+bool PriceWord(double price, uint32_t& word) {
+  int64_t hundredths = 0;
+  if (!wire::MoneyToHundredths(price, wire::kMaxAmount32, hundredths)) return false;
+  word = static_cast<uint32_t>(hundredths);
+  return true;
+}
 
 }  // namespace
 
 bool TFiscal::DodajArtikal(int32_t KOD, const std::u16string& NAZIV, int32_t JM, int32_t PS,
                            double CENA) {
   if (!bufferArtikala) return false;
+  uint32_t price = 0;
+  if (!FitsNibble(JM) || !FitsNibble(PS) || !PriceWord(CENA, price)) return false;
   // Bytes after the length byte: code, [8 x FF], name, [00], unit/tax, price.
   const size_t following = 4 + (PrinterType ? 0 : 9) + NAZIV.size() + 1 + 4;
   // A wrapped length byte would make the device misread every later record,
@@ -27,8 +40,8 @@ bool TFiscal::DodajArtikal(int32_t KOD, const std::u16string& NAZIV, int32_t JM,
   const std::vector<uint8_t> name = TComPortZUV::StringToZUVbytes(NAZIV);
   record.insert(record.end(), name.begin(), name.end());
   if (!PrinterType) record.push_back(0x00);
-  record.push_back(static_cast<uint8_t>(static_cast<uint32_t>(JM) * 16 + static_cast<uint32_t>(PS)));
-  wire::AppendLE(record, PriceWord(CENA), 4);
+  record.push_back(static_cast<uint8_t>(JM << 4 | PS));
+  wire::AppendLE(record, price, 4);
   bufferArtikala->insert(bufferArtikala->end(), record.begin(), record.end());
   return true;
 }
@@ -40,15 +53,17 @@ bool TFiscal::ProgramirajArtikle() {
   bufferArtikala->clear();
   // Only reachable by filling the buffer directly: refuse rather than frame it.
   if (data.size() > static_cast<size_t>(MaxLongData)) return false;
-  return TComPortZUV::SendFrame(12, data, PrinterType, true);
+  return TComPortZUV::SendFrame(cmd::ProgramArticles, data, PrinterType, true);
 }
 
 bool TFiscal::PromenaCene(int32_t KOD, double CENA) {
+  uint32_t price = 0;
+  if (!PriceWord(CENA, price)) return false;
   std::vector<uint8_t> data;
   data.reserve(8);
   wire::AppendLE(data, static_cast<uint32_t>(KOD), 4);
-  wire::AppendLE(data, PriceWord(CENA), 4);
-  return TComPortZUV::SendFrame(11, data, PrinterType, true);
+  wire::AppendLE(data, price, 4);
+  return TComPortZUV::SendFrame(cmd::ChangePrice, data, PrinterType, true);
 }
 
 }  // namespace zuv

@@ -5,15 +5,21 @@
 
 #include "comportzuv.h"
 #include "fiscal_wire.h"
+#include "protocol.h"
 
 namespace zuv {
 
 bool ReplyField(int k, int count, uint8_t* out) {
-  if (!receiveBuffer || RxDataIndex <= 0 || k < 0 || count < 0) return false;
+  // A reply too short for the field is no reply: the exchange counts as failed.
+  const auto tooShort = [] {
+    ErrorCode = linkerr::NoReply;
+    return false;
+  };
+  if (!receiveBuffer || RxDataIndex <= 0 || k < 0 || count < 0) return tooShort();
   // 64-bit sums: the indexes come from the wire and must not overflow here.
   const int64_t end = static_cast<int64_t>(k) + count;
-  if (end > static_cast<int64_t>(RxExpectDataLen) - 1) return false;
-  if (RxDataIndex + end > static_cast<int64_t>(receiveBuffer->size())) return false;
+  if (end > static_cast<int64_t>(RxExpectDataLen) - 1) return tooShort();
+  if (RxDataIndex + end > static_cast<int64_t>(receiveBuffer->size())) return tooShort();
   for (int i = 0; i < count; ++i) out[i] = (*receiveBuffer)[RxDataIndex + k + i];
   return true;
 }
@@ -39,40 +45,50 @@ double RoundHalfEven(double y) {
   return r;
 }
 
+bool MoneyToHundredths(double x, int64_t limit, int64_t& hundredths) {
+  if (!std::isfinite(x) || x < 0.0) return false;
+  const double r = RoundHalfEven(x * 100.0);
+  // Compared as doubles: every limit used here converts up, never down, so
+  // a value just past it cannot round back into range.
+  if (!(r <= static_cast<double>(limit)) || r >= 9223372036854775808.0) return false;
+  hundredths = static_cast<int64_t>(r);
+  return true;
+}
+
 bool AcknowledgedReport(bool exchanged) {
   if (exchanged) return true;
   return ErrorCode <= 0 && receiveBuffer && !receiveBuffer->empty() &&
-         (*receiveBuffer)[0] == 0x06;
+         (*receiveBuffer)[0] == ctl::ACK;
 }
 
 }  // namespace wire
 
-bool TFiscal::TestVeze() { return TComPortZUV::SendFrame(101, {}, true, false); }
+bool TFiscal::TestVeze() { return TComPortZUV::SendFrame(cmd::ConnectionTest, {}, true, false); }
 
 bool TFiscal::PresekStanja() {
-  return wire::AcknowledgedReport(TComPortZUV::SendFrame(89, {}, true, false));
+  return wire::AcknowledgedReport(TComPortZUV::SendFrame(cmd::InterimReport, {}, true, false));
 }
 
 bool TFiscal::DnevniIzvestaj() {
-  return wire::AcknowledgedReport(TComPortZUV::SendFrame(88, {}, true, false));
+  return wire::AcknowledgedReport(TComPortZUV::SendFrame(cmd::DailyReport, {}, true, false));
 }
 
-bool TFiscal::BrisanjeBaze() { return TComPortZUV::SendFrame(14, {}, true, true); }
+bool TFiscal::BrisanjeBaze() { return TComPortZUV::SendFrame(cmd::DeleteArticleBase, {}, true, true); }
 
 bool TFiscal::AutomatskiZatvoriRacun() {
   // The payment command with amount 0 and type 0 closes whatever is open.
-  return TComPortZUV::SendFrame(51, std::vector<uint8_t>(9, 0x00), true, false);
+  return TComPortZUV::SendFrame(cmd::Payment, std::vector<uint8_t>(9, 0x00), true, false);
 }
 
 bool TFiscal::StornoCeoRacun() {
-  return TComPortZUV::SendFrame(50, {0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, true,
+  return TComPortZUV::SendFrame(cmd::VoidReceipt, {0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, true,
                                 false);
 }
 
-bool TFiscal::TrakuPomeri() { return TComPortZUV::SendFrame(28, {}, true, false); }
+bool TFiscal::TrakuPomeri() { return TComPortZUV::SendFrame(cmd::FeedPaper, {}, true, false); }
 
-bool TFiscal::TrakuSeci() { return TComPortZUV::SendFrame(27, {}, true, false); }
+bool TFiscal::TrakuSeci() { return TComPortZUV::SendFrame(cmd::CutPaper, {}, true, false); }
 
-bool TFiscal::ZvucniSignal() { return TComPortZUV::SendFrame(34, {}, true, false); }
+bool TFiscal::ZvucniSignal() { return TComPortZUV::SendFrame(cmd::Buzzer, {}, true, false); }
 
 }  // namespace zuv

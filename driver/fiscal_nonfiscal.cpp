@@ -2,6 +2,7 @@
 // in packets of up to 14 lines, one long frame (command 26) per packet.
 #include "comportzuv.h"
 #include "line_table.h"
+#include "protocol.h"
 
 namespace zuv {
 
@@ -10,7 +11,8 @@ namespace {
 constexpr int64_t kLinesInBuffer = 14;
 constexpr uint8_t kBold = 0xEF;
 constexpr uint8_t kNormal = 0xFF;
-constexpr int kNonfiscalCommand = 26;
+constexpr uint8_t kLastPacket = 1;
+constexpr uint8_t kNotLastPacket = 0;
 
 std::u16string Spaces(int64_t n) { return std::u16string(n > 0 ? static_cast<size_t>(n) : 0, u' '); }
 
@@ -55,28 +57,22 @@ std::u16string FormatNonfiscalLine(const TNonfiscalLine& line, int32_t W) {
 
 namespace {
 
-// Formats, packs and sends `n` lines; `lineAt(i)` gives line i and is called
-// once per line, in order.
+using Packet = std::vector<uint8_t>;
+
+// Packs `n` lines into packets of (about) 14 lines; `lineAt(i)` gives line i
+// and is called once per line, in order. Each packet starts with a flag byte
+// that is set afterwards. False when a packet would not fit one long frame.
 template <typename LineAt>
-bool SendNonfiscalLines(int64_t n, LineAt lineAt, int32_t LINE_SIZE) {
-  const int64_t q = kLinesInBuffer * (n / kLinesInBuffer);
+bool PackNonfiscalLines(int64_t n, LineAt lineAt, int32_t LINE_SIZE, std::vector<Packet>& packets) {
   const int64_t packetFull = (static_cast<int64_t>(LINE_SIZE) + 1) * kLinesInBuffer;
-  // A packet is never handed over larger than one long frame can carry: the
-  // receipt then fails (result false, ErrorCode untouched) before that
-  // packet goes out. Packets already sent stay sent.
   const auto fits = [](size_t size) { return size <= static_cast<size_t>(MaxLongData); };
-  std::vector<uint8_t> packet;
-  bool result = false;
+  Packet packet;
   for (int64_t i = 0; i < n; ++i) {
     const TNonfiscalLine line = lineAt(i);
-    if (packet.empty()) {
-      // Counts lines, not bytes: only right when every packet holds 14 lines.
-      const bool last = q == n ? i == n - kLinesInBuffer : i >= q;
-      packet.push_back(last ? 1 : 0);
-    }
+    if (packet.empty()) packet.push_back(kNotLastPacket);
     // A padded line is at least W wide: refuse an impossible width before
     // building a string that large.
-    const size_t minWidth = Pads(line.Align()) && LINE_SIZE > 0 ? static_cast<size_t>(LINE_SIZE) : 0;
+    const size_t minWidth = Pads(line.Align()) ? static_cast<size_t>(LINE_SIZE) : 0;
     if (!fits(packet.size() + 1 + minWidth)) return false;
     const std::vector<uint8_t> bytes =
         TComPortZUV::StringToZUVbytes(FormatNonfiscalLine(line, LINE_SIZE));
@@ -84,13 +80,26 @@ bool SendNonfiscalLines(int64_t n, LineAt lineAt, int32_t LINE_SIZE) {
     packet.insert(packet.end(), bytes.begin(), bytes.end());
     if (!fits(packet.size())) return false;
     if (static_cast<int64_t>(packet.size()) >= packetFull) {
-      if (!TComPortZUV::SendFrame(kNonfiscalCommand, packet, PrinterType, true)) return false;
+      packets.push_back(std::move(packet));
       packet.clear();
-      result = true;
     }
   }
-  if (!packet.empty()) result = TComPortZUV::SendFrame(kNonfiscalCommand, packet, PrinterType, true);
-  return result;
+  if (!packet.empty()) packets.push_back(std::move(packet));
+  return true;
+}
+
+// Formats, packs and sends `n` lines. Every packet is built before the first
+// goes out, so that the flag marks the final packet whatever the lines'
+// lengths, and a receipt that cannot be sent whole sends nothing.
+template <typename LineAt>
+bool SendNonfiscalLines(int64_t n, LineAt lineAt, int32_t LINE_SIZE) {
+  if (LINE_SIZE < 1) return false;
+  std::vector<Packet> packets;
+  if (!PackNonfiscalLines(n, lineAt, LINE_SIZE, packets) || packets.empty()) return false;
+  packets.back()[0] = kLastPacket;
+  for (const Packet& packet : packets)
+    if (!TComPortZUV::SendFrame(cmd::NonfiscalPacket, packet, PrinterType, true)) return false;
+  return true;
 }
 
 // Characters of code 0x20 or less removed from both ends.

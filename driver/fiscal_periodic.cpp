@@ -3,6 +3,7 @@
 
 #include "comportzuv.h"
 #include "fiscal_wire.h"
+#include "protocol.h"
 
 namespace zuv {
 
@@ -42,7 +43,7 @@ bool TFiscal::PeriodicniIzvestaj(double POCETNI, double KRAJNI) {
   data.reserve(16);
   wire::AppendLE(data, static_cast<uint64_t>(from), 8);
   wire::AppendLE(data, static_cast<uint64_t>(to), 8);
-  return wire::AcknowledgedReport(TComPortZUV::SendFrame(90, data, true, false));
+  return wire::AcknowledgedReport(TComPortZUV::SendFrame(cmd::PeriodicReport, data, true, false));
 }
 
 }  // namespace zuv

@@ -4,6 +4,7 @@
 
 #include "comportzuv.h"
 #include "fiscal_wire.h"
+#include "protocol.h"
 
 namespace zuv {
 
@@ -51,20 +52,20 @@ CivilDate CivilFromDays(int64_t z) {
 }  // namespace
 
 int32_t TFiscal::CitajBI() {
-  if (!TComPortZUV::SendFrame(56, {}, true, false)) return -1;
+  if (!TComPortZUV::SendFrame(cmd::ReceiptState, {}, true, false)) return -1;
   // Bytes 44-47 end the receipt-state reply, so a short reply fails here.
   int32_t number = -1;
   return ReplyInt32(44, number) ? number : -1;
 }
 
 int32_t TFiscal::CitajBD() {
-  if (!TComPortZUV::SendFrame(86, {}, true, false)) return -1;
+  if (!TComPortZUV::SendFrame(cmd::DailyReportNumber, {}, true, false)) return -1;
   int32_t number = -1;
   return ReplyInt32(0, number) ? number : -1;
 }
 
 std::u16string TFiscal::CitajIBFM() {
-  if (!TComPortZUV::SendFrame(3, {}, true, false)) return u"";
+  if (!TComPortZUV::SendFrame(cmd::ReadFiscalMemoryId, {}, true, false)) return u"";
   std::vector<uint8_t> id(8);
   if (!ReplyField(8, 8, id.data())) return u"";
   // All eight bytes, zero bytes included: the identifier is fixed-width.
@@ -72,14 +73,17 @@ std::u16string TFiscal::CitajIBFM() {
 }
 
 std::string TFiscal::CitajVreme() {
-  if (!TComPortZUV::SendFrame(2, {}, true, false)) return "";
+  if (!TComPortZUV::SendFrame(cmd::ReadClock, {}, true, false)) return "";
   int64_t deviceMs = 0;
   if (!ReplyInt64(0, deviceMs)) return "";
   // Whole milliseconds throughout, so the text never depends on the host's
   // time zone. The shown time is one hour ahead, fixed, with no summer time.
   const int64_t shift = wire::kMs1970To2000 + kMsPerHour;
   // Checked before adding, so a wild reply cannot overflow.
-  if (deviceMs < kMsMin - shift || deviceMs >= kMsEnd - shift) return "";
+  if (deviceMs < kMsMin - shift || deviceMs >= kMsEnd - shift) {
+    ErrorCode = linkerr::NoReply;  // no date to show: a failed read
+    return "";
+  }
   const int64_t ms = deviceMs + shift;
   int64_t days = ms / kMsPerDay;
   int64_t msOfDay = ms % kMsPerDay;

@@ -1,12 +1,15 @@
 // Payment and the running state of the open receipt.
 #include "comportzuv.h"
 #include "fiscal_wire.h"
+#include "protocol.h"
 
 namespace zuv {
 
 namespace {
 
 constexpr int kStateReplyLen = 48;
+constexpr int32_t kFirstPaymentType = 0;  // cash
+constexpr int32_t kLastPaymentType = 2;
 
 // The device reports "nothing" as negative amounts; show them as zero.
 double AmountAt(const uint8_t* p) {
@@ -20,18 +23,21 @@ int32_t ItemCount(int32_t raw) { return raw == -1 ? 0 : raw; }
 }  // namespace
 
 bool TFiscal::NaplataRacuna(int32_t TIP, double IZNOS) {
-  if (TIP < 0 || TIP > 2) return false;
-  const uint64_t amount = static_cast<uint64_t>(ToHundredths(IZNOS));
+  if (TIP < kFirstPaymentType || TIP > kLastPaymentType) return false;
+  int64_t amount = 0;
+  if (!wire::MoneyToHundredths(IZNOS, wire::kMaxAmount64, amount)) return false;
+  // Zero means "the rest of the receipt": a real amount must not become it.
+  if (amount == 0 && IZNOS != 0.0) return false;
   std::vector<uint8_t> data;
   data.reserve(9);
-  wire::AppendLE(data, amount, 8);
+  wire::AppendLE(data, static_cast<uint64_t>(amount), 8);
   data.push_back(static_cast<uint8_t>(TIP));
-  return TComPortZUV::SendFrame(51, data, true, false);
+  return TComPortZUV::SendFrame(cmd::Payment, data, true, false);
 }
 
 TStanjeRacuna TFiscal::StanjeRacuna() {
   TStanjeRacuna state;
-  if (!TComPortZUV::SendFrame(56, {}, true, false)) return state;
+  if (!TComPortZUV::SendFrame(cmd::ReceiptState, {}, true, false)) return state;
   uint8_t r[kStateReplyLen];
   if (!ReplyField(0, kStateReplyLen, r)) return state;
   state.UspesanOdgovor = true;
@@ -46,7 +52,7 @@ TStanjeRacuna TFiscal::StanjeRacuna() {
 }
 
 int32_t TFiscal::StanjeRacunaBrojStavki() {
-  if (!TComPortZUV::SendFrame(56, {}, true, false)) return -1;
+  if (!TComPortZUV::SendFrame(cmd::ReceiptState, {}, true, false)) return -1;
   // The whole reply must be there, not just the count's four bytes.
   uint8_t r[kStateReplyLen];
   if (!ReplyField(0, kStateReplyLen, r)) return -1;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace zuv::wire {
@@ -28,6 +29,14 @@ inline int32_t Int32At(const uint8_t* p) {
 
 // Nearest integer, halves to even, whatever the floating-point rounding mode.
 double RoundHalfEven(double y);
+
+// Largest amounts the fields hold, in hundredths.
+constexpr int64_t kMaxAmount64 = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMaxAmount32 = std::numeric_limits<int32_t>::max();
+
+// An amount as hundredths for a field that holds up to `limit`: false for
+// a value that is not finite, is negative or does not fit.
+bool MoneyToHundredths(double x, int64_t limit, int64_t& hundredths);
 
 // Reports print for a long time: an ACK counts as done even when the closing
 // reply misses the budget. A device error or NACK still fails.

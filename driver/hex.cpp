@@ -23,6 +23,7 @@ std::string TBytesToHEX(const std::vector<uint8_t>& aSource) {
 }
 
 std::string ByteArrayToHEX(const uint8_t* aSource, size_t size, int NumBytesReceived) {
+  if (NumBytesReceived < 0) return "";
   size_t count = size;
   if (NumBytesReceived > 0 && static_cast<size_t>(NumBytesReceived) < size) count = NumBytesReceived;
   std::string out;

@@ -7,19 +7,18 @@
 #include "comportzuv.h"
 #include "diagnostics/log_sink.h"
 #include "hex.h"
+#include "protocol.h"
+#include "reply_decoder.h"
 
 namespace zuv {
 
 namespace {
 
-constexpr uint8_t ACK = 0x06;
-constexpr uint8_t NACK = 0x15;
-constexpr uint8_t ErrorReplyCommand = 0x7F;
-constexpr uint8_t ClosingByte = 0x40;
 constexpr int PollBufferSize = 512;
-// How long an empty poll sleeps on the port before the next pass: short
-// enough to take a reply within about a millisecond of its arrival.
-constexpr int IdleWaitMs = 1;
+constexpr int MaxAttempts = 3;
+// With debug mode on, the reception time and iteration shown refresh at
+// least this often while nothing arrives.
+constexpr int64_t ProgressIntervalMs = 50;
 
 const std::string Dashes(80, '-');
 
@@ -43,9 +42,205 @@ void Trace(const std::string& text) {
   if (DebugMode) TComPortZUV::WriteLog(text, 0, 0);
 }
 
-// The port reports faults through comportException, which drops it; every
-// port call is followed by this check so the exchange ends at once.
-bool PortLost() { return !comport; }
+// One port call. The port reports a fault through comportException, which
+// drops it: false then, and the exchange ends at once.
+template <typename Call>
+bool PortCall(Call&& call) {
+  if (!comport) return false;
+  call(*comport);
+  return comport != nullptr;
+}
+
+// Builds the request frame in sendBuffer; returns its size.
+int BuildFrame(int command, const std::vector<uint8_t>& dataBlock, bool longCmd, bool printer) {
+  std::memcpy(sendBuffer, empty, SendBufferSize);
+  const int L = static_cast<int>(dataBlock.size());
+  const int dataBlockSize = L + 1;
+  int pos = 0;
+  if (longCmd) {
+    sendBuffer[pos++] = printer ? ctl::LongStartPrinter : ctl::LongStart;
+    sendBuffer[pos++] = static_cast<uint8_t>(dataBlockSize & 0xFF);
+    sendBuffer[pos++] = static_cast<uint8_t>((dataBlockSize >> 8) & 0xFF);
+  } else {
+    sendBuffer[pos++] = ctl::ShortStart;
+    sendBuffer[pos++] = static_cast<uint8_t>(dataBlockSize & 0xFF);
+  }
+  sendBuffer[pos++] = static_cast<uint8_t>(command & 0xFF);
+  if (L > 0) std::memcpy(sendBuffer + pos, dataBlock.data(), L);
+  pos += L;
+  // For a short frame the range also covers the first checksum position,
+  // which is still zero, so the sum is the same.
+  uint32_t crc = 0;
+  for (int i = 1; i <= dataBlockSize + 2; ++i) crc += sendBuffer[i];
+  sendBuffer[pos++] = static_cast<uint8_t>((crc >> 8) & 0xFF);
+  sendBuffer[pos++] = static_cast<uint8_t>(crc & 0xFF);
+  return pos;
+}
+
+void LogRequest(int command, int bufferSize) {
+  if (!DebugMode) return;
+  TComPortZUV::WriteLog("\r\n\r\n" + Dashes + "\r\n==> send     {cmd:" + std::to_string(command) +
+                            ", 0x" + Hex2(static_cast<uint32_t>(command)) +
+                            "}   size: " + std::to_string(bufferSize),
+                        0, 0);
+  TComPortZUV::WriteLog(ByteArrayToHEX(sendBuffer, SendBufferSize, bufferSize) + "\r\n", 0, 0);
+}
+
+// How one attempt ended, for SendFrame.
+enum class Attempt { Done, Failed, Retry };
+
+Attempt AfterFailedReception() {
+  if (!comport) return Attempt::Failed;
+  if (ErrorCode == linkerr::Refused) return Attempt::Retry;
+  if (ErrorCode > 0 && !TComPortZUV::HasErrorMessage(ErrorCode))
+    ErrorCode += linkerr::UnlistedOffset;
+  return Attempt::Failed;
+}
+
+Attempt SendOnce(int command, const std::vector<uint8_t>& dataBlock, bool printer, bool longCmd) {
+  const int bufferSize = BuildFrame(command, dataBlock, longCmd, printer);
+  const int SOH = longCmd ? sendBuffer[0] : 0;
+  if (!PortCall([](serial::TComPort& p) { p.ClearBuffer(true, true); })) return Attempt::Failed;
+  LogRequest(command, bufferSize);
+  if (!PortCall([&](serial::TComPort& p) { p.Write(sendBuffer, bufferSize); }))
+    return Attempt::Failed;
+  if (!TComPortZUV::ReceiveFrame(command, SOH)) return AfterFailedReception();
+  const uint8_t closing = ctl::Closing;
+  // A fault on the closing byte drops the port and the reply with it.
+  if (!PortCall([&](serial::TComPort& p) { p.Write(&closing, 1); })) return Attempt::Failed;
+  return Attempt::Done;
+}
+
+// ---- reception -------------------------------------------------------------
+
+// Working data of one reception.
+struct Reception {
+  Reception(int cmd, ByteList& rb) : command(cmd), decoder(cmd, VerifyReplyChecksum, rb) {}
+  int command;
+  TReplyDecoder decoder;
+  std::string log;  // outcome text of the closing entry
+  int64_t ItrCnt = 1;
+  bool result = false;
+};
+
+void PublishHeader(const Reception& r) {
+  RxExpectDataLen = r.decoder.ExpectDataLen();
+  RxDataIndex = r.decoder.DataIndex();
+}
+
+void LogWait(const TReplyDecoder& d) {
+  switch (d.WaitCode()) {
+    case waitcode::Busy:
+      Trace("(Wait 08)\n");
+      break;
+    case waitcode::BusyError:
+      Trace("(Wait 09 Error: " + Hex2(d.WaitCode()) + ")\n");
+      break;
+    case waitcode::Status:
+      Trace("(Wait 07 Error: " + Hex2(d.WaitStatus()) + ")\n");
+      break;
+    default:
+      Trace("(+ Error: " + Hex2(d.WaitCode()) + ")\n");
+      break;
+  }
+}
+
+// Acts on one decoder event; true when the reception is over.
+bool OnEvent(Reception& r, ReplyEvent event) {
+  const TReplyDecoder& d = r.decoder;
+  switch (event) {
+    case ReplyEvent::NeedMore:
+      return false;
+    case ReplyEvent::Ack:
+      RequestAcknowledged = true;
+      if (r.command != cmd::ConnectionTest) return false;
+      ErrorCode = linkerr::Ok;
+      Trace("(ACK)\n");
+      r.result = true;
+      return true;
+    case ReplyEvent::Wait:
+      LogWait(d);
+      RxStopwatch.Start();
+      return false;
+    case ReplyEvent::StaleReply:
+      Trace("(Dropped reply to command " + Hex2(d.StaleCommand()) + ")\n");
+      return false;
+    case ReplyEvent::Nack:
+      ErrorCode = linkerr::Refused;
+      Trace("(NACK)\n");
+      return true;
+    case ReplyEvent::BadChecksum:
+      Trace("(Checksum error: received " + Hex2(d.ReceivedChecksum()) + ", computed " +
+            Hex2(d.ComputedChecksum()) + ")\n");
+      return true;
+    case ReplyEvent::ErrorReply:
+      r.log = " |  with error code: " + std::to_string(d.ErrorReplyCode());
+      ErrorCode = d.ErrorReplyCode();
+      return true;
+    case ReplyEvent::Reply:
+      r.log = " |  successfully";
+      ErrorCode = linkerr::Ok;
+      r.result = true;
+      return true;
+  }
+  return false;
+}
+
+// Feeds one chunk to the decoder; true when the reception is over.
+bool TakeChunk(Reception& r, const uint8_t* chunk, int k) {
+  ByteList& rb = *receiveBuffer;
+  const size_t storedBefore = rb.size();
+  r.log.clear();
+  ReplyEvent last = ReplyEvent::NeedMore;
+  bool over = false;
+  for (int i = 0; i < k && !over; ++i) {
+    last = r.decoder.Take(chunk[i]);
+    over = OnEvent(r, last);
+    // Bytes after a reply frame in the same read stay with it.
+    if (over && EndsReception(last) && last != ReplyEvent::Nack)
+      rb.insert(rb.end(), chunk + i + 1, chunk + k);
+  }
+  PublishHeader(r);
+  // A refusal and the connection test's ACK have log lines of their own.
+  const bool ownLine = over && (last == ReplyEvent::Nack || last == ReplyEvent::Ack);
+  if (!ownLine && rb.size() > storedBefore)
+    Trace("[" + std::to_string(rb.size() - storedBefore) + "] ");
+  return over;
+}
+
+// Bytes now waiting, at most a poll buffer's worth; -1 when the port was lost.
+int ReadChunk(uint8_t* pollBuffer) {
+  int32_t waiting = 0;
+  if (!PortCall([&](serial::TComPort& p) { waiting = p.InputCount(); })) return -1;
+  if (waiting <= 0) return 0;
+  int k = 0;
+  if (!PortCall([&](serial::TComPort& p) {
+        k = p.Read(pollBuffer, std::min<int32_t>(waiting, PollBufferSize));
+      }))
+    return -1;
+  return std::clamp(k, 0, PollBufferSize);
+}
+
+// Sleeps on the port until input arrives or the budget is over (a
+// millisecond past it, so that the last check sees it exceeded).
+void WaitForMore() {
+  int64_t wait = ReplyBudgetMs - RxStopwatch.ElapsedMilliseconds() + 1;
+  if (DebugMode) wait = std::min(wait, ProgressIntervalMs);
+  if (wait <= 0) return;
+  PortCall([&](serial::TComPort& p) { p.WaitForInput(static_cast<int>(wait)); });
+}
+
+void LogClosing(const Reception& r, int64_t startMs) {
+  if (!DebugMode) return;
+  const ByteList& rb = *receiveBuffer;
+  Trace("\r\n[Finished] after " + std::to_string(MonotonicMs() - startMs) +
+        "ms  | bytes in buffer: " + std::to_string(rb.size()) + r.log + "\r\n" + TBytesToHEX(rb) +
+        "\r\n\r\n");
+  Trace("RxDataIndex       : " + std::to_string(RxDataIndex));
+  Trace("RxExpectDataLen: " + std::to_string(RxExpectDataLen));
+  Trace("ErrorCode: " + std::to_string(ErrorCode));
+  Trace(Dashes);
+}
 
 }  // namespace
 
@@ -59,69 +254,19 @@ bool TComPortZUV::SendFrame(int command, const std::vector<uint8_t>& dataBlock, 
                             bool longCmd) {
   RequestAcknowledged = false;
   if (!comport) return false;
-  const int L = static_cast<int>(dataBlock.size());
   // A block that does not fit the frame's length field or the send buffer is
   // refused before anything goes out.
-  if (L > (longCmd ? MaxLongData : MaxShortData)) return false;
+  if (dataBlock.size() > static_cast<size_t>(longCmd ? MaxLongData : MaxShortData)) return false;
   if (!receiveBuffer) receiveBuffer = std::make_unique<ByteList>();
-
-  const int dataBlockSize = L + 1;
-  const int bufferSize = longCmd ? L + 6 : L + 5;
   try {
-    for (int repeateCount = 1; repeateCount <= 3; ++repeateCount) {
-      std::memcpy(sendBuffer, empty, SendBufferSize);
-
-      comport->ClearBuffer(true, true);
-      if (PortLost()) return false;
-
-      int pos = 0;
-      int SOH = 0;
-      if (longCmd) {
-        SOH = printer ? 0x03 : 0x01;
-        sendBuffer[pos++] = static_cast<uint8_t>(SOH);
-        sendBuffer[pos++] = static_cast<uint8_t>(dataBlockSize & 0xFF);
-        sendBuffer[pos++] = static_cast<uint8_t>((dataBlockSize >> 8) & 0xFF);
-      } else {
-        sendBuffer[pos++] = 0x02;
-        sendBuffer[pos++] = static_cast<uint8_t>(dataBlockSize & 0xFF);
-      }
-      sendBuffer[pos++] = static_cast<uint8_t>(command & 0xFF);
-      if (L > 0) std::memcpy(sendBuffer + pos, dataBlock.data(), L);
-      pos += L;
-
-      // For a short frame the range also covers the first checksum position,
-      // which is still zero, so the sum is the same.
-      uint32_t crc = 0;
-      for (int i = 1; i <= dataBlockSize + 2; ++i) crc += sendBuffer[i];
-      sendBuffer[pos++] = static_cast<uint8_t>((crc >> 8) & 0xFF);
-      sendBuffer[pos++] = static_cast<uint8_t>(crc & 0xFF);
-
-      if (DebugMode) {
-        WriteLog("\r\n\r\n" + Dashes + "\r\n==> send     {cmd:" + std::to_string(command) + ", 0x" +
-                     Hex2(static_cast<uint32_t>(command)) + "}   size: " + std::to_string(bufferSize),
-                 0, 0);
-        WriteLog(ByteArrayToHEX(sendBuffer, SendBufferSize, bufferSize) + "\r\n", 0, 0);
-      }
-
-      comport->Write(sendBuffer, bufferSize);
-      if (PortLost()) return false;
-
-      if (ReceiveFrame(command, SOH)) {
-        const uint8_t closing = ClosingByte;
-        comport->Write(&closing, 1);
-        // A fault on the closing byte drops the port and the reply with it.
-        return !PortLost();
-      }
-      if (PortLost()) return false;
-
-      switch (ErrorCode) {
-        case -1:
+    for (int attempt = 1; attempt <= MaxAttempts; ++attempt) {
+      switch (SendOnce(command, dataBlock, printer, longCmd)) {
+        case Attempt::Done:
+          return true;
+        case Attempt::Failed:
           return false;
-        case -2:
-          continue;
-        default:
-          if (!HasErrorMessage(ErrorCode)) ErrorCode += 1000;
-          return false;
+        case Attempt::Retry:
+          break;
       }
     }
     RxStopwatch.Stop();
@@ -133,119 +278,33 @@ bool TComPortZUV::SendFrame(int command, const std::vector<uint8_t>& dataBlock, 
 
 bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
   if (!receiveBuffer) receiveBuffer = std::make_unique<ByteList>();
-  ByteList& rb = *receiveBuffer;
-  rb.clear();
+  Reception r(cmd, *receiveBuffer);
   RxExpectDataLen = 0;
   RxDataIndex = 0;
-  ErrorCode = -1;
-  int64_t ItrCnt = 1;
+  ErrorCode = linkerr::NoReply;
+  RequestAcknowledged = false;
   const int64_t startMs = MonotonicMs();
-  bool result = false;
-  std::string log;
 
   if (DebugMode) Trace("<== receiving started at: " + TimeOfDay(NowDateTime()));
   RxStopwatch.Start();
 
   uint8_t pollBuffer[PollBufferSize];
-  while (RxStopwatch.ElapsedMilliseconds() <= ReplyBudgetMs) {
+  bool over = false;
+  while (!over && RxStopwatch.ElapsedMilliseconds() <= ReplyBudgetMs) {
     std::memset(pollBuffer, 0, sizeof pollBuffer);
-    const int32_t waiting = comport->InputCount();
-    if (PortLost()) return false;
-    int k = 0;
-    if (waiting > 0) {
-      k = comport->Read(pollBuffer, std::min<int32_t>(waiting, PollBufferSize));
-      if (PortLost()) return false;
-      k = std::clamp(k, 0, PollBufferSize);
+    const int k = ReadChunk(pollBuffer);
+    if (k < 0) return false;
+    if (k > 0) over = TakeChunk(r, pollBuffer, k);
+    if (DebugMode) {
+      WriteLog("", RxStopwatch.ElapsedMilliseconds(), r.ItrCnt);
+      ++r.ItrCnt;
     }
-
-    if (k > 0) {
-      log.clear();
-      const bool ackOnly = rb.size() == 1 && rb[0] == ACK;
-      if (cmd == 101 && rb.empty() && pollBuffer[0] == ACK) {
-        rb.push_back(ACK);
-        RequestAcknowledged = true;
-        ErrorCode = 0;
-        Trace("(ACK)\n");
-        result = true;
-        break;
-      }
-      if (ackOnly && pollBuffer[0] == 0x08) {
-        Trace("(Wait 08)\n");
-        RxStopwatch.Start();
-        continue;
-      }
-      if (ackOnly && k == 1 && pollBuffer[0] == 0x09) {
-        Trace("(Wait 09 Error: " + Hex2(pollBuffer[0]) + ")\n");
-        RxStopwatch.Start();
-        continue;
-      }
-      if (ackOnly && k == 2 && pollBuffer[0] == 0x07) {
-        Trace("(Wait 07 Error: " + Hex2(pollBuffer[1]) + ")\n");
-        RxStopwatch.Start();
-        continue;
-      }
-      if (ackOnly && k == 1 && pollBuffer[0] > 0x03) {
-        Trace("(+ Error: " + Hex2(pollBuffer[0]) + ")\n");
-        RxStopwatch.Start();
-        continue;
-      }
-      rb.insert(rb.end(), pollBuffer, pollBuffer + k);
-      if (rb[0] == ACK) RequestAcknowledged = true;
-      if (rb[0] == NACK) {
-        ErrorCode = -2;
-        result = false;
-        Trace("(NACK)\n");
-        break;
-      }
-      Trace("[" + std::to_string(k) + "] ");
-    }
-
-    if (DebugMode) WriteLog("", RxStopwatch.ElapsedMilliseconds(), ItrCnt);
-
-    if (rb.size() >= 5) {
-      if (rb[1] == 0x01 || rb[1] == 0x03) {
-        RxExpectDataLen = rb[2] + 256 * rb[3];
-        RxDataIndex = 5;
-      } else if (rb[1] == 0x02) {
-        RxExpectDataLen = rb[2];
-        RxDataIndex = 4;
-      }
-    }
-
-    if (RxDataIndex != 0 && RxExpectDataLen != 0 &&
-        rb.size() >= static_cast<size_t>(RxExpectDataLen + RxDataIndex + 1)) {
-      if (rb[RxDataIndex - 1] == ErrorReplyCommand && rb[RxDataIndex] != 0) {
-        log = " |  with error code: " + std::to_string(rb[RxDataIndex]);
-        ErrorCode = rb[RxDataIndex];
-        result = false;
-        RxStopwatch.Stop();
-        break;
-      }
-      if (rb[0] == ACK) {
-        log = " |  successfully";
-        ErrorCode = 0;
-        result = true;
-        RxStopwatch.Stop();
-        break;
-      }
-    }
-
-    if (DebugMode) ++ItrCnt;
-    // Nothing arrived: sleep on the port instead of spinning.
-    if (k == 0) comport->WaitForInput(IdleWaitMs);
-  }
-
-  if (DebugMode) {
-    Trace("\r\n[Finished] after " + std::to_string(MonotonicMs() - startMs) +
-          "ms  | bytes in buffer: " + std::to_string(rb.size()) + log + "\r\n" + TBytesToHEX(rb) +
-          "\r\n\r\n");
-    Trace("RxDataIndex       : " + std::to_string(RxDataIndex));
-    Trace("RxExpectDataLen: " + std::to_string(RxExpectDataLen));
-    Trace("ErrorCode: " + std::to_string(ErrorCode));
-    Trace(Dashes);
+    if (!over && k == 0) WaitForMore();
+    if (!comport) return false;
   }
   RxStopwatch.Stop();
-  return result;
+  LogClosing(r, startMs);
+  return r.result;
 }
 
 }  // namespace zuv

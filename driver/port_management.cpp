@@ -4,6 +4,7 @@
 
 #include "comportzuv.h"
 #include "dropped_ports.h"
+#include "protocol.h"
 #include "serial/names.h"
 
 namespace zuv {
@@ -113,7 +114,7 @@ void TComPortZUV::comportException(serial::TCustomComPort* Sender, serial::TComE
   if (port) port->OnException = nullptr;
   if (comport && (!Sender || comport.get() == Sender)) droppedPorts.push_back(std::move(comport));
   if (receiveBuffer) receiveBuffer->clear();
-  ErrorCode = -5;
+  ErrorCode = linkerr::PortFault;
 }
 
 void ResetDriverState() {
@@ -130,6 +131,7 @@ void ResetDriverState() {
   RxDataIndex = 0;
   ErrorCode = 0;
   RequestAcknowledged = false;
+  VerifyReplyChecksum = true;
   ReplyBudgetMs = DefaultReplyBudgetMs;
   PrinterType = false;
   DebugMode = false;

@@ -40,14 +40,14 @@ TEST_F(BatchTest, ArticleRecordsForBothPrinterTypes) {
   PrinterType = true;
   // Unit/tax byte, rounded price and its low 32 bits, encoded name.
   EXPECT_TRUE(TFiscal::DodajArtikal(-2, u"Шк", 2, 3, 2.98));
-  EXPECT_TRUE(TFiscal::DodajArtikal(3, u"", 1, 16, 0.125));
+  EXPECT_TRUE(TFiscal::DodajArtikal(3, u"", 15, 15, 0.125));
   EXPECT_TRUE(TFiscal::DodajArtikal(4, u"", 0, 0, 0.375));
-  EXPECT_TRUE(TFiscal::DodajArtikal(5, u"", 0, 0, 50000000.0));
+  EXPECT_TRUE(TFiscal::DodajArtikal(5, u"", 0, 0, 21474836.47));  // the largest price
   EXPECT_EQ(*bufferArtikala,
             (Bytes{0x0B, 0xFE, 0xFF, 0xFF, 0xFF, 0x7F, 0x6B, 0x23, 0x2A, 0x01, 0, 0,
-                   0x09, 0x03, 0, 0, 0, 0x20, 0x0C, 0, 0, 0,
+                   0x09, 0x03, 0, 0, 0, 0xFF, 0x0C, 0, 0, 0,
                    0x09, 0x04, 0, 0, 0, 0x00, 0x26, 0, 0, 0,
-                   0x09, 0x05, 0, 0, 0, 0x00, 0x00, 0xF2, 0x05, 0x2A}));
+                   0x09, 0x05, 0, 0, 0, 0x00, 0xFF, 0xFF, 0xFF, 0x7F}));
 }
 
 TEST_F(BatchTest, ProgrammingSendsOneFrameAndAlwaysEmptiesTheBuffer) {
@@ -153,13 +153,24 @@ TEST_F(BatchTest, PacketsOfFourteenLinesAndTheLastPacketFlag) {
     EXPECT_EQ(Flags(), flags);
     EXPECT_EQ(Frames()[0].size(), 6u + 1 + 14 * 35);
   }
-  // The flag counts lines: fifteen short unpadded lines share one packet
-  // flagged as not last.
+  // Fifteen short unpadded lines share one packet, which is the last.
   dev().ClearWrites();
   ReplyAlways({LongReply(26, {})});
   EXPECT_TRUE(TFiscal::NefiskalniIsecak(std::vector<TNonfiscalLine>(15, TNonfiscalLine(u"A", 7, false, u"", u"")), 34));
-  EXPECT_EQ(Flags(), std::vector<uint8_t>{0});
+  EXPECT_EQ(Flags(), std::vector<uint8_t>{1});
   EXPECT_EQ(DataOf(Frames()[0]).size(), 31u);
+  // Lines wider than the width fill packets early: only the final packet is
+  // flagged, whatever the count.
+  for (int n : {14, 20, 25}) {
+    dev().ClearWrites();
+    std::vector<TNonfiscalLine> wide(n, TNonfiscalLine(std::u16string(40, u'w'), -1, false, u"", u""));
+    EXPECT_TRUE(TFiscal::NefiskalniIsecak(wide, 34));
+    const auto flags = Flags();
+    ASSERT_GE(flags.size(), 2u) << n;
+    std::vector<uint8_t> expected(flags.size(), 0);
+    expected.back() = 1;
+    EXPECT_EQ(flags, expected) << n;
+  }
 }
 
 TEST_F(BatchTest, RefusedPacketStopsTheReceipt) {
@@ -183,14 +194,17 @@ TEST_F(BatchTest, PacketsBeyondTheFrameLimitAreNeverSent) {
   EXPECT_FALSE(TFiscal::NefiskalniIsecak(FullLines(14, 72), 72));
   EXPECT_TRUE(Frames().empty());
   EXPECT_EQ(ErrorCode, 7);
-  // A full packet at W = 71 goes; the overlong unpadded line after it does not.
+  // A receipt with one overlong unpadded line sends nothing, not even the
+  // full packet before it.
   auto lines = FullLines(14, 71);
   lines.emplace_back(std::u16string(1100, u'x'), 5, false, u"", u"");
   EXPECT_FALSE(TFiscal::NefiskalniIsecak(lines, 71));
-  EXPECT_EQ(Frames().size(), 1u);
-  EXPECT_EQ(Frames()[0].size(), 6u + 1 + 14 * 72);
-  EXPECT_EQ(ErrorCode, 0);  // from the packet that went out
-  // An absurd width is refused before any padding is built.
+  EXPECT_TRUE(Frames().empty());
+  EXPECT_EQ(ErrorCode, 7);
+  // An absurd width is refused before any padding is built, and so is a
+  // width below 1.
   EXPECT_FALSE(TFiscal::NefiskalniIsecak(FullLines(1, 1), 2147483647));
-  EXPECT_EQ(Frames().size(), 1u);
+  EXPECT_FALSE(TFiscal::NefiskalniIsecak(FullLines(3, 1), 0));
+  EXPECT_FALSE(TFiscal::NefiskalniIsecak(FullLines(3, 1), -5));
+  EXPECT_TRUE(Frames().empty());
 }

@@ -1,5 +1,6 @@
 // Start-up, the port controls of the main window and the way out.
 #include <chrono>
+#include <stdexcept>
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -183,6 +184,23 @@ TEST_F(AppTest, ClosingTheMainWindowWithThePortOpenEndsTheProgram) {
   EXPECT_EQ(zuv::comport, nullptr);
   // The device is free again: a new driver opens it.
   EXPECT_TRUE(zuv::TComPortZUV::OpenPort(kPortName, 115200, true, false));
+}
+
+// An object whose event handler fails.
+class FailingObject : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) throw std::runtime_error("event handler failed");
+    return QObject::event(e);
+  }
+};
+
+TEST_F(AppTest, AnErrorEscapingAnEventHandlerEndsInTheErrorBoxAndTheProgramGoesOn) {
+  FailingObject failing;
+  QEvent event(QEvent::User);
+  QCoreApplication::sendEvent(&failing, &event);
+  EXPECT_EQ(dialogs.applicationErrors, QStringList{"event handler failed"});
+  ASSERT_TRUE(Connect());
 }
 
 }  // namespace

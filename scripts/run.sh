@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are empty): run it in a desktop session (or over ssh -X), or on a virtual display with: xvfb-run -a ./scripts/run.sh" >&2
+  echo "run.sh: no display (DISPLAY and WAYLAND_DISPLAY are empty): run it in a desktop session (or over ssh -X), or on a virtual display: xvfb-run -a ./scripts/run.sh (package xvfb)" >&2
   exit 1
 fi
 

@@ -56,7 +56,8 @@ QDateEdit* DatePicker(const char* name) {
 TfrmExample::TfrmExample(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("frmExample"));
   setWindowTitle(QStringLiteral("ZUV Driver Command Example 1"));
-  setCentralWidget(BuildControls());
+  CreateControls();
+  setCentralWidget(LayOutControls());
   resize(1000, 600);
   frmExample = this;
 }
@@ -70,7 +71,7 @@ QPushButton* TfrmExample::MakeButton(const char* name, const QString& caption,
   return button;
 }
 
-QWidget* TfrmExample::BuildControls() {
+void TfrmExample::CreateControls() {
   Memo1 = new QPlainTextEdit;
   Memo1->setObjectName(QStringLiteral("Memo1"));
   Memo1->setReadOnly(true);
@@ -118,7 +119,9 @@ QWidget* TfrmExample::BuildControls() {
   Button18 = MakeButton("Button18", QStringLiteral("Test1"), &TfrmExample::Button18Click);
   // Laid out but never visible: the operator cannot start it.
   Button27->setVisible(false);
+}
 
+QWidget* TfrmExample::LayOutControls() {
   auto* groups = new QGridLayout;
   groups->addWidget(Group(QStringLiteral("Port"), {ComboBox1, ComboBox2, Button1, Button24}, 2),
                     0, 0, 1, 2);

@@ -57,7 +57,8 @@ class TfrmExample : public QMainWindow {
 
  private:
   QPushButton* MakeButton(const char* name, const QString& caption, void (TfrmExample::*handler)());
-  QWidget* BuildControls();
+  void CreateControls();
+  QWidget* LayOutControls();
   void FillPortList();
 
   // Start-up and port (main_window.cpp)

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "driver/comportzuv.h"
+#include "driver/protocol.h"
 #include "input.h"
 #include "utf8.h"
 
@@ -15,6 +16,7 @@ namespace zuvcli {
 namespace {
 
 using zuv::TFiscal;
+namespace cmd = zuv::cmd;
 
 // Articles per programming frame, as the printer's own software sends them.
 constexpr size_t kArticlesPerFrame = 10;
@@ -54,20 +56,20 @@ struct FixedCommand {
 };
 
 const FixedCommand kFixedCommands[] = {
-    {"test", 101, "connection test", &TFiscal::TestVeze, "the printer answered", nullptr},
-    {"x-report", 89, "print the interim (X) report", &TFiscal::PresekStanja, "X report printed",
+    {"test", cmd::ConnectionTest, "connection test", &TFiscal::TestVeze, "the printer answered", nullptr},
+    {"x-report", cmd::InterimReport, "print the interim (X) report", &TFiscal::PresekStanja, "X report printed",
      nullptr},
-    {"z-report", 88, "print the daily (Z) report, closing the fiscal day (asks first)",
+    {"z-report", cmd::DailyReport, "print the daily (Z) report, closing the fiscal day (asks first)",
      &TFiscal::DnevniIzvestaj, "Z report printed",
      "Print the daily (Z) report and close the fiscal day?"},
-    {"delete-articles", 14, "delete the printer's article base (asks first)",
+    {"delete-articles", cmd::DeleteArticleBase, "delete the printer's article base (asks first)",
      &TFiscal::BrisanjeBaze, "article base deleted", "Delete the whole article base?"},
-    {"close", 51, "close the open receipt, paying what is left in cash",
+    {"close", cmd::Payment, "close the open receipt, paying what is left in cash",
      &TFiscal::AutomatskiZatvoriRacun, "receipt closed", nullptr},
-    {"void", 50, "void the open receipt", &TFiscal::StornoCeoRacun, "receipt voided", nullptr},
-    {"feed", 28, "feed the paper", &TFiscal::TrakuPomeri, "paper fed", nullptr},
-    {"cut", 27, "cut the paper", &TFiscal::TrakuSeci, "paper cut", nullptr},
-    {"beep", 34, "sound the buzzer", &TFiscal::ZvucniSignal, "buzzer sounded", nullptr},
+    {"void", cmd::VoidReceipt, "void the open receipt", &TFiscal::StornoCeoRacun, "receipt voided", nullptr},
+    {"feed", cmd::FeedPaper, "feed the paper", &TFiscal::TrakuPomeri, "paper fed", nullptr},
+    {"cut", cmd::CutPaper, "cut the paper", &TFiscal::TrakuSeci, "paper cut", nullptr},
+    {"beep", cmd::Buzzer, "sound the buzzer", &TFiscal::ZvucniSignal, "buzzer sounded", nullptr},
 };
 
 void AddFixed(CLI::App& app, Action& action, const FixedCommand& c) {
@@ -85,67 +87,59 @@ int FinishNumber(Session& s, const std::string& name, int32_t value, const char*
   return s.Finish(name, ok, {{key, value}}, std::to_string(value));
 }
 
+// A subcommand without arguments that reads from the printer.
+void AddRead(CLI::App& app, Action& action, const char* name, int command, const char* help,
+             std::function<int(Session&)> read) {
+  app.add_subcommand(name, Help(command, help))->callback([&action, name, read] {
+    action = [name, read](Session& s) { return WithPort(s, name, [&] { return read(s); }); };
+  });
+}
+
+int ReceiptState(Session& s) {
+  const zuv::TStanjeRacuna r = TFiscal::StanjeRacuna();
+  const Json data = {{"subtotal", r.MEDJUZBIR},         {"total", r.UKUPNO},
+                     {"items", r.BROJ_STAVKI},          {"paid_cash", r.PLACENO_GOTOVINA},
+                     {"paid_card", r.PLACENO_KARTICA}, {"paid_cheque", r.PLACENO_CEK},
+                     {"receipt_number", r.BROJ_RACUNA}};
+  const std::string text =
+      "subtotal " + Money(r.MEDJUZBIR) + "\ntotal " + Money(r.UKUPNO) + "\nitems " +
+      std::to_string(r.BROJ_STAVKI) + "\npaid in cash " + Money(r.PLACENO_GOTOVINA) +
+      "\npaid by card " + Money(r.PLACENO_KARTICA) + "\npaid by cheque " +
+      Money(r.PLACENO_CEK) + "\nreceipt number " + std::to_string(r.BROJ_RACUNA);
+  return s.Finish("receipt-state", r.UspesanOdgovor, data, text);
+}
+
 void AddReads(CLI::App& app, Action& action) {
-  app.add_subcommand("clock", Help(2, "read the device clock"))->callback([&action] {
-    action = [](Session& s) {
-      return WithPort(s, "clock", [&] {
-        const std::string time = TFiscal::CitajVreme();
-        return s.Finish("clock", !time.empty(), {{"clock", time}}, time);
-      });
-    };
+  AddRead(app, action, "clock", cmd::ReadClock, "read the device clock", [](Session& s) {
+    const std::string time = TFiscal::CitajVreme();
+    return s.Finish("clock", !time.empty(), {{"clock", time}}, time);
   });
-  app.add_subcommand("fiscal-id", Help(3, "read the fiscal memory identifier"))->callback([&action] {
-    action = [](Session& s) {
-      return WithPort(s, "fiscal-id", [&] {
-        const std::string id = Utf16ToUtf8(TFiscal::CitajIBFM());
-        return s.Finish("fiscal-id", !id.empty(), {{"fiscal_id", id}}, id);
-      });
-    };
-  });
-  app.add_subcommand("receipt-number", Help(56, "read the receipt number"))->callback([&action] {
-    action = [](Session& s) {
-      return WithPort(s, "receipt-number", [&] {
-        return FinishNumber(s, "receipt-number", TFiscal::CitajBI(), "receipt_number");
-      });
-    };
-  });
-  app.add_subcommand("report-number", Help(86, "read the daily report number"))->callback([&action] {
-    action = [](Session& s) {
-      return WithPort(s, "report-number", [&] {
-        return FinishNumber(s, "report-number", TFiscal::CitajBD(), "report_number");
-      });
-    };
-  });
-  app.add_subcommand("item-count", Help(56, "read the open receipt's item count"))->callback([&action] {
-    action = [](Session& s) {
-      return WithPort(s, "item-count", [&] {
-        return FinishNumber(s, "item-count", TFiscal::StanjeRacunaBrojStavki(), "items");
-      });
-    };
-  });
-  app.add_subcommand("receipt-state", Help(56, "read the open receipt's state"))->callback([&action] {
-    action = [](Session& s) {
-      return WithPort(s, "receipt-state", [&] {
-        const zuv::TStanjeRacuna r = TFiscal::StanjeRacuna();
-        const Json data = {{"subtotal", r.MEDJUZBIR},         {"total", r.UKUPNO},
-                           {"items", r.BROJ_STAVKI},          {"paid_cash", r.PLACENO_GOTOVINA},
-                           {"paid_card", r.PLACENO_KARTICA}, {"paid_cheque", r.PLACENO_CEK},
-                           {"receipt_number", r.BROJ_RACUNA}};
-        const std::string text =
-            "subtotal " + Money(r.MEDJUZBIR) + "\ntotal " + Money(r.UKUPNO) + "\nitems " +
-            std::to_string(r.BROJ_STAVKI) + "\npaid in cash " + Money(r.PLACENO_GOTOVINA) +
-            "\npaid by card " + Money(r.PLACENO_KARTICA) + "\npaid by cheque " +
-            Money(r.PLACENO_CEK) + "\nreceipt number " + std::to_string(r.BROJ_RACUNA);
-        return s.Finish("receipt-state", r.UspesanOdgovor, data, text);
-      });
-    };
-  });
+  AddRead(app, action, "fiscal-id", cmd::ReadFiscalMemoryId, "read the fiscal memory identifier",
+          [](Session& s) {
+            const std::string id = Utf16ToUtf8(TFiscal::CitajIBFM());
+            return s.Finish("fiscal-id", !id.empty(), {{"fiscal_id", id}}, id);
+          });
+  AddRead(app, action, "receipt-number", cmd::ReceiptState, "read the receipt number",
+          [](Session& s) {
+            return FinishNumber(s, "receipt-number", TFiscal::CitajBI(), "receipt_number");
+          });
+  AddRead(app, action, "report-number", cmd::DailyReportNumber, "read the daily report number",
+          [](Session& s) {
+            return FinishNumber(s, "report-number", TFiscal::CitajBD(), "report_number");
+          });
+  AddRead(app, action, "item-count", cmd::ReceiptState, "read the open receipt's item count",
+          [](Session& s) {
+            return FinishNumber(s, "item-count", TFiscal::StanjeRacunaBrojStavki(), "items");
+          });
+  AddRead(app, action, "receipt-state", cmd::ReceiptState, "read the open receipt's state",
+          &ReceiptState);
 }
 
 void AddPeriodic(CLI::App& app, Action& action) {
   auto dates = std::make_shared<std::pair<std::string, std::string>>();
   auto* sub = app.add_subcommand(
-      "periodic-report", Help(90, "print the periodic report between two dates (dd.mm.yyyy or yyyy-mm-dd)"));
+      "periodic-report",
+      Help(cmd::PeriodicReport, "print the periodic report between two dates (dd.mm.yyyy or yyyy-mm-dd)"));
   sub->add_option("FROM", dates->first, "first day")->required();
   sub->add_option("TO", dates->second, "last day")->required();
   sub->callback([&action, dates] {
@@ -167,7 +161,8 @@ void AddPeriodic(CLI::App& app, Action& action) {
 
 void AddPrices(CLI::App& app, Action& action) {
   auto args = std::make_shared<std::pair<std::string, std::string>>();
-  auto* price = app.add_subcommand("change-price", Help(11, "change an article's price"));
+  auto* price =
+      app.add_subcommand("change-price", Help(cmd::ChangePrice, "change an article's price"));
   price->add_option("CODE", args->first, "article code")->required();
   price->add_option("PRICE", args->second, "new price, e.g. 12.50")->required();
   price->callback([&action, args] {
@@ -186,7 +181,8 @@ void AddPrices(CLI::App& app, Action& action) {
 
   auto file = std::make_shared<std::string>();
   auto* program = app.add_subcommand(
-      "program-articles", Help(12, "program articles from a CSV file: code,name,unit,tax group,price"));
+      "program-articles",
+      Help(cmd::ProgramArticles, "program articles from a CSV file: code,name,unit,tax group,price"));
   program->add_option("FILE", *file, "UTF-8 CSV file, - for standard input")->required();
   program->callback([&action, file] {
     action = [file](Session& s) -> int {
@@ -232,7 +228,8 @@ int PaymentType(const std::string& text) {
 
 void AddPayment(CLI::App& app, Action& action) {
   auto args = std::make_shared<std::pair<std::string, std::string>>();
-  auto* pay = app.add_subcommand("pay", Help(51, "pay the open receipt: TYPE cash|card|cheque, AMOUNT"));
+  auto* pay = app.add_subcommand(
+      "pay", Help(cmd::Payment, "pay the open receipt: TYPE cash|card|cheque, AMOUNT"));
   pay->add_option("TYPE", args->first, "cash, card or cheque (or 0, 1, 2)")->required();
   pay->add_option("AMOUNT", args->second, "amount, e.g. 100.00")->required();
   pay->callback([&action, args] {
@@ -259,7 +256,7 @@ void AddNonfiscal(CLI::App& app, Action& action) {
   };
   auto args = std::make_shared<Args>();
   auto* sub = app.add_subcommand(
-      "nonfiscal", Help(26, "print a non-fiscal receipt from a text file or standard input"));
+      "nonfiscal", Help(cmd::NonfiscalPacket, "print a non-fiscal receipt from a text file or standard input"));
   sub->add_option("FILE", args->file, "text file, - (the default) for standard input");
   sub->add_option("--width", args->width, "line width in characters")
       ->check(CLI::Range(1, kMaxLineWidth))

@@ -5,15 +5,16 @@
 
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
+#include "driver/protocol.h"
 #include "serial/tcp_device.h"
 
 namespace zuvcli {
 
 namespace {
 
-constexpr int32_t kNoReply = -1;
-constexpr int32_t kPortFault = -5;
-constexpr int32_t kUnlistedOffset = 1000;
+using zuv::linkerr::NoReply;
+using zuv::linkerr::PortFault;
+using zuv::linkerr::UnlistedOffset;
 
 // The traffic log, line by line, on standard error.
 class StreamSink : public diag::LogSink {
@@ -31,8 +32,8 @@ class StreamSink : public diag::LogSink {
 
 std::string ErrorText(int32_t code) {
   if (zuv::TComPortZUV::HasErrorMessage(code)) return zuv::TComPortZUV::ErrorMessage(code);
-  if (code > kUnlistedOffset)
-    return "printer error " + std::to_string(code - kUnlistedOffset) + " (no message for it)";
+  if (code > UnlistedOffset)
+    return "printer error " + std::to_string(code - UnlistedOffset) + " (no message for it)";
   return "no message for this code";
 }
 
@@ -63,14 +64,14 @@ int Session::Finish(const std::string& command, bool ok, Json data, const std::s
   const int32_t code = zuv::ErrorCode;
   // A report counts as printed once acknowledged; the lost reply still
   // matters to whoever might print it again.
-  const bool replyLost = code == kNoReply && zuv::TComPortZUV::LastRequestAcknowledged();
+  const bool replyLost = code == NoReply && zuv::TComPortZUV::LastRequestAcknowledged();
   if (ok && !replyLost) return Report(command, std::move(data), text);
   const int status = replyLost ? kExitReplyLost : kExitFailure;
   std::string message = "error " + std::to_string(code) + ": " + ErrorText(code);
   if (replyLost)
     message = "the printer acknowledged the command but its reply was lost (" + message +
               "); check the paper before repeating a print";
-  else if (code == kPortFault)
+  else if (code == PortFault)
     message += " (the connection to " + options_.port + " failed)";
   if (options_.json) {
     Json failure = {{"command", command}, {"ok", false}, {"error", code},

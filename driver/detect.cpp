@@ -8,6 +8,7 @@
 
 #include "comportzuv.h"
 #include "dropped_ports.h"
+#include "protocol.h"
 
 namespace zuv {
 
@@ -64,7 +65,7 @@ TPortNote ProbePort(const std::string& port, const std::vector<int>& rates, bool
   for (int rate : rates) {
     if (!TComPortZUV::OpenPort(port, rate, true, trace)) return ExplainOpenFailure(port);
     if (TFiscal::TestVeze()) return {port, TPortFinding::Answered, rate, ""};
-    if (ErrorCode == -5) return {port, TPortFinding::Lost, 0, "port fault during the probe"};
+    if (ErrorCode == linkerr::PortFault) return {port, TPortFinding::Lost, 0, "port fault during the probe"};
   }
   return {port, TPortFinding::Silent, 0, ""};
 }

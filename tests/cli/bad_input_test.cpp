@@ -22,8 +22,7 @@ class BadInputTest : public CliTest {
 };
 
 TEST_P(BadInputTest, FilesWithABadLineSendNothing) {
-  const std::string file = std::filesystem::temp_directory_path() / "zuv-cli-bad.csv";
-  std::ofstream(file) << "1,Hleb,0,1,65.50\n2,Mleko,0,1,12.345\n3,Sir,0,1,1\n";
+  const std::string file = TestFile("bad.csv", "1,Hleb,0,1,65.50\n2,Mleko,0,1,12.345\n3,Sir,0,1,1\n");
   ExpectRefused({"program-articles", file}, file + ":2: bad price \"12.345\"");
   ExpectRefused({"program-articles", "-"}, "<stdin>:3: name of 40 characters; at most 32",
                 "1,A,0,1,1\n2,B,0,1,1\n3," + std::string(40, 'N') + ",0,1,1\n");

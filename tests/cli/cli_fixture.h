@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -31,6 +33,14 @@ struct RunResult {
   std::string out;
   std::string err;
 };
+
+// A file of the test's own: tests run side by side in separate processes.
+inline std::string TestFile(const std::string& name, const std::string& text) {
+  const std::string path = std::filesystem::temp_directory_path() /
+                           ("zuv-cli-" + std::to_string(::getpid()) + "-" + name);
+  std::ofstream(path) << text;
+  return path;
+}
 
 // A private virtual-port directory for the test's links.
 class PortDirectory {

@@ -26,25 +26,19 @@ void OpenReceipt(CliTest&, Printer& p) {
   }));
 }
 
-std::string WriteFile(const std::string& name, const std::string& text) {
-  const std::string path = std::filesystem::temp_directory_path() / name;
-  std::ofstream(path) << text;
-  return path;
-}
-
 const std::string kArticles = "code,name,unit,tax group,price\n1,Hleb,0,1,65.50\n2,\"Mleko, 1l\",1,2,129.99\n3,Шљивић,0,1,99\n";
 
 class CommandsTest : public CliTest {
  protected:
   void ProgramArticles() {
-    const std::string file = WriteFile("zuv-cli-articles.csv", kArticles);
+    const std::string file = TestFile("articles.csv", kArticles);
     ASSERT_EQ(Run({"program-articles", file}).status, 0);
   }
   std::vector<Case> Cases() {
     auto programmed = [](CliTest& t, Printer&) {
       static_cast<CommandsTest&>(t).ProgramArticles();
     };
-    const std::string articles = WriteFile("zuv-cli-articles.csv", kArticles);
+    const std::string articles = TestFile("articles.csv", kArticles);
     return {
         {{"test"}, "the printer answered", "", nullptr},
         {{"clock"}, R"(\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d)", "clock", nullptr},

@@ -170,8 +170,8 @@ TEST_F(DetectTest, TheToolReportsWhatItFoundAndWhatItSkipped) {
 }
 
 TEST(ConsolePortsTest, FirstWordOfEachLine) {
-  const std::string path = std::filesystem::temp_directory_path() / "zuv-cli-consoles";
-  std::ofstream(path) << "ttyS0                -W- (EC p a)    4:64\ntty0                 -WU (E  p  )    4:1\n";
+  const std::string path = TestFile(
+      "consoles", "ttyS0                -W- (EC p a)    4:64\ntty0                 -WU (E  p  )    4:1\n");
   EXPECT_EQ(zuv::ConsolePorts(path), (std::vector<std::string>{"ttyS0", "tty0"}));
   EXPECT_TRUE(zuv::ConsolePorts("/nonexistent/consoles").empty());
 }

@@ -20,10 +20,9 @@
 
 namespace {
 
-// The request during which the debug window is taken, once reception has
-// polled a few times; at the start of the next request if it never does.
+// The request during which the debug window is taken, once the reception
+// time shows; at the start of the next request if it never does.
 constexpr int kPictureRequest = 30;
-constexpr int kPictureIteration = 1;
 
 bool Save(QWidget& window, const QString& path) {
   const bool saved = window.grab().save(path);
@@ -42,13 +41,13 @@ class PictureSink : public diag::LogSink {
     window_.AppendLine(text);
     if (requests_ > kPictureRequest) Take();
   }
-  void SetTimeText(const std::string& text) override { window_.SetTimeText(text); }
+  void SetTimeText(const std::string& text) override {
+    window_.SetTimeText(text);
+    timeShows_ = text != "time: 0ms";
+  }
   void SetIterationText(const std::string& text) override {
     window_.SetIterationText(text);
-    const std::string prefix = "iteration: ";
-    if (requests_ == kPictureRequest && text.size() > prefix.size() &&
-        std::stoi(text.substr(prefix.size())) >= kPictureIteration)
-      Take();
+    if (requests_ == kPictureRequest && timeShows_) Take();
   }
   bool Saved() const { return saved_; }
 
@@ -62,6 +61,7 @@ class PictureSink : public diag::LogSink {
   diag::TfrmDebug& window_;
   QString path_;
   int requests_ = 0;
+  bool timeShows_ = false;
   bool taken_ = false;
   bool saved_ = false;
 };

@@ -1,6 +1,7 @@
 // The debug window: debug mode, the traffic log, the figures repainted
 // inside an exchange, the buffer dump, clear and close.
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -208,6 +209,14 @@ TEST_F(DebugWindow, ClearEmptiesThePaneAndFiguresAndCloseStartsAfresh) {
   Click("Button6");
   EXPECT_TRUE(Debug().isVisible());
   EXPECT_TRUE(zuv::DebugMode);
+  EXPECT_TRUE(DebugPane().isEmpty());
+
+  // Escape stands for "Close".
+  Click("Button2");
+  QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+  QCoreApplication::sendEvent(&Debug(), &escape);
+  EXPECT_FALSE(Debug().isVisible());
+  EXPECT_FALSE(zuv::DebugMode);
   EXPECT_TRUE(DebugPane().isEmpty());
 }
 

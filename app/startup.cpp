@@ -28,8 +28,10 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
 TApplicationWindows::~TApplicationWindows() {
   // The data module goes first: the driver must not print from a dead table.
   ComP_ZUV.reset();
+  app::Form1 = nullptr;
   Form1.reset();
   frmDebug.reset();
+  app::frmExample = nullptr;
   frmExample.reset();
 }
 

@@ -43,6 +43,8 @@ bool Has(TComEvents set, TComEvent e) { return set & EventBit(e); }
 const int kLineSampleMs = 50;
 const char kEventThreadName[] = "zuv-events";
 
+namespace {
+
 TComEvents CounterEvents(const TLineCounters& before, const TLineCounters& now) {
   TComEvents events = 0;
   if (now.frame != before.frame || now.overrun != before.overrun ||
@@ -64,6 +66,31 @@ TComEvents ModemLineEvents(uint32_t before, uint32_t now) {
   if (changed & MS_RLSD_ON) events |= EventBit(evRLSD);
   // A ring is the indicator going off again, as a modem's ring ends.
   if ((changed & MS_RING_ON) && !(now & MS_RING_ON)) events |= EventBit(evRing);
+  return events;
+}
+
+}  // namespace
+
+LineSampler::LineSampler(const SerialDevice& device, TComEvents wanted) : FDevice(device) {
+  FHasLines = (wanted & kLineEvents) && FDevice.GetModemLines(FLines) == 0;
+  FHasCounters = (wanted & (kLineEvents | kCounterEvents)) && FDevice.GetLineCounters(FCounters) == 0;
+  FActive = FHasLines || (FHasCounters && (wanted & kCounterEvents));
+}
+
+TComEvents LineSampler::Sample() {
+  TComEvents events = 0;
+  TLineCounters counters;
+  if (FHasCounters && FDevice.GetLineCounters(counters) == 0) {
+    events |= CounterEvents(FCounters, counters);
+    FCounters = counters;
+  }
+  uint32_t lines = 0;
+  if (FHasLines && FDevice.GetModemLines(lines) == 0) {
+    // Counters catch pulses shorter than a sample; the levels cover drivers
+    // that do not count.
+    events |= ModemLineEvents(FLines, lines);
+    FLines = lines;
+  }
   return events;
 }
 
@@ -90,10 +117,8 @@ TComThread::TComThread(TCustomComPort* AComPort)
       FSyncMethod(AComPort->FSyncMethod),
       FWanted(AComPort->FEvents),
       FPriority(AComPort->FEventThreadPriority),
-      FRx80Level(static_cast<uint32_t>(AComPort->FBuffer->InputSize()) * 8 / 10) {
-  FHasLines = (FWanted & kLineEvents) && FDevice.GetModemLines(FLines) == 0;
-  FHasCounters = FDevice.GetLineCounters(FCounters) == 0;
-}
+      FRx80Level(static_cast<uint32_t>(AComPort->FBuffer->InputSize()) * 8 / 10),
+      FLineSampler(FDevice, FWanted) {}
 
 std::shared_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
   std::shared_ptr<TComThread> thread(new TComThread(AComPort));
@@ -179,27 +204,10 @@ TComEvents TComThread::InputEvents() {
   return events;
 }
 
-TComEvents TComThread::SampleLines() {
-  TComEvents events = 0;
-  TLineCounters counters;
-  if (FHasCounters && FDevice.GetLineCounters(counters) == 0) {
-    events |= CounterEvents(FCounters, counters);
-    FCounters = counters;
-  }
-  uint32_t lines = 0;
-  if (FHasLines && FDevice.GetModemLines(lines) == 0) {
-    // Counters catch pulses shorter than a sample; the levels cover drivers
-    // that do not count.
-    events |= ModemLineEvents(FLines, lines);
-    FLines = lines;
-  }
-  return events;
-}
-
 TComEvents TComThread::WaitForLineEvents(bool& failed) {
   Rearm();
   const bool watchInput = (FWanted & kInputEvents) && !FRxDisarmed.load();
-  const bool sample = !failed && (FHasLines || (FHasCounters && (FWanted & kCounterEvents)));
+  const bool sample = !failed && FLineSampler.Active();
   struct pollfd p[2] = {{FStopEvent.Handle(), POLLIN, 0},
                         {failed ? -1 : FDevice.EventDescriptor(),
                          static_cast<short>(watchInput ? POLLIN : 0), 0}};
@@ -218,7 +226,7 @@ TComEvents TComThread::WaitForLineEvents(bool& failed) {
   else if (p[1].revents & POLLIN)
     events |= InputEvents();
   if (FTxDrained.exchange(false)) events |= EventBit(evTxEmpty);
-  if (sample) events |= SampleLines();
+  if (sample) events |= FLineSampler.Sample();
   return events & FWanted;
 }
 

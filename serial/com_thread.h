@@ -21,13 +21,27 @@ class EventMailbox;
 uint32_t EventsToInt(TComEvents Events);
 TComEvents IntToEvents(uint32_t Mask);
 
-// Events from a change of the kernel's counters, or of the modem lines
-// (MS_* bits). Devices with modem lines or counters give no wake-up for
-// their changes, so they are sampled every kLineSampleMs; devices without
-// them (pseudo-terminals, sockets) never are.
-TComEvents CounterEvents(const TLineCounters& before, const TLineCounters& now);
-TComEvents ModemLineEvents(uint32_t before, uint32_t now);
+// Modem-line and line-error events. Devices with modem lines or counters
+// give no wake-up for their changes, so they are sampled every
+// kLineSampleMs; devices without them (pseudo-terminals, sockets) never are.
 extern const int kLineSampleMs;
+
+class LineSampler {
+ public:
+  LineSampler(const SerialDevice& device, TComEvents wanted);
+  // Whether anything asked for can be sampled on this device.
+  bool Active() const { return FActive; }
+  // What changed since the previous look.
+  TComEvents Sample();
+
+ private:
+  const SerialDevice& FDevice;
+  bool FHasLines = false;
+  bool FHasCounters = false;
+  bool FActive = false;
+  uint32_t FLines = 0;
+  TLineCounters FCounters;
+};
 // The name the event threads carry (/proc/<pid>/task/<tid>/comm).
 extern const char kEventThreadName[];
 
@@ -66,7 +80,6 @@ class TComThread : public std::enable_shared_from_this<TComThread> {
   // One poll of the device and the wake-up descriptor; the events it found.
   TComEvents WaitForLineEvents(bool& failed);
   TComEvents InputEvents();
-  TComEvents SampleLines();
   void ApplyPriority() const;
   void Rearm();
 
@@ -87,11 +100,7 @@ class TComThread : public std::enable_shared_from_this<TComThread> {
   uint64_t FRxMark = 0;
   std::atomic<bool> FTxDrained{false};
   bool FRx80Reported = false;
-  // Modem lines and counters, where the device has them.
-  bool FHasLines = false;
-  bool FHasCounters = false;
-  uint32_t FLines = 0;
-  TLineCounters FCounters;
+  LineSampler FLineSampler;
   std::latch FStartGate{1};
   std::atomic<bool> FStarted{false};
   std::thread FThread;

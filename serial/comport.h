@@ -411,6 +411,8 @@ class TCustomComPort {
   void StopEventThread();
   // Runs the hand-overs still queued, without letting a failure out of Close.
   void ServeWhileClosing();
+  // evRx80Full when the input queue is at 80 % of Buffer.InputSize.
+  TComEvents Rx80FullNow() const;
   // Every registered link's handler `member`, in list order, if it has one.
   template <typename Member, typename... Args>
   void NotifyLinks(Member member, Args... args);

@@ -169,54 +169,45 @@ void TCustomComPort::SetDispatcher(std::shared_ptr<TOwnerDispatcher> dispatcher)
 
 // ---- waiting without the thread ------------------------------------------------
 
+namespace {
+int MsSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count());
+}
+}  // namespace
+
 void TCustomComPort::WaitForEvent(TComEvents& Events, int StopEvent, int32_t Timeout) {
   const TComEvents wanted = Events;
   Events = 0;
   if (FThreadCreated) return CallException(CError_ThreadCreated);
-  const int fd = FDevice->EventDescriptor();
   if (!FDevice->IsOpen()) return CallException(CError_WaitFailed, EBADF);
-  uint32_t lines = 0;
-  TLineCounters counters;
-  const bool hasLines = FDevice->GetModemLines(lines) == 0;
-  const bool hasCounters = FDevice->GetLineCounters(counters) == 0;
-  const bool sample = hasLines || hasCounters;
+  LineSampler lines(*FDevice, wanted);
+  // Input waiting counts as an arrival: the queue is not taken to look.
+  const short input = (wanted & kArrivalEvents) ? POLLIN : 0;
   const auto start = std::chrono::steady_clock::now();
   TComEvents found = 0;
   while (!found) {
-    int wait = -1;
-    if (Timeout >= 0) {
-      const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             std::chrono::steady_clock::now() - start)
-                             .count();
-      if (spent >= Timeout) break;
-      wait = static_cast<int>(Timeout - spent);
-    }
-    if (sample) wait = wait < 0 ? kLineSampleMs : std::min(wait, kLineSampleMs);
-    // Input waiting counts as an arrival: the queue is not taken to look.
-    const short input = (wanted & kArrivalEvents) ? POLLIN : 0;
-    struct pollfd p[2] = {{fd, input, 0}, {StopEvent > 0 ? StopEvent : -1, POLLIN, 0}};
-    const int n = ::poll(p, 2, wait);
-    if (n < 0 && errno != EINTR) return CallException(CError_WaitFailed, errno);
+    int wait = Timeout < 0 ? -1 : Timeout - MsSince(start);
+    if (Timeout >= 0 && wait <= 0) break;
+    if (lines.Active()) wait = wait < 0 ? kLineSampleMs : std::min(wait, kLineSampleMs);
+    struct pollfd p[2] = {{FDevice->EventDescriptor(), input, 0},
+                          {StopEvent > 0 ? StopEvent : -1, POLLIN, 0}};
+    if (::poll(p, 2, wait) < 0 && errno != EINTR) return CallException(CError_WaitFailed, errno);
     if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return CallException(CError_WaitFailed, EIO);
     if (p[1].revents) break;
-    if (p[0].revents & POLLIN) found |= EventBit(evRxChar);
-    uint32_t waiting = 0;
-    if ((found & EventBit(evRxChar)) && FDevice->PeekInputCount(waiting) == 0 &&
-        waiting >= static_cast<uint32_t>(FBuffer->InputSize()) * 8 / 10)
-      found |= EventBit(evRx80Full);
-    TLineCounters nowCounters;
-    if (hasCounters && FDevice->GetLineCounters(nowCounters) == 0) {
-      found |= CounterEvents(counters, nowCounters);
-      counters = nowCounters;
-    }
-    uint32_t nowLines = 0;
-    if (hasLines && FDevice->GetModemLines(nowLines) == 0) {
-      found |= ModemLineEvents(lines, nowLines);
-      lines = nowLines;
-    }
+    if (p[0].revents & POLLIN) found |= EventBit(evRxChar) | Rx80FullNow();
+    if (lines.Active()) found |= lines.Sample();
     found &= wanted;
   }
   Events = found;
+}
+
+TComEvents TCustomComPort::Rx80FullNow() const {
+  uint32_t waiting = 0;
+  const uint32_t level = static_cast<uint32_t>(FBuffer->InputSize()) * 8 / 10;
+  if (FDevice->PeekInputCount(waiting) != 0 || level == 0 || waiting < level) return 0;
+  return EventBit(evRx80Full);
 }
 
 }  // namespace serial

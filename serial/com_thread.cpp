@@ -234,7 +234,9 @@ void TComThread::Execute() {
   // Named for top -H and for measurements.
   ::pthread_setname_np(::pthread_self(), kEventThreadName);
   ApplyPriority();
-  bool failed = FDevice.EventDescriptor() < 0;
+  // A device that did not open is not looked at (the owner's handler let
+  // Open go on); one without a descriptor may still have lines to sample.
+  bool failed = !FDevice.IsOpen();
   while (!FStopping) {
     const TComEvents events = WaitForLineEvents(failed);
     if (!events || FStopping) continue;

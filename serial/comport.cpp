@@ -120,7 +120,16 @@ void TCustomComPort::Open() {
     throw;
   }
   FThreadCreated = false;
-  if (FEvents) StartEventThread();
+  if (FEvents) {
+    try {
+      StartEventThread();
+    } catch (...) {
+      // No descriptor or thread to be had: the port does not stay half open.
+      DestroyHandle();
+      FConnected = false;
+      throw;
+    }
+  }
   NotifyLinks(&TComLink::OnConn, true);
   DoAfterOpen();
   // The owner learns the lines' states as if each had just changed.

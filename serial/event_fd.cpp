@@ -6,10 +6,14 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <system_error>
 
 namespace serial {
 
-EventFd::EventFd() : FHandle(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+EventFd::EventFd() : FHandle(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  // Without it a waiter could never be woken (a stop would hang Close).
+  if (FHandle < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+}
 
 EventFd::~EventFd() {
   if (FHandle >= 0) ::close(FHandle);

@@ -5,12 +5,12 @@ namespace serial {
 
 class EventFd {
  public:
-  EventFd();
+  EventFd();  // throws std::system_error when the system has none to give
   ~EventFd();
   EventFd(const EventFd&) = delete;
   EventFd& operator=(const EventFd&) = delete;
 
-  int Handle() const { return FHandle; }  // -1 when the system gave none
+  int Handle() const { return FHandle; }
   void Signal();                          // readable from now on
   void Clear();                           // not readable until the next Signal
 

@@ -2,11 +2,14 @@
 // hand-over methods, links, WaitForEvent, a far end that hangs up.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -416,6 +419,27 @@ TEST_F(Events, CloseAfterHangUpWithAHandOverPendingRaisesNothing) {
   EXPECT_NO_THROW(port_.Close());
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_FALSE(port_.Connected());
+}
+
+TEST_F(Events, OpenWithoutDescriptorsForTheThreadLeavesThePortClosed) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // The device gets the lowest free descriptor, the thread's none.
+    const int next = ::dup(0);
+    ::close(next);
+    const struct rlimit limit = {static_cast<rlim_t>(next + 1), static_cast<rlim_t>(next + 1)};
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    bool refused = false;
+    try {
+      port_.Open();
+    } catch (const std::system_error&) {
+      refused = true;
+    }
+    ::_exit(refused && !port_.Connected() && !port_.ThreadCreated() && port_.Handle() < 0 ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(Events, ThreadOnADeviceThatFailedToOpenWaitsQuietly) {

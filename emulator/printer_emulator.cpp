@@ -176,6 +176,13 @@ void PrinterEmulator::Respond(Answer answer, const Bytes& frame, bool with_waits
       break;
   }
   const bool waits = with_waits && !wait_codes_.empty();
+  if (waits && wait_joined_) {
+    Bytes all{kAck};
+    for (const Bytes& code : wait_codes_) all.insert(all.end(), code.begin(), code.end());
+    all.insert(all.end(), frame.begin(), frame.end());
+    out.push_back({reply_delay_, std::move(all), false});
+    return;
+  }
   if (!waits && reply_delay_.count() <= 0) {
     // ACK and reply together, as a printer that has the answer at once.
     Bytes all{kAck};
@@ -489,7 +496,9 @@ bool PrinterEmulator::Sell(const std::vector<SaleItem>& items) {
     if (item.price < 0 || item.price > kMaxPrice || item.quantity < 1 ||
         item.quantity > kMaxQuantity)
       return false;
-  if (!receipt_) receipt_.emplace();
+  // Assigned, not emplaced: clang 14 does not yet see the nested type as
+  // default-constructible here.
+  if (!receipt_) receipt_ = OpenReceipt{};
   receipt_->items.insert(receipt_->items.end(), items.begin(), items.end());
   return true;
 }
@@ -642,6 +651,7 @@ void PrinterEmulator::SetChunking(size_t bytes, Millis gap) {
 void PrinterEmulator::ClearFaults() {
   silence_ = nack_ = error_count_ = ack_silence_ = wait_count_ = 0;
   wait_codes_.clear();
+  wait_joined_ = false;
   reply_delay_ = Millis(0);
   chunk_bytes_ = 0;
   chunk_gap_ = Millis(0);

@@ -205,6 +205,9 @@ class PrinterEmulator {
   // follows `interval` after the last. A code is 08, 09, 07 xx or another
   // single byte above 03.
   void InjectWaitCodes(std::vector<Bytes> codes, Millis interval, int requests = 1);
+  // The wait codes then leave in one piece with the ACK and the reply, as a
+  // busy printer that catches up sends them back to back (until changed).
+  void SetWaitCodesJoined(bool joined) { wait_joined_ = joined; }
   // The reply frame leaves `delay` after the ACK (until changed).
   void SetReplyDelay(Millis delay) { reply_delay_ = delay; }
   // Replies cut into pieces of `bytes` bytes, `gap` apart (0: whole).
@@ -284,6 +287,7 @@ class PrinterEmulator {
   int wait_count_ = 0;
   std::vector<Bytes> wait_codes_;
   Millis wait_interval_{0};
+  bool wait_joined_ = false;
   Millis reply_delay_{0};
   size_t chunk_bytes_ = 0;
   Millis chunk_gap_{0};

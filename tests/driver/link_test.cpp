@@ -2,6 +2,7 @@
 #include <random>
 
 #include "driver_fixture.h"
+#include "reply_oracle.h"
 
 using namespace zuv;
 
@@ -312,21 +313,6 @@ TEST_F(LinkTest, FaultWhilePollingStopsAtOnce) {
 // however it is split; a corrupted reply is never taken.
 namespace {
 
-// The stored reply checked from scratch, apart from the driver's decoder.
-bool HoldsReplyTo(const Bytes& rb, uint8_t cmd) {
-  if (rb.size() < 2 || rb[0] != 0x06) return false;
-  const size_t header = rb[1] == 0x02 ? 2 : (rb[1] == 0x01 || rb[1] == 0x03) ? 3 : 0;
-  if (header == 0 || rb.size() < 1 + header) return false;
-  const size_t n = header == 2 ? rb[2] : rb[2] | rb[3] << 8;
-  const size_t end = 1 + header + n + 2;  // one past the checksum
-  if (n == 0 || rb.size() < end) return false;
-  uint32_t sum = 0;
-  for (size_t i = 2; i < end - 2; ++i) sum += rb[i];
-  if (static_cast<uint32_t>(rb[end - 2] << 8 | rb[end - 1]) != (sum & 0xFFFF)) return false;
-  const uint8_t command = rb[1 + header];
-  return command == cmd || (command == 0x7F && (n < 2 || rb[2 + header] == 0));
-}
-
 struct Script {
   std::vector<Bytes> chunks;
   std::vector<int64_t> delays;
@@ -379,12 +365,10 @@ class RandomLinkTest : public DriverTest {
       if (cmd == 101)
         EXPECT_EQ(*receiveBuffer, Bytes{0x06});
       else
-        EXPECT_TRUE(HoldsReplyTo(*receiveBuffer, static_cast<uint8_t>(cmd)));
+        EXPECT_TRUE(zuvtest::HoldsReplyTo(*receiveBuffer, static_cast<uint8_t>(cmd)));
     } else {
       EXPECT_EQ(ClosingBytes(), 0);
-      EXPECT_TRUE(ErrorCode == -1 || ErrorCode == -2 || (ErrorCode >= 1 && ErrorCode <= 255) ||
-                  (ErrorCode >= 1001 && ErrorCode <= 1255))
-          << ErrorCode;
+      EXPECT_TRUE(zuvtest::IsFailureCode(ErrorCode)) << ErrorCode;
     }
     // Drop what this run left behind.
     while (comport && dev().QueuedChunks() > 0)

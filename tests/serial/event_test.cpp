@@ -315,6 +315,36 @@ TEST_F(Events, ExceptionInAnEventThreadHandlerGoesToTheDispatcher) {
   EXPECT_EQ(recorder->caught, 2);
 }
 
+TEST_F(Events, ExceptionInAHandOverGoesToTheDispatcherOrTheOwner) {
+  struct Recorder : TOwnerDispatcher {
+    int caught = 0;
+    void Wake(std::function<void()>) override {}
+    void HandleException(std::exception_ptr) override { ++caught; }
+  };
+  for (TSyncMethod method : {smWindowSync, smThreadSync}) {
+    PtyPair pty;
+    TComPort port;
+    auto recorder = std::make_shared<Recorder>();
+    port.SetDispatcher(recorder);
+    port.SetPort(pty.slave());
+    port.SetSyncMethod(method);
+    port.OnRxChar = [](TCustomComPort*, int32_t) { throw std::runtime_error("boom"); };
+    port.Open();
+    pty.Send({1});
+    ASSERT_TRUE(Readable(port.PendingEventsHandle(), 2000));
+    bool escaped = false;
+    try {
+      port.ProcessPendingEvents();
+    } catch (const std::runtime_error&) {
+      escaped = true;
+    }
+    // Window hand-overs catch it; a thread-sync batch leaves it to the owner.
+    EXPECT_EQ(escaped, method == smThreadSync) << method;
+    EXPECT_EQ(recorder->caught, method == smWindowSync ? 1 : 0) << method;
+    port.Close();
+  }
+}
+
 TEST_F(Events, WaitForEventNeedsNoThread) {
   port_.Open();
   TComEvents events = AllComEvents;

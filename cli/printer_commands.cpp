@@ -187,13 +187,14 @@ void AddPrices(CLI::App& app, Action& action) {
   program->callback([&action, file] {
     action = [file](Session& s) -> int {
       std::vector<ArticleRow> rows;
+      const std::string name = *file == "-" ? "<stdin>" : *file;
       try {
         if (*file == "-") {
-          rows = ReadArticles(s.Streams().in, "<stdin>");
+          rows = ReadArticles(s.Streams().in, name);
         } else {
           std::ifstream in(*file);
           if (!in) return s.Fail("program-articles", "cannot read " + *file, kExitUsage);
-          rows = ReadArticles(in, *file);
+          rows = ReadArticles(in, name);
         }
       } catch (const InputError& e) {
         return s.Fail("program-articles", e.what(), kExitUsage);
@@ -202,9 +203,19 @@ void AddPrices(CLI::App& app, Action& action) {
         size_t sent = 0;
         while (sent < rows.size()) {
           const size_t end = std::min(rows.size(), sent + kArticlesPerFrame);
-          for (size_t i = sent; i < end; ++i)
-            TFiscal::DodajArtikal(rows[i].code, rows[i].name, rows[i].unit, rows[i].tax,
-                                  rows[i].price / 100.0);
+          for (size_t i = sent; i < end; ++i) {
+            if (TFiscal::DodajArtikal(rows[i].code, rows[i].name, rows[i].unit, rows[i].tax,
+                                      rows[i].price / 100.0))
+              continue;
+            // Checked above, so this is the driver's own limit: nothing of
+            // this batch goes out.
+            if (zuv::bufferArtikala) zuv::bufferArtikala->clear();
+            return s.Fail("program-articles",
+                          name + ":" + std::to_string(rows[i].line) + ": the driver refused article " +
+                              std::to_string(rows[i].code) + "; " + std::to_string(sent) +
+                              " articles programmed before it",
+                          kExitFailure);
+          }
           if (!TFiscal::ProgramirajArtikle() || end == rows.size()) {
             const bool ok = zuv::ErrorCode == 0;
             const size_t done = ok ? end : sent;

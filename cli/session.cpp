@@ -67,7 +67,10 @@ int Session::Finish(const std::string& command, bool ok, Json data, const std::s
   const bool replyLost = code == NoReply && zuv::TComPortZUV::LastRequestAcknowledged();
   if (ok && !replyLost) return Report(command, std::move(data), text);
   const int status = replyLost ? kExitReplyLost : kExitFailure;
-  std::string message = "error " + std::to_string(code) + ": " + ErrorText(code);
+  // A failed read with the exchange itself in order: the reply was short.
+  std::string message = code == zuv::linkerr::Ok
+                            ? "the reply did not hold the expected data"
+                            : "error " + std::to_string(code) + ": " + ErrorText(code);
   if (replyLost)
     message = "the printer acknowledged the command but its reply was lost (" + message +
               "); check the paper before repeating a print";

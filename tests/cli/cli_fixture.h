@@ -34,10 +34,21 @@ struct RunResult {
   std::string err;
 };
 
-// A file of the test's own: tests run side by side in separate processes.
+// A file of the test process's own (tests run side by side in separate
+// processes), removed when the process ends.
 inline std::string TestFile(const std::string& name, const std::string& text) {
-  const std::string path = std::filesystem::temp_directory_path() /
-                           ("zuv-cli-" + std::to_string(::getpid()) + "-" + name);
+  static const struct Directory {
+    Directory() {
+      char tmpl[] = "/tmp/zuv-cli-files-XXXXXX";
+      if (::mkdtemp(tmpl)) path = tmpl;
+    }
+    ~Directory() {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    std::string path;
+  } directory;
+  const std::string path = directory.path + "/" + name;
   std::ofstream(path) << text;
   return path;
 }

@@ -40,6 +40,10 @@ TEST(Names, CharactersSurviveTheRoundTrip) {
   EXPECT_EQ(StrToChar("#x"), 0);
   EXPECT_EQ(StrToChar("#"), u'#');
   EXPECT_EQ(StrToChar("AB"), u'A');
+  EXPECT_EQ(StrToChar("Šta"), u'Š');  // the first character, not its first byte
+  EXPECT_EQ(StrToChar("€"), u'€');
+  EXPECT_EQ(StrToChar("\xC5"), 0);    // cut short
+  EXPECT_EQ(StrToChar("\xE9t"), 0);   // not UTF-8
   EXPECT_EQ(StrToChar(""), 0);
   for (int c = 0; c <= 255; ++c)
     EXPECT_EQ(StrToChar(CharToStr(static_cast<char16_t>(c))), c) << "code " << c;

@@ -1,14 +1,18 @@
 #include "detect.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "comportzuv.h"
 #include "dropped_ports.h"
 #include "protocol.h"
+#include "serial/names.h"
 
 namespace zuv {
 
@@ -20,7 +24,15 @@ std::string BaseName(const std::string& port) {
   return slash == std::string::npos ? port : port.substr(slash + 1);
 }
 
-// Puts the driver back as a probe found it, also when the probe throws.
+// The connection test as it goes on the line: a short frame without data.
+std::vector<uint8_t> ConnectionTestFrame() {
+  constexpr uint8_t length = 1;  // the command byte alone
+  const uint16_t sum = length + cmd::ConnectionTest;
+  return {ctl::ShortStart, length, static_cast<uint8_t>(cmd::ConnectionTest),
+          static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum & 0xFF)};
+}
+
+// Puts the driver back as the confirming probe found it, also when it throws.
 class ProbeGuard {
  public:
   explicit ProbeGuard(int64_t budgetMs) : savedBudget_(ReplyBudgetMs), savedDebug_(DebugMode) {
@@ -40,15 +52,92 @@ class ProbeGuard {
   bool savedDebug_;
 };
 
+// One candidate port during a screening pass at one speed.
+struct Candidate {
+  TPortNote note;
+  std::unique_ptr<serial::TComPort> port;  // open during the pass
+  bool done = false;                       // answered, failed or unusable
+};
+
+// Opens a port for a screening pass: the printer's line settings, no event
+// thread. A port that will not open gets its note instead.
+void OpenForScreening(Candidate& c, int baud) {
+  auto port = std::make_unique<serial::TComPort>();
+  port->SetPort(c.note.port);
+  port->SetBaudRate(serial::StrToBaudRate(std::to_string(baud)));
+  port->SetEvents(0);
+  port->FlowControl().SetControlDTR(serial::dtrDisable);
+  port->FlowControl().SetControlRTS(serial::rtsDisable);
+  try {
+    port->Open();
+    port->ClearBuffer(true, true);
+    const std::vector<uint8_t> frame = ConnectionTestFrame();
+    port->Write(frame.data(), static_cast<int32_t>(frame.size()));
+    c.port = std::move(port);
+  } catch (const std::exception&) {
+    c.note = ExplainOpenFailure(c.note.port);
+    if (c.note.finding == TPortFinding::Unusable && c.note.detail.empty())
+      c.note.detail = "failed while probing";
+    c.done = true;
+  }
+}
+
+// Reads what `c` has received; true when its first byte is the ACK.
+bool Acknowledged(Candidate& c) {
+  try {
+    const int32_t waiting = c.port->InputCount();
+    if (waiting <= 0) return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(waiting));
+    const int32_t got = c.port->Read(bytes.data(), waiting);
+    return got > 0 && bytes[0] == ctl::ACK;
+  } catch (const std::exception&) {
+    c.note = {c.note.port, TPortFinding::Lost, 0, "port fault during the probe"};
+    c.done = true;
+    c.port.reset();
+    return false;
+  }
+}
+
+// Sends the connection test to every open candidate at once and waits up to
+// `budgetMs` for the first acknowledgement. Its index, or -1.
+int ScreeningPass(std::vector<Candidate>& candidates, int64_t budgetMs) {
+  const int64_t end = MonotonicMs() + budgetMs;
+  for (;;) {
+    std::vector<pollfd> fds;
+    std::vector<size_t> owners;
+    for (size_t i = 0; i < candidates.size(); ++i) {
+      if (!candidates[i].port) continue;
+      fds.push_back({candidates[i].port->Handle(), POLLIN, 0});
+      owners.push_back(i);
+    }
+    const int64_t left = end - MonotonicMs();
+    if (fds.empty() || left <= 0) return -1;
+    if (::poll(fds.data(), fds.size(), static_cast<int>(left)) < 0 && errno != EINTR) return -1;
+    for (size_t k = 0; k < fds.size(); ++k) {
+      if (!fds[k].revents) continue;
+      Candidate& c = candidates[owners[k]];
+      if (Acknowledged(c)) return static_cast<int>(owners[k]);
+      if (fds[k].revents & (POLLHUP | POLLERR | POLLNVAL)) c.port.reset();  // nothing more there
+    }
+  }
+}
+
+// The driver's own connection test on the port that acknowledged.
+bool Confirm(const std::string& port, int baud, const TDetectOptions& options) {
+  ProbeGuard guard(options.probeBudgetMs);
+  return TComPortZUV::OpenPort(port, baud, true, options.trace) && TFiscal::TestVeze();
+}
+
 }  // namespace
 
 TPortNote ExplainOpenFailure(const std::string& port) {
   serial::TComPort probe;
   probe.SetPort(port);
+  probe.SetEvents(0);
   try {
     probe.Open();
     probe.Close();
-    return {port, TPortFinding::Unusable, 0, "opened only on the second attempt"};
+    return {port, TPortFinding::Unusable, 0, ""};
   } catch (const serial::EComPort& e) {
     if (e.WinCode() == EBUSY) return {port, TPortFinding::Busy, 0, "held by another process"};
     const std::string reason = e.WinCode() > 0 ? std::strerror(e.WinCode()) : e.what();
@@ -57,20 +146,6 @@ TPortNote ExplainOpenFailure(const std::string& port) {
     return {port, TPortFinding::Unusable, 0, e.what()};
   }
 }
-
-namespace {
-
-// Tries one port at every speed; the note says what came of it.
-TPortNote ProbePort(const std::string& port, const std::vector<int>& rates, bool trace) {
-  for (int rate : rates) {
-    if (!TComPortZUV::OpenPort(port, rate, true, trace)) return ExplainOpenFailure(port);
-    if (TFiscal::TestVeze()) return {port, TPortFinding::Answered, rate, ""};
-    if (ErrorCode == linkerr::PortFault) return {port, TPortFinding::Lost, 0, "port fault during the probe"};
-  }
-  return {port, TPortFinding::Silent, 0, ""};
-}
-
-}  // namespace
 
 std::vector<std::string> ConsolePorts(const std::string& consolesFile) {
   std::vector<std::string> names;
@@ -86,34 +161,38 @@ std::vector<std::string> ConsolePorts(const std::string& consolesFile) {
 TDetectResult DetectPrinter(const TDetectOptions& options) {
   const int64_t start = MonotonicMs();
   TDetectResult result;
-  std::vector<std::string> ports = options.ports;
-  if (ports.empty()) {
-    const std::vector<std::string> consoles = ConsolePorts(options.consolesFile);
-    for (const std::string& port : TComPortZUV::GetPorts()) {
-      const bool console =
-          std::find(consoles.begin(), consoles.end(), BaseName(port)) != consoles.end();
-      if (console)
-        result.notes.push_back({port, TPortFinding::Console, 0, "system console"});
-      else
-        ports.push_back(port);
-    }
+  std::vector<Candidate> candidates;
+  const std::vector<std::string> consoles = ConsolePorts(options.consolesFile);
+  for (const std::string& port : options.ports.empty() ? TComPortZUV::GetPorts() : options.ports) {
+    const bool console = options.ports.empty() &&
+                         std::find(consoles.begin(), consoles.end(), BaseName(port)) != consoles.end();
+    if (console)
+      result.notes.push_back({port, TPortFinding::Console, 0, "system console"});
+    else
+      candidates.push_back({{port, TPortFinding::Silent, 0, ""}, nullptr, false});
   }
   std::vector<int> rates = TComPortZUV::GetBaudRates();
   std::sort(rates.rbegin(), rates.rend());  // fastest first
 
-  {
-    ProbeGuard guard(options.probeBudgetMs);
-    for (const std::string& port : ports) {
-      result.notes.push_back(ProbePort(port, rates, options.trace));
-      const TPortNote& note = result.notes.back();
-      if (note.finding == TPortFinding::Answered) {
+  // All ports at once, one speed at a time: a silent port costs one budget
+  // a speed however many there are.
+  for (int rate : rates) {
+    for (Candidate& c : candidates)
+      if (!c.done) OpenForScreening(c, rate);
+    const int answered = ScreeningPass(candidates, options.probeBudgetMs);
+    for (Candidate& c : candidates) c.port.reset();
+    if (answered >= 0) {
+      Candidate& c = candidates[static_cast<size_t>(answered)];
+      if (Confirm(c.note.port, rate, options)) {
+        c.note = {c.note.port, TPortFinding::Answered, rate, ""};
         result.found = true;
-        result.port = note.port;
-        result.baud = note.baud;
+        result.port = c.note.port;
+        result.baud = rate;
         break;
       }
     }
   }
+  for (Candidate& c : candidates) result.notes.push_back(c.note);
   result.elapsedMs = MonotonicMs() - start;
   return result;
 }

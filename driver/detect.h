@@ -1,6 +1,9 @@
 // Finding the printer: every candidate port at every speed the driver
-// offers, fastest first, each with a connection test on a short reply
-// budget of its own. Ports are closed again whatever the outcome.
+// offers, fastest first. At each speed the connection test goes to all
+// ports at once and each gets a short reply budget of its own, so silent
+// ports cost one budget a speed together; the port that acknowledges is
+// confirmed by the driver's own connection test. Ports are closed again
+// whatever the outcome.
 #pragma once
 
 #include <cstdint>
@@ -46,8 +49,8 @@ struct TDetectResult {
   int64_t elapsedMs = 0;
 };
 
-// Runs the search. The driver must be initialised (Init); its port is closed
-// afterwards and the reply budget restored.
+// Runs the search. The driver's port is closed afterwards and its reply
+// budget restored. With `trace` the confirming exchange is logged.
 TDetectResult DetectPrinter(const TDetectOptions& options = {});
 
 // The device names of the system consoles listed in `consolesFile`

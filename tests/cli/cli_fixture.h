@@ -97,6 +97,14 @@ class Printer {
   size_t Requests() {
     return Emu([](emu::PrinterEmulator& e) { return e.RequestCount(); });
   }
+  // The request count once it has reached `count` (or after a second): a
+  // frame written just before may still be on its way.
+  size_t RequestsOnceAt(size_t count) {
+    const emu::Millis wait(1000);
+    if (pty_) pty_->WaitForRequests(count, wait);
+    else tcp_->WaitForRequests(count, wait);
+    return Requests();
+  }
   emu::TcpServer* Tcp() { return tcp_.get(); }
 
  private:

@@ -60,13 +60,30 @@ TEST_F(DetectTest, FindsThePrinterAt9600BehindASilentPortInUnderTwoSeconds) {
   ASSERT_EQ(r.notes.size(), 2u);
   EXPECT_EQ(r.notes[0].finding, TPortFinding::Silent);
   EXPECT_EQ(r.notes[1].finding, TPortFinding::Answered);
-  // Five speeds on the silent port, four refused and one answered on the
-  // printer's: every probe is a single connection test.
-  EXPECT_EQ(silent_->Requests(), 5u);
-  EXPECT_EQ(printer->Requests(), 1u);
+  // One connection test a speed on the silent port; on the printer's only
+  // the one at its own speed is heard, and the driver's confirmation.
+  EXPECT_EQ(silent_->RequestsOnceAt(5), 5u);
+  EXPECT_EQ(printer->RequestsOnceAt(2), 2u);
   EXPECT_EQ(zuv::ReplyBudgetMs, 1234);
   EXPECT_TRUE(PortIsFree("ttySilent"));
   EXPECT_TRUE(PortIsFree("ttyPrinter"));
+}
+
+TEST_F(DetectTest, SilentPortsAreProbedTogether) {
+  std::vector<std::unique_ptr<Printer>> silent;
+  zuv::TDetectOptions options;
+  for (int i = 0; i < 4; ++i) {
+    silent.push_back(std::make_unique<Printer>(Transport::kPty, "ttyQuiet" + std::to_string(i)));
+    silent.back()->Emu([](emu::PrinterEmulator& e) { e.InjectSilence(emu::kAlways); });
+    options.ports.push_back("ttyQuiet" + std::to_string(i));
+  }
+  auto printer = PrinterAt(9600);
+  options.ports.push_back("ttyPrinter");
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.baud, 9600);
+  EXPECT_LT(r.elapsedMs, 2000);
+  for (const auto& s : silent) EXPECT_EQ(s->RequestsOnceAt(5), 5u);
 }
 
 TEST_F(DetectTest, FindsThePrinterAt115200First) {
@@ -76,8 +93,10 @@ TEST_F(DetectTest, FindsThePrinterAt115200First) {
   const zuv::TDetectResult r = zuv::DetectPrinter(options);
   ASSERT_TRUE(r.found);
   EXPECT_EQ(r.baud, 115200);
-  EXPECT_EQ(r.notes.size(), 1u);  // the silent port after it is never opened
-  EXPECT_EQ(silent_->Requests(), 0u);
+  ASSERT_EQ(r.notes.size(), 2u);
+  EXPECT_EQ(r.notes[0].finding, TPortFinding::Answered);
+  EXPECT_EQ(r.notes[1].finding, TPortFinding::Silent);
+  EXPECT_EQ(silent_->RequestsOnceAt(1), 1u);  // probed alongside, at the first speed only
   EXPECT_LT(r.elapsedMs, 500);
 }
 
@@ -140,10 +159,11 @@ TEST_F(DetectTest, TheConsolesPortIsSkippedUnlessNamed) {
   }
   EXPECT_TRUE(sawSilentAsConsole);
 
-  // Named, the console's port is tried like any other.
+  // Named, the console's port is tried like any other: at 115200 and at
+  // 57600, where the printer answers.
   options.ports = {"ttySilent", "ttyPrinter"};
   r = zuv::DetectPrinter(options);
-  EXPECT_EQ(silent_->Requests(), 5u);
+  EXPECT_EQ(silent_->RequestsOnceAt(2), 2u);
   EXPECT_TRUE(r.found);
 }
 

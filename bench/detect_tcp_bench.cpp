@@ -108,13 +108,17 @@ int main() {
               static_cast<long long>(zuv::DetectProbeBudgetMs));
   for (int silent : {0, 1, 4}) MeasureDetection(silent);
 
-  std::printf("\nround trips, median of %d, emulator unpaced:\n", kRoundTrips);
-  {
-    auto pty = PtyPrinter("ttyRoundTrip", 0, false);
-    if (pty) MeasureRoundTrips("pseudo-terminal", pty->PortName());
-  }
-  {
+  for (int baud : {0, 115200}) {
+    if (baud)
+      std::printf("\nround trips, median of %d, emulator paced at %d baud:\n", kRoundTrips, baud);
+    else
+      std::printf("\nround trips, median of %d, emulator unpaced:\n", kRoundTrips);
+    {
+      auto pty = PtyPrinter("ttyRoundTrip", baud, false);
+      if (pty) MeasureRoundTrips("pseudo-terminal", pty->PortName());
+    }
     emu::TcpServer tcp;
+    tcp.With([baud](emu::PrinterEmulator& e) { e.SetBaud(baud); });
     if (tcp.Start())
       MeasureRoundTrips("TCP on loopback", tcp.PortName());
     else

@@ -54,6 +54,14 @@ int main() {
                   serial::BaudRateToStr(p->BaudRate()).c_str());
     };
     port.OnAfterClose = [](serial::TCustomComPort*) { std::printf("closed\n"); };
+    // Arrivals are handed to this thread; nothing here runs an event loop, so
+    // the hand-over is served explicitly below.
+    bool arrived = false;
+    port.OnRxChar = [&arrived](serial::TCustomComPort*, int32_t count) {
+      std::printf("event: %d bytes arrived (left for Read)\n", count);
+      arrived = true;
+    };
+    port.OnTxEmpty = [](serial::TCustomComPort*) { std::printf("event: output sent\n"); };
     port.SetPort(slave);
     port.SetBaudRate(serial::br115200);
     port.Open();
@@ -72,7 +80,8 @@ int main() {
     if (::write(master, reply, sizeof reply) < 0) std::perror("far end write");
     std::printf("far end wrote %zu bytes:%s\n", sizeof reply, Hex(reply, sizeof reply).c_str());
 
-    port.WaitForInput(1000);
+    struct pollfd events = {port.PendingEventsHandle(), POLLIN, 0};
+    while (!arrived && ::poll(&events, 1, 1000) == 1) port.ProcessPendingEvents();
     std::printf("bytes waiting at the component: %d\n", port.InputCount());
     // Wait up to 500 ms for the whole reply rather than take what is there.
     port.Timeouts().SetReadTotalConstant(500);

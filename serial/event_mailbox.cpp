@@ -13,15 +13,20 @@ void EventMailbox::HandOver(std::function<void()> work, Until until) {
   FReady.Signal();
   if (auto dispatcher = Dispatcher()) {
     std::weak_ptr<EventMailbox> self = weak_from_this();
-    dispatcher->Wake([self] {
-      auto box = self.lock();
-      if (!box) return;
-      try {
-        box->Pump();
-      } catch (...) {
-        box->Report(std::current_exception());
-      }
-    });
+    try {
+      dispatcher->Wake([self] {
+        auto box = self.lock();
+        if (!box) return;
+        try {
+          box->Pump();
+        } catch (...) {
+          box->Report(std::current_exception());
+        }
+      });
+    } catch (...) {
+      // The work stays queued for the owner's own pump (or Close).
+      dispatcher->HandleException(std::current_exception());
+    }
   }
   const State wanted = until == Until::PickedUp ? State::PickedUp : State::Done;
   std::unique_lock<std::mutex> hold(FLock);

@@ -168,3 +168,11 @@ TEST_F(TableVariantTest, ErrorsAndEmptyTablesGiveFalse) {
   ASSERT_GE(frames.size(), 2u);
   for (size_t i = 0; i < frames.size(); ++i) EXPECT_EQ(frames[i][4], i + 1 == frames.size() ? 1 : 0);
 }
+
+TEST_F(RefusalTest, PortNameWithAnEmbeddedNulIsRefused) {
+  const int opens = dev().openCalls;
+  EXPECT_FALSE(TComPortZUV::OpenPort(std::string("mem0\0ttyS0", 10), 9600, true, false));
+  EXPECT_FALSE(TFiscal::TestVeze());  // no port was opened under the cut name
+  ASSERT_NE(device, nullptr);
+  EXPECT_EQ(device->openCalls, opens);
+}

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "comportzuv.h"
 #include "diagnostics/log_sink.h"
@@ -16,8 +17,8 @@ namespace {
 
 constexpr int PollBufferSize = 512;
 constexpr int MaxAttempts = 3;
-// With debug mode on, the reception time and iteration shown refresh at
-// least this often while nothing arrives.
+// With debug mode on, the reception time and iteration shown refresh this
+// often while the reception lasts, and no more often.
 constexpr int64_t ProgressIntervalMs = 50;
 
 const std::string Dashes(80, '-');
@@ -120,8 +121,20 @@ struct Reception {
   TReplyDecoder decoder;
   std::string log;  // outcome text of the closing entry
   int64_t ItrCnt = 1;
+  std::optional<int64_t> shownAtMs;  // when the debug figures were last refreshed
   bool result = false;
 };
+
+// Reception time and iteration for the debug window, refreshed at most
+// every ProgressIntervalMs.
+void ShowProgress(Reception& r) {
+  const int64_t now = MonotonicMs();
+  if (!r.shownAtMs || now - *r.shownAtMs >= ProgressIntervalMs) {
+    TComPortZUV::WriteLog("", RxStopwatch.ElapsedMilliseconds(), r.ItrCnt);
+    r.shownAtMs = now;
+  }
+  ++r.ItrCnt;
+}
 
 void PublishHeader(const Reception& r) {
   RxExpectDataLen = r.decoder.ExpectDataLen();
@@ -295,10 +308,7 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
     const int k = ReadChunk(pollBuffer);
     if (k < 0) return false;
     if (k > 0) over = TakeChunk(r, pollBuffer, k);
-    if (DebugMode) {
-      WriteLog("", RxStopwatch.ElapsedMilliseconds(), r.ItrCnt);
-      ++r.ItrCnt;
-    }
+    if (DebugMode) ShowProgress(r);
     if (!over && k == 0) WaitForMore();
     if (!comport) return false;
   }

@@ -215,3 +215,25 @@ TEST_F(HardeningTest, ShortRepliesNeverLeaveErrorCodeAtZero) {
   EXPECT_EQ(TFiscal::CitajVreme(), "");
   EXPECT_EQ(ErrorCode, -1);
 }
+
+TEST_F(HardeningTest, DebugFiguresRefreshEveryFiftyMilliseconds) {
+  DebugMode = true;
+  const auto progressUpdates = [&] { return sink.statusUpdates - static_cast<int>(sink.lines.size()); };
+  // Nothing arrives: the figures still move while the budget runs out.
+  ReplyAlways({});
+  EXPECT_FALSE(TComPortZUV::SendFrame(56, {}, true, false));
+  EXPECT_GE(progressUpdates(), 45);
+  EXPECT_LE(progressUpdates(), 52);
+  // A wait code every 5 ms for a second: refreshed no more often.
+  sink.lines.clear();
+  sink.statusUpdates = 0;
+  dev().OnWrite = [](serial::MemoryDevice& d, const Bytes& w) {
+    if (w.size() == 1) return;
+    d.QueueChunk({0x06});
+    for (int i = 0; i < 200; ++i) d.QueueChunk({0x08}, 5);
+    d.QueueChunk(ShortReply(0x38, {}), 5);
+  };
+  EXPECT_TRUE(TComPortZUV::SendFrame(56, {}, true, false));
+  EXPECT_GE(progressUpdates(), 15);
+  EXPECT_LE(progressUpdates(), 22);
+}

@@ -96,6 +96,49 @@ TEST_F(TcpTest, AServerThatGoesAwayBetweenCommandsIsAPortFault) {
   EXPECT_TRUE(TFiscal::TrakuPomeri());
 }
 
+// A loopback listener that accepts one connection and resets it (an
+// abortive close sends RST instead of FIN).
+class ResettingListener {
+ public:
+  ResettingListener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(fd_, 1);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~ResettingListener() { ::close(fd_); }
+  std::string Name() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+  // Accepts, waits for the first request bytes, then resets.
+  void ResetAfterFirstBytes() {
+    const int client = ::accept(fd_, nullptr, nullptr);
+    uint8_t byte;
+    ::recv(client, &byte, 1, 0);
+    const linger abort{1, 0};
+    ::setsockopt(client, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(client);
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(TcpTest, AResetConnectionIsAPortFault) {
+  ResettingListener listener;
+  ASSERT_TRUE(TComPortZUV::OpenPort(listener.Name(), 115200, true, false));
+  std::thread resetter([&] { listener.ResetAfterFirstBytes(); });
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(TFiscal::TestVeze());
+  resetter.join();
+  EXPECT_EQ(zuv::ErrorCode, -5);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+}
+
 TEST_F(TcpTest, LineSettingsAreAcceptedAndChangeNothing) {
   server_.With([](emu::PrinterEmulator& e) { e.SetReceiptNumber(5); });
   for (int baud : TComPortZUV::GetBaudRates()) {

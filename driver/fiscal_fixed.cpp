@@ -81,8 +81,8 @@ bool TFiscal::AutomatskiZatvoriRacun() {
 }
 
 bool TFiscal::StornoCeoRacun() {
-  return TComPortZUV::SendFrame(cmd::VoidReceipt, {0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, true,
-                                false);
+  const std::vector<uint8_t> wholeReceipt{0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  return TComPortZUV::SendFrame(cmd::VoidReceipt, wholeReceipt, true, false);
 }
 
 bool TFiscal::TrakuPomeri() { return TComPortZUV::SendFrame(cmd::FeedPaper, {}, true, false); }

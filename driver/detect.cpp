@@ -117,7 +117,9 @@ int ScreeningPass(std::vector<Candidate>& candidates, int64_t budgetMs) {
       if (!fds[k].revents) continue;
       Candidate& c = candidates[owners[k]];
       if (Acknowledged(c)) return static_cast<int>(owners[k]);
-      if (fds[k].revents & (POLLHUP | POLLERR | POLLNVAL)) c.port.reset();  // nothing more there
+      // Whatever came first was not the ACK (or the line went away): this
+      // port is not the printer at this speed, and is not watched again.
+      c.port.reset();
     }
   }
 }

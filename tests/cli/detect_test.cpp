@@ -117,6 +117,20 @@ TEST_F(DetectTest, NoPrinterLeavesEveryPortFreeAndTheBudgetAsItWas) {
   EXPECT_TRUE(PortIsFree("ttySilent2"));
 }
 
+TEST_F(DetectTest, APortThatAnswersSomethingElseIsNotTakenForThePrinter) {
+  Printer refusing(Transport::kPty, "ttyRefusing");
+  refusing.Emu([](emu::PrinterEmulator& e) { e.InjectNack(emu::kAlways); });
+  zuv::TDetectOptions options;
+  options.ports = {"ttyRefusing"};
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  EXPECT_FALSE(r.found);
+  ASSERT_EQ(r.notes.size(), 1u);
+  EXPECT_EQ(r.notes[0].finding, TPortFinding::Silent);
+  // Its NACK settles each speed at once instead of waiting out the budget.
+  EXPECT_LT(r.elapsedMs, 400);
+  EXPECT_EQ(refusing.RequestsOnceAt(5), 5u);
+}
+
 TEST_F(DetectTest, APortHeldByAnotherProgramIsSkippedAndSaidSo) {
   auto held = PrinterAt(115200, "ttyHeld");
   auto printer = PrinterAt(19200);

@@ -1,12 +1,12 @@
 // Subcommands for technicians: the port list, printer detection and raw
 // frames.
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
 #include "commands.h"
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
+#include "driver/hex.h"
 #include "input.h"
 
 namespace zuvcli {
@@ -16,14 +16,10 @@ namespace {
 constexpr const char* kConsolesFile = "/proc/consoles";
 constexpr int kMaxCommand = 255;
 
+// The traffic log's hex text without its leading blank.
 std::string Hex(const std::vector<uint8_t>& bytes) {
-  std::string text;
-  char pair[4];
-  for (uint8_t b : bytes) {
-    std::snprintf(pair, sizeof pair, text.empty() ? "%02X" : " %02X", b);
-    text += pair;
-  }
-  return text;
+  const std::string text = zuv::TBytesToHEX(bytes);
+  return text.empty() ? text : text.substr(1);
 }
 
 bool IsConsole(const std::string& port, const std::vector<std::string>& consoles) {

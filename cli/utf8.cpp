@@ -1,5 +1,7 @@
 #include "utf8.h"
 
+#include "serial/codepage.h"
+
 namespace zuvcli {
 
 std::optional<std::u16string> Utf8ToUtf16(const std::string& text) {
@@ -35,21 +37,7 @@ std::optional<std::u16string> Utf8ToUtf16(const std::string& text) {
   return out;
 }
 
-std::string Utf16ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// Code page 0 of the serial component's text conversions is UTF-8.
+std::string Utf16ToUtf8(const std::u16string& text) { return serial::EncodeCodePage(text, 0); }
 
 }  // namespace zuvcli

@@ -8,27 +8,14 @@
 
 #include "diagnostics/log_sink.h"
 #include "driver/comportzuv.h"
+#include "serial/codepage.h"
 
 using namespace zuv;
 
 namespace {
 
-std::string Utf8(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+// Code page 0 is UTF-8.
+std::string Utf8(const std::u16string& text) { return serial::EncodeCodePage(text, 0); }
 
 std::string Reason() {
   if (ErrorCode != 0 && ErrorCode < 1000 && TComPortZUV::HasErrorMessage(ErrorCode))

@@ -106,6 +106,11 @@ extern TComPortZUV* ComPortZUV;  // never instantiated; operations are static
 // when the reply's data or the bytes received are shorter than that.
 bool ReplyField(int k, int count, uint8_t* out);
 
+// A request frame as it goes on the line: start byte, length, command, data,
+// 16-bit checksum. The caller keeps the data within MaxShortData/MaxLongData.
+std::vector<uint8_t> EncodeRequestFrame(int command, const std::vector<uint8_t>& dataBlock,
+                                        bool longCmd, bool printer);
+
 // x * 100 rounded to the nearest integer, halves to even.
 int64_t ToHundredths(double x);
 

@@ -24,13 +24,6 @@ std::string BaseName(const std::string& port) {
   return slash == std::string::npos ? port : port.substr(slash + 1);
 }
 
-// The connection test as it goes on the line: a short frame without data.
-std::vector<uint8_t> ConnectionTestFrame() {
-  constexpr uint8_t length = 1;  // the command byte alone
-  const uint16_t sum = length + cmd::ConnectionTest;
-  return {ctl::ShortStart, length, static_cast<uint8_t>(cmd::ConnectionTest),
-          static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum & 0xFF)};
-}
 
 // Puts the driver back as the confirming probe found it, also when it throws.
 class ProbeGuard {
@@ -71,7 +64,7 @@ void OpenForScreening(Candidate& c, int baud) {
   try {
     port->Open();
     port->ClearBuffer(true, true);
-    const std::vector<uint8_t> frame = ConnectionTestFrame();
+    const std::vector<uint8_t> frame = EncodeRequestFrame(cmd::ConnectionTest, {}, false, true);
     port->Write(frame.data(), static_cast<int32_t>(frame.size()));
     c.port = std::move(port);
   } catch (const std::exception&) {

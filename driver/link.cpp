@@ -55,27 +55,9 @@ bool PortCall(Call&& call) {
 // Builds the request frame in sendBuffer; returns its size.
 int BuildFrame(int command, const std::vector<uint8_t>& dataBlock, bool longCmd, bool printer) {
   std::memcpy(sendBuffer, empty, SendBufferSize);
-  const int L = static_cast<int>(dataBlock.size());
-  const int dataBlockSize = L + 1;
-  int pos = 0;
-  if (longCmd) {
-    sendBuffer[pos++] = printer ? ctl::LongStartPrinter : ctl::LongStart;
-    sendBuffer[pos++] = static_cast<uint8_t>(dataBlockSize & 0xFF);
-    sendBuffer[pos++] = static_cast<uint8_t>((dataBlockSize >> 8) & 0xFF);
-  } else {
-    sendBuffer[pos++] = ctl::ShortStart;
-    sendBuffer[pos++] = static_cast<uint8_t>(dataBlockSize & 0xFF);
-  }
-  sendBuffer[pos++] = static_cast<uint8_t>(command & 0xFF);
-  if (L > 0) std::memcpy(sendBuffer + pos, dataBlock.data(), L);
-  pos += L;
-  // For a short frame the range also covers the first checksum position,
-  // which is still zero, so the sum is the same.
-  uint32_t crc = 0;
-  for (int i = 1; i <= dataBlockSize + 2; ++i) crc += sendBuffer[i];
-  sendBuffer[pos++] = static_cast<uint8_t>((crc >> 8) & 0xFF);
-  sendBuffer[pos++] = static_cast<uint8_t>(crc & 0xFF);
-  return pos;
+  const std::vector<uint8_t> frame = EncodeRequestFrame(command, dataBlock, longCmd, printer);
+  std::memcpy(sendBuffer, frame.data(), frame.size());
+  return static_cast<int>(frame.size());
 }
 
 void LogRequest(int command, int bufferSize) {
@@ -256,6 +238,29 @@ void LogClosing(const Reception& r, int64_t startMs) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> EncodeRequestFrame(int command, const std::vector<uint8_t>& dataBlock,
+                                        bool longCmd, bool printer) {
+  const int dataBlockSize = static_cast<int>(dataBlock.size()) + 1;
+  std::vector<uint8_t> frame;
+  frame.reserve(dataBlock.size() + 6);
+  if (longCmd) {
+    frame.push_back(printer ? ctl::LongStartPrinter : ctl::LongStart);
+    frame.push_back(static_cast<uint8_t>(dataBlockSize & 0xFF));
+    frame.push_back(static_cast<uint8_t>((dataBlockSize >> 8) & 0xFF));
+  } else {
+    frame.push_back(ctl::ShortStart);
+    frame.push_back(static_cast<uint8_t>(dataBlockSize & 0xFF));
+  }
+  frame.push_back(static_cast<uint8_t>(command & 0xFF));
+  frame.insert(frame.end(), dataBlock.begin(), dataBlock.end());
+  // The sum covers the length field, the command and the data.
+  uint32_t crc = 0;
+  for (size_t i = 1; i < frame.size(); ++i) crc += frame[i];
+  frame.push_back(static_cast<uint8_t>((crc >> 8) & 0xFF));
+  frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+  return frame;
+}
 
 void TComPortZUV::WriteLog(const std::string& s, int64_t timems, int64_t itr) {
   diag::Log(s, timems, itr);

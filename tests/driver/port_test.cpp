@@ -155,6 +155,7 @@ class PtyPrinter {
           const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
           hungUp = fd >= 0 && ioctl(fd, TIOCVHANGUP) == 0;
           if (fd >= 0) close(fd);
+          hangUpTried = true;
           continue;
         }
         if (write(master, reply.data(), reply.size()) < 0) return;
@@ -170,6 +171,7 @@ class PtyPrinter {
   std::string slave;
   std::atomic<bool> stop{false};
   std::atomic<bool> hungUp{false};
+  std::atomic<bool> hangUpTried{false};  // hungUp is final
   std::atomic<int> closings{0};
   std::thread worker;
 };
@@ -202,6 +204,9 @@ TEST_F(PtyDriverTest, HangUpMidExchangeThenReopenTheSameDevice) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(TFiscal::TestVeze());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  // The driver can see the hang-up before the printer thread has noted it.
+  for (int i = 0; i < 200 && !printer.hangUpTried; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   if (!printer.hungUp) GTEST_SKIP() << "this system does not let the test hang up a terminal";
   EXPECT_EQ(ErrorCode, -5);
   EXPECT_EQ(comport, nullptr);

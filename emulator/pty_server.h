@@ -3,14 +3,9 @@
 // directory) as it would open a serial port.
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
-#include "printer_emulator.h"
+#include "line_server.h"
 
 namespace emu {
 
@@ -25,12 +20,10 @@ struct PtyOptions {
   bool match_speed = false;
 };
 
-class PtyServer {
+class PtyServer : public LineServer {
  public:
   PtyServer() = default;
-  ~PtyServer() { Stop(); }
-  PtyServer(const PtyServer&) = delete;
-  PtyServer& operator=(const PtyServer&) = delete;
+  ~PtyServer() override { Stop(); }
 
   // Opens a new pseudo-terminal (raw mode) and serves it on a background
   // thread. False with Error() set when something fails. The emulator and
@@ -39,8 +32,6 @@ class PtyServer {
   // Ends the thread at once and closes the master side: the host sees a
   // hang-up. Removes the link. Harmless when not running.
   void Stop();
-  bool Running() const { return thread_.joinable(); }
-  const std::string& Error() const { return error_; }
 
   const std::string& SlavePath() const { return slave_path_; }
   // Full path of the link, empty without one.
@@ -48,44 +39,28 @@ class PtyServer {
   // What the host opens: the link's name, else the slave path.
   std::string PortName() const;
 
-  // Runs f(emulator) with the emulator locked against the serving thread.
-  // f must not call back into the server. The emulator's paper sink also
-  // runs under this lock.
-  template <class F>
-  decltype(auto) With(F&& f) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return f(emulator_);
-  }
-
-  // Blocks until the emulator has received `count` request frames in all
-  // (PrinterEmulator::RequestCount), or the timeout passes.
-  bool WaitForRequests(size_t count, Millis timeout);
-
-  // How long a request may stay unfinished before the printer drops it.
-  static constexpr Millis kAbandonAfter{500};
   // How often a hung-up master (no host has the slave open) is looked at.
   static constexpr Millis kHangUpCheck{5};
 
  private:
-  void Serve();
-  int CurrentBaud();
+  bool OpenMaster();
   bool HostSpeedMatches();
   bool MakeLink(const std::string& name);
   void RemoveLink();
-  void CloseAll();
+  void CloseMaster();
 
-  PrinterEmulator emulator_;
-  std::mutex mutex_;
-  std::condition_variable requests_cv_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
+  std::chrono::nanoseconds LongestSleep() const override;
+  int LineFds(pollfd* fds, bool want_write) override;
+  short LineEvents(const pollfd* fds) override;
+  ssize_t ReadHost(uint8_t* buffer, size_t size) override;
+  ssize_t WriteHost(const uint8_t* bytes, size_t size) override;
+  void AfterWait(bool gone) override;
+
   bool match_speed_ = false;
   int master_ = -1;
-  int wake_read_ = -1;
-  int wake_write_ = -1;
+  bool hung_up_ = false;  // serving thread only
   std::string slave_path_;
   std::string link_path_;
-  std::string error_;
 };
 
 }  // namespace emu

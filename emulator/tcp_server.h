@@ -6,12 +6,9 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <string>
-#include <thread>
 
-#include "printer_emulator.h"
+#include "line_server.h"
 
 namespace emu {
 
@@ -24,59 +21,45 @@ struct TcpOptions {
 // else.
 bool ParseTcpListenAddress(const std::string& text, TcpOptions& options);
 
-class TcpServer {
+class TcpServer : public LineServer {
  public:
   TcpServer() = default;
-  ~TcpServer() { Stop(); }
-  TcpServer(const TcpServer&) = delete;
-  TcpServer& operator=(const TcpServer&) = delete;
+  ~TcpServer() override { Stop(); }
 
   // Listens and serves on a background thread. False with Error() set when
   // something fails.
   bool Start(const TcpOptions& options = {});
   // Ends the thread and closes every socket. Harmless when not running.
   void Stop();
-  bool Running() const { return thread_.joinable(); }
-  const std::string& Error() const { return error_; }
 
   int Port() const { return port_; }
   // What the host opens: tcp://HOST:PORT.
   std::string PortName() const;
 
-  template <class F>
-  decltype(auto) With(F&& f) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return f(emulator_);
-  }
-
-  bool WaitForRequests(size_t count, Millis timeout);
   // Closes the current connection, as a device server that lost its line
   // would; the next connection is served as usual.
   void DropConnection();
   // Connections accepted so far.
   size_t Connections() const { return connections_; }
 
-  static constexpr Millis kAbandonAfter{500};
-
  private:
-  void Serve();
-  void Wake();
-  int CurrentBaud();
-  void CloseAll();
+  bool Listen(const TcpOptions& options);
+  void EndConnection();
+  void CloseSockets();
 
-  PrinterEmulator emulator_;
-  std::mutex mutex_;
-  std::condition_variable requests_cv_;
-  std::thread thread_;
-  std::atomic<bool> stop_{false};
+  void BeginRound() override;
+  int LineFds(pollfd* fds, bool want_write) override;
+  short LineEvents(const pollfd* fds) override;
+  ssize_t ReadHost(uint8_t* buffer, size_t size) override;
+  ssize_t WriteHost(const uint8_t* bytes, size_t size) override;
+  void AfterWait(bool gone) override;
+
   std::atomic<bool> drop_{false};
   std::atomic<size_t> connections_{0};
   int listener_ = -1;
-  int wake_read_ = -1;
-  int wake_write_ = -1;
+  int client_ = -1;  // serving thread only while running
   std::string host_;
   int port_ = 0;
-  std::string error_;
 };
 
 }  // namespace emu

@@ -216,8 +216,8 @@ void AddPrices(CLI::App& app, Action& action) {
                               " articles programmed before it",
                           kExitFailure);
           }
-          if (!TFiscal::ProgramirajArtikle() || end == rows.size()) {
-            const bool ok = zuv::ErrorCode == 0;
+          const bool ok = TFiscal::ProgramirajArtikle();
+          if (!ok || end == rows.size()) {
             const size_t done = ok ? end : sent;
             return s.Finish("program-articles", ok, {{"articles", done}},
                             "programmed " + std::to_string(done) + " articles");

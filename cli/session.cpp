@@ -63,8 +63,10 @@ int Session::Open(const std::string& command) {
 int Session::Finish(const std::string& command, bool ok, Json data, const std::string& text) {
   const int32_t code = zuv::ErrorCode;
   // A report counts as printed once acknowledged; the lost reply still
-  // matters to whoever might print it again.
-  const bool replyLost = code == NoReply && zuv::TComPortZUV::LastRequestAcknowledged();
+  // matters to whoever might print it again. A line that fails after the
+  // ACK loses the reply just the same.
+  const bool replyLost = (code == NoReply || code == PortFault) &&
+                         zuv::TComPortZUV::LastRequestAcknowledged();
   if (ok && !replyLost) return Report(command, std::move(data), text);
   const int status = replyLost ? kExitReplyLost : kExitFailure;
   // A failed read with the exchange itself in order: the reply was short.

@@ -7,6 +7,8 @@
 
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_fixture.h"
 #include "serial/tcp_device.h"
 
@@ -15,6 +17,7 @@ namespace {
 
 using zuv::TComPortZUV;
 using zuv::TFiscal;
+using Json = nlohmann::json;
 
 TEST(TcpNameTest, HostAndPortOrBracketedV6) {
   auto a = serial::ParseTcpPortName("tcp://127.0.0.1:4001");
@@ -83,6 +86,25 @@ TEST_F(TcpTest, APeerThatClosesMidExchangeIsAPortFaultAndOpenPortReconnects) {
   ASSERT_TRUE(TComPortZUV::OpenPort(server_.PortName(), 115200, true, false));
   EXPECT_EQ(TFiscal::CitajBD(), 12);
   EXPECT_EQ(server_.Connections(), 2u);
+}
+
+TEST_F(TcpTest, AConnectionLostAfterTheAckMeansCheckThePaperNotRetry) {
+  server_.With([](emu::PrinterEmulator& e) { e.InjectAckThenSilence(emu::kAlways); });
+  std::thread closer([&] {
+    if (server_.WaitForRequests(1, emu::Millis(2000))) {
+      // The ACK goes out with the request's answer; give it time to arrive.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      server_.DropConnection();
+    }
+  });
+  const RunResult r = RunTool({"-p", server_.PortName(), "--json", "x-report"});
+  closer.join();
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_NE(r.err.find("check the paper"), std::string::npos) << r.err;
+  const Json result = Json::parse(r.out, nullptr, false);
+  ASSERT_TRUE(result.is_object()) << r.out;
+  EXPECT_EQ(result["error"], -5);
+  EXPECT_EQ(result["acknowledged"], true);
 }
 
 TEST_F(TcpTest, AServerThatGoesAwayBetweenCommandsIsAPortFault) {

@@ -63,14 +63,22 @@ void OpenForScreening(Candidate& c, int baud) {
   port->FlowControl().SetControlRTS(serial::rtsDisable);
   try {
     port->Open();
+  } catch (const std::exception&) {
+    port.reset();  // the explanation opens the device again
+    c.note = ExplainOpenFailure(c.note.port);
+    if (c.note.finding == TPortFinding::Unusable && c.note.detail.empty())
+      c.note.detail = "failed while probing";
+    c.done = true;
+    return;
+  }
+  try {
     port->ClearBuffer(true, true);
     const std::vector<uint8_t> frame = EncodeRequestFrame(cmd::ConnectionTest, {}, false, true);
     port->Write(frame.data(), static_cast<int32_t>(frame.size()));
     c.port = std::move(port);
-  } catch (const std::exception&) {
-    c.note = ExplainOpenFailure(c.note.port);
-    if (c.note.finding == TPortFinding::Unusable && c.note.detail.empty())
-      c.note.detail = "failed while probing";
+  } catch (const std::exception& e) {
+    // Opened, so ours: not held by anyone else.
+    c.note = {c.note.port, TPortFinding::Lost, 0, std::string("port fault during the probe: ") + e.what()};
     c.done = true;
   }
 }

@@ -184,8 +184,13 @@ void TfrmDebug::showEvent(QShowEvent* event) {
 }
 
 void TfrmDebug::closeEvent(QCloseEvent* event) {
-  // Not QDialog's: that would reject, which stands for "Close" here.
-  RunAction([this] { FormClose(); });
+  // Not QDialog's: that would reject, which stands for "Close" here. A
+  // window manager's close (Alt+F4) clears too, so a reopened window
+  // starts empty whichever way it was closed.
+  RunAction([this] {
+    ClearView();
+    FormClose();
+  });
   event->accept();
 }
 

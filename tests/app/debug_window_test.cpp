@@ -218,6 +218,16 @@ TEST_F(DebugWindow, ClearEmptiesThePaneAndFiguresAndCloseStartsAfresh) {
   EXPECT_FALSE(Debug().isVisible());
   EXPECT_FALSE(zuv::DebugMode);
   EXPECT_TRUE(DebugPane().isEmpty());
+
+  // So does the window manager's close (Alt+F4).
+  Click("Button6");
+  Click("Button2");
+  ASSERT_FALSE(DebugPane().isEmpty());
+  Debug().close();
+  EXPECT_FALSE(Debug().isVisible());
+  EXPECT_FALSE(zuv::DebugMode);
+  Click("Button6");
+  EXPECT_TRUE(DebugPane().isEmpty());
 }
 
 }  // namespace

@@ -186,33 +186,49 @@ TEST_F(Events, NoneRunsHandlersInTheEventThread) {
 
 // In a handler, the owner reads (re-arming) and more bytes arrive: only a
 // sender released at pick-up can hand over the next event meanwhile.
-bool NextEventWhileHandlerRuns(TSyncMethod method) {
+struct HandOvers {
+  bool first = false;      // the first arrival reached the owner at all
+  bool meanwhile = false;  // the second was handed over while the first ran
+  bool second = false;     // the second reached the owner in the end
+};
+
+HandOvers NextEventWhileHandlerRuns(TSyncMethod method) {
   PtyPair pty;
   TComPort port;
   port.SetPort(pty.slave());
   port.SetSyncMethod(method);
-  bool handedOverMeanwhile = false;
+  HandOvers seen;
   int calls = 0;
   port.OnRxChar = [&](TCustomComPort* p, int32_t) {
     if (++calls > 1) return;
     uint8_t buffer[16];
     p->Read(buffer, sizeof buffer);
     pty.Send({2});
-    handedOverMeanwhile = Readable(p->PendingEventsHandle(), 300);
+    seen.meanwhile = Readable(p->PendingEventsHandle(), 300);
   };
   port.Open();
   pty.Send({1});
-  if (!Readable(port.PendingEventsHandle(), 2000)) return false;
+  seen.first = Readable(port.PendingEventsHandle(), 2000);
+  if (!seen.first) return seen;
   port.ProcessPendingEvents();
-  return handedOverMeanwhile;
+  for (int i = 0; i < 20 && calls < 2; ++i)
+    if (Readable(port.PendingEventsHandle(), 100)) port.ProcessPendingEvents();
+  seen.second = calls >= 2;
+  return seen;
 }
 
 TEST(EventSync, WindowSyncReleasesTheSenderAtPickUp) {
-  EXPECT_TRUE(NextEventWhileHandlerRuns(smWindowSync));
+  const HandOvers seen = NextEventWhileHandlerRuns(smWindowSync);
+  EXPECT_TRUE(seen.first);
+  EXPECT_TRUE(seen.meanwhile);
+  EXPECT_TRUE(seen.second);
 }
 
 TEST(EventSync, ThreadSyncWaitsForTheWholeBatch) {
-  EXPECT_FALSE(NextEventWhileHandlerRuns(smThreadSync));
+  const HandOvers seen = NextEventWhileHandlerRuns(smThreadSync);
+  EXPECT_TRUE(seen.first);
+  EXPECT_FALSE(seen.meanwhile);
+  EXPECT_TRUE(seen.second);  // handed over once the batch was done
 }
 
 TEST_F(Events, DispatcherPostsToTheOwnersLoop) {

@@ -20,6 +20,10 @@ constexpr int MaxAttempts = 3;
 // With debug mode on, the reception time and iteration shown refresh this
 // often while the reception lasts, and no more often.
 constexpr int64_t ProgressIntervalMs = 50;
+// Wait codes restart the reply budget, but a line that never stops sending
+// them (a printer stuck busy, a chattering line) must not hold the caller
+// forever: one reception lasts at most this many budgets.
+constexpr int64_t BusyCeilingBudgets = 24;
 
 const std::string Dashes(80, '-');
 
@@ -308,7 +312,9 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
 
   uint8_t pollBuffer[PollBufferSize];
   bool over = false;
-  while (!over && RxStopwatch.ElapsedMilliseconds() <= ReplyBudgetMs) {
+  const int64_t ceilingMs = BusyCeilingBudgets * ReplyBudgetMs;
+  bool tooLong = false;
+  while (!over && RxStopwatch.ElapsedMilliseconds() <= ReplyBudgetMs && !tooLong) {
     std::memset(pollBuffer, 0, sizeof pollBuffer);
     const int k = ReadChunk(pollBuffer);
     if (k < 0) return false;
@@ -316,7 +322,9 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
     if (DebugMode) ShowProgress(r);
     if (!over && k == 0) WaitForMore();
     if (!comport) return false;
+    tooLong = !over && MonotonicMs() - startMs > ceilingMs;
   }
+  if (tooLong) Trace("(Busy too long: no reply after " + std::to_string(ceilingMs) + " ms)\n");
   RxStopwatch.Stop();
   LogClosing(r, startMs);
   return r.result;

@@ -186,6 +186,29 @@ TEST_F(LinkTest, WaitCodesAreDiscardedAndRestartTheBudget) {
   EXPECT_EQ(*receiveBuffer, reply);
 }
 
+TEST_F(LinkTest, WaitCodesWithoutEndGiveUpAfterTwentyFourBudgets) {
+  // A wait code every two seconds for 80 s: the caller is released after 60 s.
+  const Bytes reply = ShortReply(0x38, {0x41});
+  dev().OnWrite = [&](serial::MemoryDevice& d, const Bytes& w) {
+    if (w.size() == 1) return;
+    d.QueueChunk({0x06});
+    for (int i = 0; i < 40; ++i) d.QueueChunk({0x08}, 2000);
+    d.QueueChunk(Bytes(reply.begin() + 1, reply.end()), 1);
+  };
+  DebugMode = true;
+  const int64_t start = dev().NowMs();
+  EXPECT_FALSE(TComPortZUV::SendFrame(56, {}, true, false));
+  EXPECT_GE(dev().NowMs() - start, 60000);
+  EXPECT_LT(dev().NowMs() - start, 62600);
+  EXPECT_EQ(ErrorCode, -1);
+  EXPECT_TRUE(TComPortZUV::LastRequestAcknowledged());
+  EXPECT_EQ(ClosingBytes(), 0);
+  EXPECT_EQ(Frames().size(), 1u);
+  EXPECT_NE(std::find(sink.lines.begin(), sink.lines.end(),
+                      "(Busy too long: no reply after 60000 ms)\n"),
+            sink.lines.end());
+}
+
 TEST_F(LinkTest, WaitCodesCountWhereverTheReadsFall) {
   // ACK and 08 in one read: the 08 is a wait code, the reply that follows is taken.
   const Bytes reply = ShortReply(0x38, {0x41, 0x42});

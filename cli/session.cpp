@@ -69,9 +69,10 @@ int Session::Finish(const std::string& command, bool ok, Json data, const std::s
                          zuv::TComPortZUV::LastRequestAcknowledged();
   if (ok && !replyLost) return Report(command, std::move(data), text);
   const int status = replyLost ? kExitReplyLost : kExitFailure;
-  // A failed read with the exchange itself in order: the reply was short.
+  // A failure that leaves the code at 0 never reached the printer: the
+  // driver refused the input (a short reply sets -1).
   std::string message = code == zuv::linkerr::Ok
-                            ? "the reply did not hold the expected data"
+                            ? "the driver refused the input; nothing was sent"
                             : "error " + std::to_string(code) + ": " + ErrorText(code);
   if (replyLost)
     message = "the printer acknowledged the command but its reply was lost (" + message +

@@ -200,6 +200,8 @@ bool TakeChunk(Reception& r, const uint8_t* chunk, int k) {
       rb.insert(rb.end(), chunk + i + 1, chunk + k);
   }
   PublishHeader(r);
+  // An ACK inside a candidate late reply that never completed counts too.
+  RequestAcknowledged = r.decoder.Acknowledged();
   // A refusal and the connection test's ACK have log lines of their own.
   const bool ownLine = over && (last == ReplyEvent::Nack || last == ReplyEvent::Ack);
   if (!ownLine && rb.size() > storedBefore)

@@ -1,5 +1,6 @@
 #include "reply_decoder.h"
 
+#include "comportzuv.h"
 #include "protocol.h"
 
 namespace zuv {
@@ -8,6 +9,10 @@ namespace {
 bool IsStartByte(uint8_t b) {
   return b == ctl::ShortStart || b == ctl::LongStart || b == ctl::LongStartPrinter;
 }
+
+// Length field of the longest frame a late reply can be: the longest data
+// block and its command byte, with room to spare.
+constexpr int32_t MaxLateReplyLength = MaxLongData + 3;
 }  // namespace
 
 bool EndsReception(ReplyEvent event) {
@@ -28,6 +33,71 @@ TReplyDecoder::TReplyDecoder(int command, bool verifyChecksum, std::vector<uint8
 }
 
 ReplyEvent TReplyDecoder::Take(uint8_t byte) {
+  const ReplyEvent event = FCandidates.empty() ? TakeStream(byte) : TakeWithCandidates(byte);
+  if (event == ReplyEvent::Ack) FAckReported = true;
+  return event;
+}
+
+ReplyEvent TReplyDecoder::TakeWithCandidates(uint8_t byte) {
+  for (size_t i = 0; i < FCandidates.size();) {
+    const LateCandidate::Verdict verdict = FCandidates[i].Take(byte, FVerifyChecksum);
+    if (verdict == LateCandidate::Verdict::Open) {
+      ++i;
+    } else if (verdict == LateCandidate::Verdict::NotAFrame) {
+      FCandidates.erase(FCandidates.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      // Everything read since its start byte was its data.
+      FStaleCommand = FCandidates[i].command;
+      const bool outermost = i == 0;
+      FCandidates.resize(i);
+      RestartBeforeAck();
+      return outermost ? ReplyEvent::StaleReply : ReplyEvent::NeedMore;
+    }
+  }
+  const ReplyEvent event = TakeStream(byte);
+  if (FCandidates.empty()) return Settled(event);
+  if (event == ReplyEvent::Reply || event == ReplyEvent::ErrorReply) {
+    FCandidates.clear();  // a whole reply to this request: no late reply spans it
+    return event;
+  }
+  return WhileOpen(event);
+}
+
+// The last candidate turned out no frame: what the stream reading held back
+// comes out now, the end of the exchange first, then the ACK.
+ReplyEvent TReplyDecoder::Settled(ReplyEvent event) {
+  if (EndsReception(event)) return event;
+  if (FStage == Stage::Finished) return FEnd;
+  if (FAcknowledged && !FAckReported) return ReplyEvent::Ack;
+  return event;
+}
+
+// While a candidate is open only the busy codes pass, so that a busy printer
+// keeps the budget running; the rest waits for the candidate's verdict.
+ReplyEvent TReplyDecoder::WhileOpen(ReplyEvent event) const {
+  if (event != ReplyEvent::Wait) return ReplyEvent::NeedMore;
+  const bool busy = FWaitCode == waitcode::Busy || FWaitCode == waitcode::BusyError ||
+                    FWaitCode == waitcode::Status;
+  return busy ? event : ReplyEvent::NeedMore;
+}
+
+void TReplyDecoder::RestartBeforeAck() {
+  FStage = Stage::BeforeAck;
+  FEnd = ReplyEvent::NeedMore;
+  FStored.clear();
+  FFrame.clear();
+  FAcknowledged = false;
+  FExpectDataLen = 0;
+  FDataIndex = 0;
+}
+
+ReplyEvent TReplyDecoder::Finish(ReplyEvent event) {
+  FStage = Stage::Finished;
+  FEnd = event;
+  return event;
+}
+
+ReplyEvent TReplyDecoder::TakeStream(uint8_t byte) {
   switch (FStage) {
     case Stage::BeforeAck:
       return TakeBeforeAck(byte);
@@ -50,28 +120,54 @@ ReplyEvent TReplyDecoder::TakeBeforeAck(uint8_t byte) {
     FStored.push_back(byte);
     FAcknowledged = true;
     FStage = Stage::AfterAck;
+    // The connection test is answered by the ACK alone.
+    if (FCommand == cmd::ConnectionTest) return Finish(ReplyEvent::Ack);
     return ReplyEvent::Ack;
   }
   if (byte == ctl::NACK) {
     FStored.push_back(byte);
-    FStage = Stage::Finished;
-    return ReplyEvent::Nack;
+    return Finish(ReplyEvent::Nack);
   }
-  // A frame before the ACK answers an earlier request: read over it so that
-  // its data bytes are not taken for an ACK. Other bytes are line noise.
+  // A frame before the ACK answers an earlier request, if it is one; this
+  // reading goes on as if it were not. Other bytes are line noise.
   if (IsStartByte(byte)) {
-    FFrame.assign(1, byte);
-    FFrameReturn = Stage::BeforeAck;
-    FStage = Stage::Frame;
+    LateCandidate candidate;
+    candidate.start = byte;
+    FCandidates.push_back(candidate);
   }
   return ReplyEvent::NeedMore;
+}
+
+TReplyDecoder::LateCandidate::Verdict TReplyDecoder::LateCandidate::Take(uint8_t byte,
+                                                                         bool verifyChecksum) {
+  const size_t header = start == ctl::ShortStart ? 2 : 3;
+  const size_t at = ++taken;  // index in the frame, the start byte at 0
+  if (at < header) {
+    length |= static_cast<int32_t>(byte) << (8 * (at - 1));
+    sum += byte;
+    if (at + 1 < header) return Verdict::Open;
+    // No command byte, or longer than any reply: not a frame.
+    return length == 0 || length > MaxLateReplyLength ? Verdict::NotAFrame : Verdict::Open;
+  }
+  const size_t checksumAt = header + static_cast<size_t>(length);
+  if (at < checksumAt) {
+    if (at == header) command = byte;
+    sum += byte;
+    return Verdict::Open;
+  }
+  if (at == checksumAt) {
+    received = static_cast<uint16_t>(byte << 8);
+    return Verdict::Open;
+  }
+  received = static_cast<uint16_t>(received | byte);
+  const bool sumMatches = received == static_cast<uint16_t>(sum);
+  return sumMatches || !verifyChecksum ? Verdict::LateReply : Verdict::NotAFrame;
 }
 
 ReplyEvent TReplyDecoder::TakeAfterAck(uint8_t byte) {
   if (IsStartByte(byte)) {
     FFrame.assign(1, byte);
     FStored.push_back(byte);
-    FFrameReturn = Stage::AfterAck;
     FStage = Stage::Frame;
     return ReplyEvent::NeedMore;
   }
@@ -91,8 +187,7 @@ size_t TReplyDecoder::HeaderSize() const { return FFrame[0] == ctl::ShortStart ?
 
 ReplyEvent TReplyDecoder::TakeFrameByte(uint8_t byte) {
   FFrame.push_back(byte);
-  const bool storing = FFrameReturn == Stage::AfterAck;
-  if (storing) FStored.push_back(byte);
+  FStored.push_back(byte);
   const size_t header = HeaderSize();
   if (FFrame.size() < header) return ReplyEvent::NeedMore;
   const int32_t n = header == 2 ? FFrame[1] : FFrame[1] | FFrame[2] << 8;
@@ -102,10 +197,8 @@ ReplyEvent TReplyDecoder::TakeFrameByte(uint8_t byte) {
       DropFrame();
       return ReplyEvent::NeedMore;
     }
-    if (storing) {
-      FExpectDataLen = n;
-      FDataIndex = static_cast<int32_t>(header) + 2;
-    }
+    FExpectDataLen = n;
+    FDataIndex = static_cast<int32_t>(header) + 2;
   }
   if (FFrame.size() < header + static_cast<size_t>(n) + 2) return ReplyEvent::NeedMore;
   return FrameComplete();
@@ -119,38 +212,24 @@ ReplyEvent TReplyDecoder::FrameComplete() {
   FComputedChecksum = static_cast<uint16_t>(sum);
   FReceivedChecksum = static_cast<uint16_t>(FFrame[size - 2] << 8 | FFrame[size - 1]);
   const uint8_t command = FFrame[header];
-  if (FFrameReturn == Stage::BeforeAck) {
-    FStaleCommand = command;
-    DropFrame();
-    return ReplyEvent::StaleReply;
-  }
-  if (FVerifyChecksum && FComputedChecksum != FReceivedChecksum) {
-    FStage = Stage::Finished;
-    return ReplyEvent::BadChecksum;
-  }
+  if (FVerifyChecksum && FComputedChecksum != FReceivedChecksum) return Finish(ReplyEvent::BadChecksum);
   if (command == cmd::ErrorReply) {
     // Code 0 is no error: the reply then counts as positive.
     FErrorCode = size - header - 2 > 1 ? FFrame[header + 1] : 0;
-    FStage = Stage::Finished;
-    return FErrorCode != 0 ? ReplyEvent::ErrorReply : ReplyEvent::Reply;
+    return Finish(FErrorCode != 0 ? ReplyEvent::ErrorReply : ReplyEvent::Reply);
   }
-  if (command == FCommand) {
-    FStage = Stage::Finished;
-    return ReplyEvent::Reply;
-  }
+  if (command == FCommand) return Finish(ReplyEvent::Reply);
   FStaleCommand = command;
   DropFrame();
   return ReplyEvent::StaleReply;
 }
 
 void TReplyDecoder::DropFrame() {
-  if (FFrameReturn == Stage::AfterAck) {
-    FStored.resize(1);  // the ACK
-    FExpectDataLen = 0;
-    FDataIndex = 0;
-  }
+  FStored.resize(1);  // the ACK
+  FExpectDataLen = 0;
+  FDataIndex = 0;
   FFrame.clear();
-  FStage = FFrameReturn;
+  FStage = Stage::AfterAck;
 }
 
 }  // namespace zuv

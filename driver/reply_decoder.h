@@ -2,6 +2,13 @@
 // line split it into reads: ACK or NACK, wait codes while the printer is
 // busy, then one reply frame. Frames that answer another command are
 // dropped; a frame whose checksum is wrong is never taken.
+//
+// A start byte before the ACK may open a late reply, read over whole so that
+// its data bytes are not taken for the ACK; or it may be noise, with the
+// real ACK and reply inside the bytes it would span. Both readings run side
+// by side until the candidate frame completes: checksum right, it was a late
+// reply; wrong, it never was one. A complete reply to this request found by
+// the second reading settles it at once.
 #pragma once
 
 #include <cstddef>
@@ -32,9 +39,12 @@ class TReplyDecoder {
 
   ReplyEvent Take(uint8_t byte);
 
-  // Header of the reply frame being stored; 0 while none is known.
+  // Header of the reply frame being stored; 0 while none is known. While a
+  // candidate late reply is open, these describe the reading that takes it
+  // for noise.
   int32_t ExpectDataLen() const { return FExpectDataLen; }
   int32_t DataIndex() const { return FDataIndex; }
+  // Whether an ACK has come, counting a late reply only once it is complete.
   bool Acknowledged() const { return FAcknowledged; }
   uint8_t WaitCode() const { return FWaitCode; }
   uint8_t WaitStatus() const { return FWaitStatus; }
@@ -46,6 +56,25 @@ class TReplyDecoder {
  private:
   enum class Stage { BeforeAck, AfterAck, WaitStatus, Frame, Finished };
 
+  // A frame that started before the ACK, not yet known to be one: its
+  // running sum is all it needs, not its bytes.
+  struct LateCandidate {
+    enum class Verdict { Open, LateReply, NotAFrame };
+    Verdict Take(uint8_t byte, bool verifyChecksum);
+    uint8_t start = 0;
+    size_t taken = 0;  // bytes after the start byte
+    int32_t length = 0;
+    uint32_t sum = 0;
+    uint16_t received = 0;
+    uint8_t command = 0;
+  };
+
+  ReplyEvent TakeStream(uint8_t byte);
+  ReplyEvent TakeWithCandidates(uint8_t byte);
+  ReplyEvent Settled(ReplyEvent event);
+  ReplyEvent WhileOpen(ReplyEvent event) const;
+  void RestartBeforeAck();
+  ReplyEvent Finish(ReplyEvent event);
   ReplyEvent TakeBeforeAck(uint8_t byte);
   ReplyEvent TakeAfterAck(uint8_t byte);
   ReplyEvent TakeFrameByte(uint8_t byte);
@@ -57,9 +86,11 @@ class TReplyDecoder {
   const bool FVerifyChecksum;
   std::vector<uint8_t>& FStored;
   std::vector<uint8_t> FFrame;  // start byte .. checksum of the frame being read
+  std::vector<LateCandidate> FCandidates;  // open ones, outermost first
   Stage FStage = Stage::BeforeAck;
-  Stage FFrameReturn = Stage::BeforeAck;  // where a dropped frame leaves us
+  ReplyEvent FEnd = ReplyEvent::NeedMore;  // what finished the stream reading
   bool FAcknowledged = false;
+  bool FAckReported = false;
   int32_t FExpectDataLen = 0;
   int32_t FDataIndex = 0;
   uint8_t FWaitCode = 0;

@@ -237,3 +237,36 @@ TEST_F(HardeningTest, DebugFiguresRefreshEveryFiftyMilliseconds) {
   EXPECT_GE(progressUpdates(), 15);
   EXPECT_LE(progressUpdates(), 22);
 }
+
+TEST_F(HardeningTest, StrayStartByteBeforeTheAckLosesNothingWhereverSplit) {
+  const Bytes reply = ShortReply(0x38, {0x41, 0x42});
+  Bytes lateBadSum = ShortReply(0x56, {0x11});
+  lateBadSum.back() ^= 0x01;
+  const std::vector<Bytes> streams = {
+      Cat({0x02, 0x41}, reply),        // noise before the ACK
+      Cat({0x03, 0x41, 0x00}, reply),  // long-form noise
+      Cat({0x02, 0x03, 0x38}, reply),  // would end inside the reply, wrong sum
+      Cat(Slice(lateBadSum, 1, lateBadSum.size()), reply),
+  };
+  for (const Bytes& stream : streams) {
+    for (size_t cut = 1; cut < stream.size(); ++cut) {
+      dev().ClearWrites();
+      ReplyAlways({Slice(stream, 0, cut), Slice(stream, cut, stream.size())});
+      EXPECT_TRUE(TComPortZUV::SendFrame(56, {}, true, false)) << int(stream[0]) << " cut " << cut;
+      EXPECT_EQ(*receiveBuffer, reply);
+      EXPECT_TRUE(TComPortZUV::LastRequestAcknowledged());
+      EXPECT_EQ(ClosingBytes(), 1);
+      EXPECT_EQ(Frames().size(), 1u);
+    }
+  }
+  // The reply lost behind it: a failure, but the printer did take the request.
+  ReplyAlways({{0x02, 0x41}, {0x06}});
+  EXPECT_FALSE(TComPortZUV::SendFrame(56, {}, true, false));
+  EXPECT_EQ(ErrorCode, -1);
+  EXPECT_TRUE(TComPortZUV::LastRequestAcknowledged());
+  // A late reply with ACK bytes in its data and no ACK after it: not taken.
+  const Bytes late = ShortReply(0x38, Bytes(8, 0x06));
+  ReplyAlways({Slice(late, 1, late.size())});
+  EXPECT_FALSE(TComPortZUV::SendFrame(101, {}, true, false));
+  EXPECT_FALSE(TComPortZUV::LastRequestAcknowledged());
+}

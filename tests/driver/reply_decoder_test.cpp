@@ -147,3 +147,72 @@ TEST(ReplyDecoder, FramesForOtherCommandsAreDropped) {
   // Nor is an error reply before the ACK.
   EXPECT_EQ(Last(Decode(0x56, Frame(0x02, 0x7F, {0x22}))), ReplyEvent::StaleReply);
 }
+
+// A start byte before the ACK opens a late reply only if a whole frame with a
+// matching checksum follows; otherwise the bytes it would span are read anew.
+TEST(ReplyDecoder, StrayStartByteBeforeTheAckSwallowsNothing) {
+  const Bytes own = Frame(0x02, 0x38, {0x41, 0x42});
+  for (const Bytes& stray : {Bytes{0x02, 0x41}, Bytes{0x01, 0x41, 0x00}, Bytes{0x03, 0x20, 0x01},
+                             Bytes{0x03, 0xFF, 0xFF}, Bytes{0x41, 0x02}}) {
+    const Decoded r = Decode(0x38, Cat({stray, kAck, own}));
+    EXPECT_EQ(Last(r), ReplyEvent::Reply) << int(stray[0]) << " " << int(stray[1]);
+    EXPECT_EQ(r.stored, Cat({kAck, own}));
+    EXPECT_EQ(r.dataIndex, 4);
+    EXPECT_EQ(r.expectLen, 3);
+    Bytes ackOnly;
+    TReplyDecoder d(0x38, true, ackOnly);
+    for (uint8_t b : Cat({stray, kAck, own})) d.Take(b);
+    EXPECT_TRUE(d.Acknowledged());
+  }
+  // The ACK alone behind it: acknowledged, though nothing settles the candidate.
+  Bytes stored;
+  TReplyDecoder d(0x38, true, stored);
+  for (uint8_t b : Bytes{0x02, 0x41, 0x06}) EXPECT_EQ(d.Take(b), ReplyEvent::NeedMore);
+  EXPECT_TRUE(d.Acknowledged());
+  // A busy printer behind it keeps the budget running.
+  EXPECT_EQ(d.Take(0x08), ReplyEvent::Wait);
+}
+
+TEST(ReplyDecoder, LateReplyWithABadChecksumBeforeTheAckIsReadAnew) {
+  // 02 03 38 06 | 02 03 would be a late reply ending inside the real one,
+  // with a checksum that does not match.
+  const Bytes own = Frame(0x02, 0x38, {0x41, 0x42});
+  const Decoded r = Decode(0x38, Cat({{0x02, 0x03, 0x38}, kAck, own}));
+  EXPECT_EQ(Count(r, ReplyEvent::Ack), 1);
+  EXPECT_EQ(Last(r), ReplyEvent::Reply);
+  EXPECT_EQ(r.stored, Cat({kAck, own}));
+  // A complete late reply with a wrong sum, then the ACK and the reply.
+  Bytes late = Frame(0x03, 0x56, {0x11, 0x22});
+  late.back() ^= 0x01;
+  const Decoded after = Decode(0x38, Cat({late, kAck, own}));
+  EXPECT_EQ(Last(after), ReplyEvent::Reply);
+  EXPECT_EQ(after.stored, Cat({kAck, own}));
+  EXPECT_EQ(Count(after, ReplyEvent::StaleReply), 0);
+}
+
+TEST(ReplyDecoder, ValidLateReplyBeforeTheAckIsReadOverWhole) {
+  // Its data holds an ACK, a busy code and a would-be reply to this request
+  // with a wrong sum: none of it is taken.
+  const Bytes late = Frame(0x02, 0x38, {0x06, 0x08, 0x02, 0x03, 0x38, 0x41, 0x42, 0x00, 0x00, 0x15});
+  Bytes stored;
+  TReplyDecoder d(0x38, true, stored);
+  std::vector<ReplyEvent> events;
+  for (uint8_t b : late) {
+    const ReplyEvent e = d.Take(b);
+    if (e != ReplyEvent::NeedMore && e != ReplyEvent::Wait) events.push_back(e);
+  }
+  EXPECT_EQ(events, std::vector<ReplyEvent>{ReplyEvent::StaleReply});
+  EXPECT_FALSE(d.Acknowledged());
+  EXPECT_TRUE(stored.empty());
+  // The connection test takes none of its ACK bytes either, only the real one.
+  const Decoded probe = Decode(101, Cat({Frame(0x02, 0x38, Bytes(8, 0x06)), kAck}));
+  EXPECT_EQ(probe.events, (std::vector<ReplyEvent>{ReplyEvent::StaleReply, ReplyEvent::Ack}));
+  EXPECT_EQ(probe.stored, kAck);
+  // Nor is the late frame settled early by a reply to another command inside it.
+  const Bytes inner = Frame(0x02, 0x56, {0x07});
+  const Bytes wrapper = Frame(0x03, 0x1A, Cat({kAck, inner}));
+  const Decoded r = Decode(0x38, Cat({wrapper, kAck, Frame(0x02, 0x38, {})}));
+  EXPECT_EQ(Count(r, ReplyEvent::Ack), 1);
+  EXPECT_EQ(Last(r), ReplyEvent::Reply);
+  EXPECT_EQ(r.stored, Cat({kAck, Frame(0x02, 0x38, {})}));
+}

@@ -8,35 +8,16 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <ctime>
+
+#include "descriptor_device.h"
 
 namespace serial {
 
 namespace {
-
-int LastError(int result) { return result < 0 ? errno : 0; }
-
-int64_t MonotonicNowMs() {
-  struct timespec ts;
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-}
-
-// Waits for `events` on `fd`; revents 0 when the time ran out.
-int PollOne(int fd, short events, int timeoutMs, short& revents) {
-  revents = 0;
-  struct pollfd p = {fd, events, 0};
-  const int n = ::poll(&p, 1, std::max(timeoutMs, 0));
-  if (n < 0) return errno == EINTR ? 0 : errno;
-  revents = p.revents;
-  return 0;
-}
 
 // The error pending on a socket (0: none).
 int PendingError(int fd) {
@@ -58,7 +39,7 @@ int ConnectOne(const addrinfo& ai, int64_t deadlineMs, int& fdOut) {
   const int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                           ai.ai_protocol);
   if (fd < 0) return errno;
-  int err = LastError(::connect(fd, ai.ai_addr, ai.ai_addrlen));
+  int err = SystemCallError(::connect(fd, ai.ai_addr, ai.ai_addrlen));
   if (err == EINPROGRESS) {
     short revents = 0;
     err = PollOne(fd, POLLOUT, static_cast<int>(deadlineMs - MonotonicNowMs()), revents);
@@ -75,12 +56,8 @@ int ConnectOne(const addrinfo& ai, int64_t deadlineMs, int& fdOut) {
   return 0;
 }
 
-class TcpDevice : public SerialDevice {
+class TcpDevice : public DescriptorDevice {
  public:
-  ~TcpDevice() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   int Open(const std::string& path) override {
     if (fd_ >= 0) return EBUSY;
     const std::optional<TcpAddress> address = ParseTcpPortName(path);
@@ -100,52 +77,8 @@ class TcpDevice : public SerialDevice {
     return fd_ >= 0 ? 0 : err;
   }
 
-  int Close() override {
-    if (fd_ < 0) return EBADF;
-    const int err = LastError(::close(fd_));
-    fd_ = -1;
-    return err;
-  }
-
-  bool IsOpen() const override { return fd_ >= 0; }
-  int Handle() const override { return fd_; }
-
   // The line behind a device server keeps the server's settings.
   int SetCommState(const TDCB&) override { return fd_ < 0 ? EBADF : 0; }
-  int SetCommTimeouts(const TCommTimeouts&) override { return fd_ < 0 ? EBADF : 0; }
-  int SetupComm(int, int) override { return fd_ < 0 ? EBADF : 0; }
-
-  int ReadSome(uint8_t* buffer, size_t count, size_t& got) override {
-    got = 0;
-    if (fd_ < 0) return EBADF;
-    if (count == 0) return 0;
-    const ssize_t n = ::recv(fd_, buffer, count, MSG_DONTWAIT);
-    if (n > 0) {
-      got = static_cast<size_t>(n);
-      return 0;
-    }
-    if (n == 0) return EIO;  // the peer closed
-    return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-  }
-
-  int WriteSome(const uint8_t* buffer, size_t count, size_t& sent) override {
-    sent = 0;
-    if (fd_ < 0) return EBADF;
-    if (count == 0) return 0;
-    const ssize_t n = ::send(fd_, buffer, count, MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (n >= 0) {
-      sent = static_cast<size_t>(n);
-      return 0;
-    }
-    return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-  }
-
-  int WaitReadable(int timeoutMs, bool& ready) override {
-    return Wait(POLLIN, timeoutMs, ready);
-  }
-  int WaitWritable(int timeoutMs, bool& ready) override {
-    return Wait(POLLOUT, timeoutMs, ready);
-  }
 
   // Bytes handed to the kernel are on their way; a socket has no line to
   // wait for.
@@ -157,10 +90,8 @@ class TcpDevice : public SerialDevice {
   int ClearCommError(TComStat& stat) override {
     stat = TComStat{};
     if (fd_ < 0) return EBADF;
-    int in = 0;
-    if (::ioctl(fd_, FIONREAD, &in) != 0) return errno;
-    stat.InQueue = static_cast<uint32_t>(std::max(in, 0));
-    if (in > 0) return 0;
+    if (int err = PeekInputCount(stat.InQueue)) return err;
+    if (stat.InQueue > 0) return 0;
     // Nothing left to read: a closed or reset connection is a fault now.
     short revents = 0;
     if (int err = PollOne(fd_, POLLRDHUP, 0, revents)) return err;
@@ -196,29 +127,13 @@ class TcpDevice : public SerialDevice {
     }
   }
 
-  int TransmitCommChar(uint8_t ch) override {
-    size_t sent = 0;
-    if (int err = WriteSome(&ch, 1, sent)) return err;
-    return sent == 1 ? 0 : EAGAIN;
+ protected:
+  // A closed peer is a failed write, not a signal that ends the process.
+  ssize_t WriteNow(const uint8_t* buffer, size_t count) override {
+    return ::send(fd_, buffer, count, MSG_DONTWAIT | MSG_NOSIGNAL);
   }
-
-  int64_t NowMs() const override { return MonotonicNowMs(); }
-
- private:
-  int Wait(short events, int timeoutMs, bool& ready) {
-    ready = false;
-    if (fd_ < 0) return EBADF;
-    short revents = 0;
-    if (int err = PollOne(fd_, events, timeoutMs, revents)) return err;
-    if (revents & POLLNVAL) return EBADF;
-    if (revents & POLLERR) return SocketError(fd_);
-    // Data still waiting is delivered before the closed peer is reported.
-    ready = (revents & events) != 0;
-    if (!ready && (revents & POLLHUP)) return EIO;
-    return 0;
-  }
-
-  int fd_ = -1;
+  int ErrorCondition() const override { return SocketError(fd_); }
+  bool HangUpFollowsData() const override { return true; }
 };
 
 }  // namespace

@@ -19,8 +19,6 @@
 //     replacement;
 //   - queue sizes and the event character are accepted and not used.
 #include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -28,9 +26,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 
-#include "device.h"
+#include "descriptor_device.h"
 #include "tty_termios2.h"
 
 namespace serial {
@@ -40,8 +37,6 @@ namespace {
 // A request a pseudo-terminal (or another tty without modem lines) does not
 // know: nothing to do there rather than a fault.
 bool NotSupported(int err) { return err == ENOTTY || err == EINVAL; }
-
-int LastError(int result) { return result < 0 ? errno : 0; }
 
 void MakeRaw(TtyMode& t) {
   t.iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY |
@@ -71,18 +66,14 @@ int Refusal(const TDCB& dcb) {
   return 0;
 }
 
-class TtyDevice : public SerialDevice {
+class TtyDevice : public DescriptorDevice {
  public:
-  ~TtyDevice() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
   int Open(const std::string& path) override {
     if (fd_ >= 0) return EBUSY;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return errno;
     // flock, not TIOCEXCL: the latter does not keep root out.
-    int err = LastError(::flock(fd, LOCK_EX | LOCK_NB));
+    int err = SystemCallError(::flock(fd, LOCK_EX | LOCK_NB));
     if (err == EWOULDBLOCK) err = EBUSY;
     TtyMode t;
     if (!err) err = GetTtyMode(fd, t);  // ENOTTY: not a terminal at all
@@ -97,19 +88,9 @@ class TtyDevice : public SerialDevice {
       return err;
     }
     fd_ = fd;
-    counted_ = ::ioctl(fd_, TIOCGICOUNT, &counts_) == 0;
+    counted_ = GetLineCounters(counts_) == 0;
     return 0;
   }
-
-  int Close() override {
-    if (fd_ < 0) return EBADF;
-    const int err = LastError(::close(fd_));
-    fd_ = -1;
-    return err;
-  }
-
-  bool IsOpen() const override { return fd_ >= 0; }
-  int Handle() const override { return fd_; }
 
   int SetCommState(const TDCB& dcb) override {
     if (fd_ < 0) return EBADF;
@@ -145,50 +126,12 @@ class TtyDevice : public SerialDevice {
     return ModemLines(rtsOn ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
   }
 
-  // Nothing to hand to the kernel: the component honours the time-outs, and
-  // Linux has no queue-size request.
-  int SetCommTimeouts(const TCommTimeouts&) override { return fd_ < 0 ? EBADF : 0; }
-  int SetupComm(int, int) override { return fd_ < 0 ? EBADF : 0; }
-
-  int ReadSome(uint8_t* buffer, size_t count, size_t& got) override {
-    got = 0;
-    if (fd_ < 0) return EBADF;
-    if (count == 0) return 0;
-    const ssize_t n = ::read(fd_, buffer, count);
-    if (n > 0) {
-      got = static_cast<size_t>(n);
-      return 0;
-    }
-    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-    // In raw mode with VMIN = VTIME = 0 an empty read also means "nothing
-    // yet"; only the poll state tells a line that has gone away.
-    return HungUp() ? EIO : 0;
-  }
-
-  int WriteSome(const uint8_t* buffer, size_t count, size_t& sent) override {
-    sent = 0;
-    if (fd_ < 0) return EBADF;
-    const ssize_t n = ::write(fd_, buffer, count);
-    if (n >= 0) {
-      sent = static_cast<size_t>(n);
-      return 0;
-    }
-    return (errno == EAGAIN || errno == EINTR) ? 0 : errno;
-  }
-
-  int WaitReadable(int timeoutMs, bool& ready) override {
-    return Wait(POLLIN, timeoutMs, ready);
-  }
-  int WaitWritable(int timeoutMs, bool& ready) override {
-    return Wait(POLLOUT, timeoutMs, ready);
-  }
-
   int Drain(int timeoutMs, bool& drained) override {
     drained = false;
     const int64_t end = NowMs() + std::max(timeoutMs, 0);
     for (;;) {
       int queued = 0;
-      if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return errno;
+      if (int err = DeviceControl(fd_, TIOCOUTQ, &queued)) return err;
       if (queued == 0) {
         drained = true;
         return 0;
@@ -206,15 +149,14 @@ class TtyDevice : public SerialDevice {
   int ClearCommError(TComStat& stat) override {
     stat = TComStat{};
     if (fd_ < 0) return EBADF;
-    int in = 0, out = 0;
-    if (::ioctl(fd_, FIONREAD, &in) != 0) return errno;
-    if (::ioctl(fd_, TIOCOUTQ, &out) != 0) return errno;
-    stat.InQueue = static_cast<uint32_t>(in);
+    int out = 0;
+    if (int err = PeekInputCount(stat.InQueue)) return err;
+    if (int err = DeviceControl(fd_, TIOCOUTQ, &out)) return err;
     stat.OutQueue = static_cast<uint32_t>(out);
     if (!counted_) return 0;
-    struct serial_icounter_struct now;
-    if (::ioctl(fd_, TIOCGICOUNT, &now) != 0) {
-      if (!NotSupported(errno)) return errno;
+    TLineCounters now;
+    if (int err = GetLineCounters(now)) {
+      if (!NotSupported(err)) return err;
       counted_ = false;
       return 0;
     }
@@ -224,7 +166,7 @@ class TtyDevice : public SerialDevice {
     if (now.overrun != counts_.overrun) stat.Errors |= CE_OVERRUN;
     if (now.parity != counts_.parity) stat.Errors |= CE_RXPARITY;
     if (now.brk != counts_.brk) stat.Errors |= CE_BREAK;
-    if (now.buf_overrun != counts_.buf_overrun) stat.Errors |= CE_RXOVER;
+    if (now.bufferOverrun != counts_.bufferOverrun) stat.Errors |= CE_RXOVER;
     counts_ = now;
     return 0;
   }
@@ -240,79 +182,40 @@ class TtyDevice : public SerialDevice {
     // what the far end has not read yet, bytes a real line would already
     // have carried.
     int queued = 0;
-    if (tx && ::ioctl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) tx = false;
+    if (tx && DeviceControl(fd_, TIOCOUTQ, &queued) == 0 && queued == 0) tx = false;
     if (!rx && !tx) return 0;
-    return LastError(::tcflush(fd_, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH));
+    return SystemCallError(::tcflush(fd_, rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH));
   }
 
   int GetModemStatus(uint32_t& status) override {
-    status = 0;
     if (fd_ < 0) return EBADF;
-    int lines = 0;
-    if (::ioctl(fd_, TIOCMGET, &lines) != 0) return NotSupported(errno) ? 0 : errno;
-    if (lines & TIOCM_CTS) status |= MS_CTS_ON;
-    if (lines & TIOCM_DSR) status |= MS_DSR_ON;
-    if (lines & TIOCM_RNG) status |= MS_RING_ON;
-    if (lines & TIOCM_CAR) status |= MS_RLSD_ON;
-    return 0;
+    const int err = GetModemLines(status);
+    return NotSupported(err) ? 0 : err;
   }
 
   int EscapeCommFunction(int function) override {
     if (fd_ < 0) return EBADF;
     switch (function) {
-      case SETXOFF: return LastError(::tcflow(fd_, TCOOFF));
-      case SETXON: return LastError(::tcflow(fd_, TCOON));
+      case SETXOFF: return SystemCallError(::tcflow(fd_, TCOOFF));
+      case SETXON: return SystemCallError(::tcflow(fd_, TCOON));
       case SETRTS: return ModemLines(TIOCMBIS, TIOCM_RTS);
       case CLRRTS: return ModemLines(TIOCMBIC, TIOCM_RTS);
       case SETDTR: return ModemLines(TIOCMBIS, TIOCM_DTR);
       case CLRDTR: return ModemLines(TIOCMBIC, TIOCM_DTR);
-      case SETBREAK: return LastError(::ioctl(fd_, TIOCSBRK));
-      case CLRBREAK: return LastError(::ioctl(fd_, TIOCCBRK));
+      case SETBREAK: return DeviceControl(fd_, TIOCSBRK, nullptr);
+      case CLRBREAK: return DeviceControl(fd_, TIOCCBRK, nullptr);
       default: return EINVAL;
     }
   }
 
-  // Linux has no priority send: the byte goes behind what the kernel already
-  // holds, ahead of anything the component has not written yet.
-  int TransmitCommChar(uint8_t ch) override {
-    if (fd_ < 0) return EBADF;
-    const ssize_t n = ::write(fd_, &ch, 1);
-    if (n < 0) return errno;
-    return n == 1 ? 0 : EAGAIN;
-  }
-
-  int64_t NowMs() const override {
-    struct timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t{ts.tv_sec} * 1000 + ts.tv_nsec / 1000000;
-  }
-
  private:
   int ModemLines(unsigned long request, int bits) {
-    if (::ioctl(fd_, request, &bits) != 0) return NotSupported(errno) ? 0 : errno;
-    return 0;
+    const int err = DeviceControl(fd_, request, &bits);
+    return NotSupported(err) ? 0 : err;
   }
 
-  int Wait(short events, int timeoutMs, bool& ready) {
-    ready = false;
-    if (fd_ < 0) return EBADF;
-    struct pollfd p = {fd_, events, 0};
-    const int n = ::poll(&p, 1, std::max(timeoutMs, 0));
-    if (n < 0) return errno == EINTR ? 0 : errno;
-    if (p.revents & POLLNVAL) return EBADF;
-    if (p.revents & (POLLHUP | POLLERR)) return EIO;
-    ready = (p.revents & events) != 0;
-    return 0;
-  }
-
-  bool HungUp() {
-    bool ignored;
-    return Wait(POLLIN, 0, ignored) == EIO;
-  }
-
-  int fd_ = -1;
   bool counted_ = false;  // the driver keeps line-error counts
-  struct serial_icounter_struct counts_ = {};
+  TLineCounters counts_;
   uint32_t baud_ = 9600;
 };
 

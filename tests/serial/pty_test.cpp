@@ -12,6 +12,7 @@
 #include "pty_pair.h"
 #include "test_support.h"
 #include "serial/comport.h"
+#include "serial/device.h"
 #include "serial/tty_termios2.h"
 
 using namespace serial;
@@ -237,6 +238,23 @@ TEST_F(Pty, HangUpEndsAWaitingRead) {
             (Raised{CError_ReadFailed, EIO, "ReadFile function failed (Error: 5)"}));
   hangup.join();
   EXPECT_LT(SteadyMs() - start, 2000);
+}
+
+// The waits report a hung-up line at once: reception sleeps in them, and a
+// wait that ignored the hang-up would hold the caller for its whole budget.
+TEST(TtyDevice, WaitsOnAHungUpLineReportTheFaultAtOnce) {
+  PtyPair pty;
+  ASSERT_TRUE(pty.ok());
+  auto device = MakeTtyDevice();
+  ASSERT_EQ(device->Open(pty.slave()), 0);
+  pty.HangUp();
+  bool ready = true;
+  const int64_t start = SteadyMs();
+  EXPECT_EQ(device->WaitReadable(2000, ready), EIO);
+  EXPECT_FALSE(ready);
+  EXPECT_EQ(device->WaitWritable(2000, ready), EIO);
+  EXPECT_LT(SteadyMs() - start, 1000);
+  EXPECT_EQ(device->Close(), 0);
 }
 
 TEST_F(Pty, LineModeReachesTheTerminal) {

@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
+source scripts/emulator.sh
 install_deps
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -21,13 +22,7 @@ paper=$(mktemp)
   --sale "Hleb:65.50:2" >"$paper" &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null; wait 2>/dev/null; rm -rf "$ports" "$paper"' EXIT
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n '1s/^PORT //p' "$paper")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-if [ -z "$port" ]; then echo "the emulator did not start" >&2; exit 1; fi
+port=$(emulator_port "$paper") || exit 1
 
 mkdir -p docs
 QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x800x24" \

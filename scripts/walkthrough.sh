@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
+source scripts/emulator.sh
 install_deps
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -17,13 +18,7 @@ paper=$(mktemp)
   --sale "Hleb:65.50:2" --sale "Mleko 1l:129.99" --sale "Čokolada:189.50" >"$paper" &
 emulator=$!
 trap 'kill "$emulator" 2>/dev/null; wait 2>/dev/null; rm -f "$paper"' EXIT
-port=""
-for _ in $(seq 100); do
-  port=$(sed -n '1s/^PORT //p' "$paper")
-  [ -n "$port" ] && break
-  sleep 0.05
-done
-if [ -z "$port" ]; then echo "the emulator did not start" >&2; exit 1; fi
+port=$(emulator_port "$paper") || exit 1
 
 echo "== printer emulator on $port; the driver's walkthrough:"
 ./build/demo/zuv_demo "$@" "$port"

@@ -1,0 +1,133 @@
+// The print service's core: one queue and one worker thread per printer, a
+// durable journal of every job, idempotent submission, and the settling of
+// jobs whose outcome is in doubt. Knows nothing of HTTP.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/catalogue.h"
+
+namespace zuvsrv {
+
+using Json = nlohmann::ordered_json;
+
+// queued -> running -> done | failed | in-doubt; in-doubt -> done | not-done.
+enum class JobState { Queued, Running, Done, Failed, InDoubt, NotDone };
+std::string_view ToString(JobState state);                  // "in-doubt"
+std::optional<JobState> ParseJobState(std::string_view text);
+bool IsFinal(JobState state);  // done, failed, not-done; in-doubt waits for settling
+
+struct Job {
+  int64_t id = 0;
+  std::string printer;
+  std::string command;
+  Json args = Json::object();
+  JobState state = JobState::Queued;
+  std::string created, started, finished;  // ISO 8601 UTC, "" when not yet
+  Json result;          // the fields `zuv --json` prints, or null
+  Json error;           // {"kind","code","message"} or null
+  std::string settledBy;  // "", "counter" or "person"
+  Json settlement;      // {"before":…, "after":…} counter readings, or {"note":…}
+  std::string idempotencyKey;
+};
+Json ToJson(const Job& job);  // the API's job object
+
+struct PrinterConfig {
+  std::string id;
+  std::string port;  // anything zuv accepts, tcp:// included
+  int baud = 115200;
+  std::string lang = "GBR";
+};
+
+enum class PrinterState { Idle, Busy, Offline };
+std::string_view ToString(PrinterState state);
+
+struct PrinterStatus {
+  std::string id;
+  std::string port;
+  PrinterState state = PrinterState::Idle;
+  size_t queueLength = 0;
+  Json lastError;  // null when none
+};
+Json ToJson(const PrinterStatus& status);
+
+class UnknownPrinter : public std::runtime_error { using std::runtime_error::runtime_error; };
+class UnknownJob : public std::runtime_error { using std::runtime_error::runtime_error; };
+// The same idempotency key with another printer, command or body (409).
+class IdempotencyConflict : public std::runtime_error { using std::runtime_error::runtime_error; };
+// Resolving a job that is not in doubt (409).
+class NotInDoubt : public std::runtime_error { using std::runtime_error::runtime_error; };
+
+struct ExchangeHistogram {
+  std::vector<double> bounds;       // seconds, upper bounds of the buckets
+  std::vector<uint64_t> counts;     // cumulative, one per bound
+  uint64_t count = 0;
+  double sum = 0;
+};
+
+struct MetricsSnapshot {
+  std::map<std::string, std::map<std::string, int64_t>> jobs;  // printer -> state -> count
+  std::map<std::string, size_t> queueDepth;                    // printer -> queued jobs
+  int64_t inDoubt = 0;
+  ExchangeHistogram exchange;
+};
+
+class JobService {
+ public:
+  // Opens (or creates) DIR/journal.sqlite; jobs left running become
+  // in-doubt (and are settled by counter where one tells), jobs left queued
+  // run. Starts one worker per printer.
+  JobService(const std::string& stateDir, std::vector<PrinterConfig> printers);
+  ~JobService();  // Stop()
+  JobService(const JobService&) = delete;
+  JobService& operator=(const JobService&) = delete;
+
+  // Lets each running exchange finish, leaves queued jobs queued.
+  void Stop();
+
+  struct Submitted {
+    Job job;
+    bool replayed = false;  // an earlier request with the same key made it
+  };
+  // Commits the job as queued before it returns. Throws UnknownPrinter,
+  // IdempotencyConflict.
+  Submitted Submit(const std::string& printer, const zuvcli::CommandRequest& request,
+                   const std::optional<std::string>& idempotencyKey);
+
+  std::optional<Job> Get(int64_t id);
+  std::vector<Job> List(std::optional<JobState> state, std::optional<std::string> printer,
+                        int limit);
+  // The job once it left queued/running, or as it is when `wait` ran out.
+  std::optional<Job> WaitSettled(int64_t id, std::chrono::milliseconds wait);
+  // Throws UnknownJob, NotInDoubt.
+  Job Resolve(int64_t id, bool done, const std::string& note);
+
+  std::vector<PrinterStatus> Printers();
+  bool HasPrinter(std::string_view id) const;
+
+  // Every job state change ("job", job object) and printer state change
+  // ("printer", printer object), in the order they happen. Listeners run on
+  // worker threads and must not block.
+  using Listener = std::function<void(const std::string& event, const Json& data)>;
+  int Subscribe(Listener listener);
+  void Unsubscribe(int token);
+
+  MetricsSnapshot Metrics();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zuvsrv

@@ -2,9 +2,9 @@
 
 #include <exception>
 
+#include "app/debug/action_guard.h"
 #include "app/dialogs.h"
 #include "app/event_dispatch.h"
-#include "diagnostics/action_guard.h"
 #include "driver/comportzuv.h"
 
 namespace app {

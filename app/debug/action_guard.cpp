@@ -1,4 +1,4 @@
-#include "action_guard.h"
+#include "app/debug/action_guard.h"
 
 #include <exception>
 

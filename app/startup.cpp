@@ -10,8 +10,8 @@
 namespace app {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // No display name: the platform would append it to every window title.
   setApplicationName(QStringLiteral("ZUV_Driver_Project"));
-  setApplicationDisplayName(QStringLiteral("ZUV Driver"));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

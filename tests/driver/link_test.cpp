@@ -2,7 +2,7 @@
 #include <random>
 
 #include "driver_fixture.h"
-#include "reply_oracle.h"
+#include "testing/reply_oracle.h"
 
 using namespace zuv;
 

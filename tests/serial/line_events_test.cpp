@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "serial/comport.h"
-#include "serial/memory_device.h"
+#include "testing/memory_device.h"
 
 using namespace serial;
 

@@ -88,7 +88,9 @@ std::optional<int64_t> ParseDeviceTime(std::string_view text) {
   const year_month_day ymd{year(y), month(unsigned(mo)), day(unsigned(d))};
   if (!ymd.ok() || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59) return std::nullopt;
   const auto t_unix = sys_days(ymd) + hours(h) + minutes(mi) + seconds(s);
-  return duration_cast<milliseconds>(t_unix.time_since_epoch()).count() - kDeviceEpochUnixMs;
+  // Read on the printer's shown scale, so that a time set here is the time it prints.
+  return duration_cast<milliseconds>(t_unix.time_since_epoch()).count() - kDeviceEpochUnixMs -
+         kShownAheadMs;
 }
 
 std::optional<SaleItem> ParseSaleItem(std::string_view text) {

@@ -51,7 +51,7 @@ ControlResult RunControl(PrinterEmulator& emulator, std::string_view line);
 // "name:price:qty" (qty optional, 1 by default); the name may hold colons.
 std::optional<SaleItem> ParseSaleItem(std::string_view text);
 
-// "dd.mm.yyyy HH:MM:SS" as a device timestamp.
+// "dd.mm.yyyy HH:MM:SS", a time as the printer shows it, as a device timestamp.
 std::optional<int64_t> ParseDeviceTime(std::string_view text);
 
 extern const char* const kControlHelp;

@@ -444,14 +444,18 @@ PrinterEmulator::Outcome PrinterEmulator::DailyReport() {
 }
 
 PrinterEmulator::Outcome PrinterEmulator::PeriodicReport(const Bytes& data) {
-  const int64_t from = GetLE(data, 0, 8);
-  const int64_t to = GetLE(data, 8, 8);
-  std::string text = Rule('=') + Center("PERIODIC REPORT") + Pad("FROM", FormatDeviceTime(from)) +
-                     Pad("TO", FormatDeviceTime(to)) + Rule('-');
+  // Whole calendar days: the host sends each date with its own time of day,
+  // which says nothing about the span. The dates are taken as sent; the Z
+  // reports by the day the printer showed when it printed them.
+  const int64_t from = DayOfCount(GetLE(data, 0, 8));
+  const int64_t to = DayOfCount(GetLE(data, 8, 8));
+  std::string text = Rule('=') + Center("PERIODIC REPORT") + Pad("FROM", FormatDay(from)) +
+                     Pad("TO", FormatDay(to)) + Rule('-');
   int count = 0;
   int64_t sales = 0;
   for (const ZReport& z : z_reports_) {
-    if (z.time < from || z.time > to) continue;
+    const int64_t day = ShownDay(z.time);
+    if (day < from || day > to) continue;
     ++count;
     sales += z.totals.sales;
     text += Pad("Z " + std::to_string(z.number) + "  " + FormatDeviceTime(z.time),

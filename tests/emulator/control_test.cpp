@@ -58,8 +58,13 @@ TEST(ControlTest, FaultCommandsReachTheLine) {
 
 TEST(ControlTest, ClockIdentifierAndCounters) {
   PrinterEmulator e;
-  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 00:00:10 stopped").ok);
+  // Times are given as the printer shows them, an hour ahead of the count.
+  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 01:00:10 stopped").ok);
   EXPECT_EQ(e.ClockMs(), 10000);
+  EXPECT_NE(RunControl(e, "status").text.find("clock 01.01.2000 01:00:10 (10000 ms, stopped)"),
+            std::string::npos);
+  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 00:00:00 stopped").ok);
+  EXPECT_EQ(e.ClockMs(), -3600000);
   EXPECT_TRUE(RunControl(e, "clock 123 stopped").ok);
   EXPECT_EQ(e.ClockMs(), 123);
   EXPECT_FALSE(RunControl(e, "clock 31.02.2020 10:00:00").ok);
@@ -110,11 +115,19 @@ TEST(UnitsTest, RoundingParsingAndFormatting) {
   EXPECT_EQ(emu::FormatAmount(123456), "1234.56");
   EXPECT_EQ(emu::FormatQuantity(1500), "1.5");
   EXPECT_EQ(emu::FormatQuantity(2000), "2");
-  EXPECT_EQ(emu::FormatDeviceTime(0), "01.01.2000 00:00:00");
-  EXPECT_EQ(emu::FormatDeviceTime(-1000), "31.12.1999 23:59:59");
-  EXPECT_EQ(emu::FormatDeviceTime(84600000 + 999), "01.01.2000 23:30:00");
+  // Shown an hour ahead of the count, dates included.
+  EXPECT_EQ(emu::FormatDeviceTime(0), "01.01.2000 01:00:00");
+  EXPECT_EQ(emu::FormatDeviceTime(-3600000), "01.01.2000 00:00:00");
+  EXPECT_EQ(emu::FormatDeviceTime(-3601000), "31.12.1999 23:59:59");
+  EXPECT_EQ(emu::FormatDeviceTime(82800000 + 999), "02.01.2000 00:00:00");
   EXPECT_EQ(emu::ParseDeviceTime("29.02.2024 13:14:15"),
-            int64_t(8825) * 86400000 + (13 * 3600 + 14 * 60 + 15) * 1000);
+            int64_t(8825) * 86400000 + (12 * 3600 + 14 * 60 + 15) * 1000);
+  EXPECT_EQ(emu::DayOfCount(-1), -1);
+  EXPECT_EQ(emu::DayOfCount(86399999), 0);
+  EXPECT_EQ(emu::ShownDay(82800000), 1);
+  EXPECT_EQ(emu::ShownDay(82799999), 0);
+  EXPECT_EQ(emu::FormatDay(-1), "31.12.1999");
+  EXPECT_EQ(emu::FormatDay(8825), "29.02.2024");
 }
 
 TEST(CharsetTest, PrinterBytesAndUnicode) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <string>
+
 #include "emulator/charset.h"
 #include "emulator/units.h"
 #include "host_frames.h"
@@ -77,6 +81,73 @@ TEST(ControlTest, ClockIdentifierAndCounters) {
   EXPECT_FALSE(RunControl(e, "id abc").ok);
   EXPECT_TRUE(RunControl(e, "quit").quit);
   EXPECT_TRUE(RunControl(e, "").ok);
+}
+
+TEST(ControlTest, HelpListsWhatTheDispatchTakes) {
+  PrinterEmulator e;
+  const std::string help = emu::ControlHelp();
+  EXPECT_EQ(RunControl(e, "help").text, help);
+  std::istringstream lines(help);
+  int commands = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == ' ') continue;  // an explanation on its own line
+    ++commands;
+    const std::string name = line.substr(0, line.find(' '));
+    if (name == "quit" || name == "void" || name == "clear") continue;  // no usage error
+    // Too many arguments for any command: the usage line shown is the help's.
+    const std::string answer =
+        RunControl(e, name + " 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18").text;
+    if (answer.rfind("error: usage: ", 0) == 0) {
+      const std::string usage = answer.substr(14, answer.size() - 15);
+      EXPECT_EQ(line.rfind(usage, 0), 0u) << line << " / " << answer;
+    }
+    EXPECT_EQ(answer.find("unknown command"), std::string::npos) << line;
+  }
+  EXPECT_GE(commands, 23);
+  EXPECT_EQ(RunControl(e, "nack").text, "error: usage: nack <n|always>\n");
+  EXPECT_EQ(RunControl(e, "frobnicate").text, "error: unknown command frobnicate (try help)\n");
+  EXPECT_TRUE(RunControl(e, "exit").quit);
+}
+
+// The received count and the carried-out counts a script reads back.
+std::map<std::string, std::string> CountsOf(PrinterEmulator& e) {
+  const emu::ControlResult r = RunControl(e, "counts");
+  EXPECT_TRUE(r.ok);
+  std::map<std::string, std::string> values;
+  std::istringstream lines(r.text);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t last = line.rfind(' ');
+    values[line.substr(0, last)] = line.substr(last + 1);
+  }
+  return values;
+}
+
+TEST(ControlTest, CountsTellReceivedFromCarriedOut) {
+  PrinterEmulator e;
+  EXPECT_EQ(CountsOf(e), (std::map<std::string, std::string>{{"received", "0"},
+                                                             {"executed all", "0"}}));
+  const Bytes state = ShortRequest(56);
+  Bytes bad = state;
+  bad.back() ^= 1;
+  e.Feed(state);
+  e.Feed(state);
+  e.Feed(bad);                                   // NACKed
+  ASSERT_TRUE(RunControl(e, "error 34").ok);
+  e.Feed(state);                                 // refused by the fault
+  ASSERT_TRUE(RunControl(e, "ack-silent 1").ok);
+  e.Feed(ShortRequest(88));                      // carried out, reply withheld
+  e.Feed(ShortRequest(200));                     // unknown: refused
+  ASSERT_TRUE(RunControl(e, "silent 1").ok);
+  e.Feed(ShortRequest(28));                      // never heard of
+  EXPECT_EQ(e.ZReports().size(), 1u);
+  EXPECT_EQ(e.PaperFeeds(), 0);
+  EXPECT_EQ(CountsOf(e), (std::map<std::string, std::string>{{"received", "7"},
+                                                             {"executed all", "3"},
+                                                             {"executed 56", "2"},
+                                                             {"executed 88", "1"}}));
+  e.ClearRecord();
+  EXPECT_EQ(CountsOf(e)["executed all"], "0");
+  EXPECT_EQ(CountsOf(e)["received"], "0");
 }
 
 TEST(ControlTest, SaleItemFromTheCommandLine) {

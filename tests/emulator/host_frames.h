@@ -58,7 +58,8 @@ inline void AddChecksum(Bytes& frame) {
 
 inline Bytes ShortRequest(uint8_t cmd, const Bytes& data = {}) {
   Bytes f{0x02, uint8_t(data.size() + 1), cmd};
-  f.insert(f.end(), data.begin(), data.end());
+  // Byte by byte: GCC 12 sees a copy out of bounds in an insert here.
+  for (uint8_t b : data) f.push_back(b);
   AddChecksum(f);
   return f;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "port_fault.h"
 #include "serial/comport.h"
 
 namespace zuv {
@@ -72,8 +73,10 @@ struct LinkState {
   bool verifyReplyChecksum = true;
   // Probes (port detection) shorten it; commands use the default.
   int64_t replyBudgetMs = DefaultReplyBudgetMs;
-  // Ports taken out of use by a fault, released once the failing call has
-  // returned (dropped_ports.h).
+  // A fault comport reported during the call in progress (port_fault.h);
+  // the port is dropped once that call has returned.
+  PortFault portFault;
+  // Ports taken out of use by a fault, released later (dropped_ports.h).
   std::vector<std::unique_ptr<serial::TComPort>> droppedPorts;
   // Clock hooks; empty means the real clocks. They are per thread like the
   // rest: a fixture that fakes time fakes it for the thread it drives, and

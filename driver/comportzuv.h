@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "port_fault.h"
+#include "protocol.h"
 #include "serial/comport.h"
 
 namespace zuv {
@@ -42,10 +43,6 @@ void SetDateTimeClock(std::function<double()> clock);    // empty: system clock
 // Every thread has its own driver state: one thread drives one printer, and
 // a program with one thread sees one process-wide state. Nothing here is
 // locked; a thread's state is touched only by that thread.
-constexpr int SendBufferSize = 1025;
-constexpr int MaxShortData = 254;   // one length byte: n = L + 1 <= 255
-constexpr int MaxLongData = 1019;   // L + 6 <= SendBufferSize
-
 extern thread_local std::unique_ptr<serial::TComPort> comport;
 extern thread_local std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
 extern thread_local std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;  // UTF-8

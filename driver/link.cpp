@@ -262,10 +262,8 @@ std::vector<uint8_t> EncodeRequestFrame(int command, const std::vector<uint8_t>&
   }
   frame.push_back(static_cast<uint8_t>(command & 0xFF));
   frame.insert(frame.end(), dataBlock.begin(), dataBlock.end());
-  // The sum covers the length field, the command and the data.
-  uint32_t crc = 0;
-  for (size_t i = 1; i < frame.size(); ++i) crc += frame[i];
-  frame.push_back(static_cast<uint8_t>((crc >> 8) & 0xFF));
+  const uint16_t crc = FrameChecksum(frame.data() + 1, frame.data() + frame.size());
+  frame.push_back(static_cast<uint8_t>(crc >> 8));
   frame.push_back(static_cast<uint8_t>(crc & 0xFF));
   return frame;
 }

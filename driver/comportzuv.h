@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "port_fault.h"
+#include "protocol.h"
 #include "serial/comport.h"
 
 namespace zuv {
@@ -41,10 +43,6 @@ void SetDateTimeClock(std::function<double()> clock);    // empty: system clock
 // Every thread has its own driver state: one thread drives one printer, and
 // a program with one thread sees one process-wide state. Nothing here is
 // locked; a thread's state is touched only by that thread.
-constexpr int SendBufferSize = 1025;
-constexpr int MaxShortData = 254;   // one length byte: n = L + 1 <= 255
-constexpr int MaxLongData = 1019;   // L + 6 <= SendBufferSize
-
 extern thread_local std::unique_ptr<serial::TComPort> comport;
 extern thread_local std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
 extern thread_local std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;  // UTF-8
@@ -72,8 +70,10 @@ struct LinkState {
   bool verifyReplyChecksum = true;
   // Probes (port detection) shorten it; commands use the default.
   int64_t replyBudgetMs = DefaultReplyBudgetMs;
-  // Ports taken out of use by a fault, released once the failing call has
-  // returned (dropped_ports.h).
+  // A fault comport reported during the call in progress (port_fault.h);
+  // the port is dropped once that call has returned.
+  PortFault portFault;
+  // Ports taken out of use by a fault, released later (dropped_ports.h).
   std::vector<std::unique_ptr<serial::TComPort>> droppedPorts;
   // Clock hooks; empty means the real clocks. They are per thread like the
   // rest: a fixture that fakes time fakes it for the thread it drives, and

@@ -11,6 +11,7 @@
 
 #include "comportzuv.h"
 #include "dropped_ports.h"
+#include "port_fault.h"
 #include "protocol.h"
 #include "serial/names.h"
 
@@ -42,12 +43,23 @@ class ProbeGuard {
   bool savedDebug_;
 };
 
-// One candidate port during a screening pass at one speed.
+// One candidate port during a screening pass at one speed. Candidates stay
+// where they are once listed: their port's handler notes faults in `fault`.
 struct Candidate {
   TPortNote note;
+  PortFault fault;                         // of `port`, which it outlives
   std::unique_ptr<serial::TComPort> port;  // open during the pass
   bool done = false;                       // answered, failed or unusable
 };
+
+// Ends `c`'s screening when its port reported a fault; true when it did.
+bool LostInProbe(Candidate& c) {
+  if (!c.fault.raised) return false;
+  c.note = {c.note.port, TPortFinding::Lost, 0, "port fault during the probe: " + c.fault.Text()};
+  c.done = true;
+  c.port.reset();
+  return true;
+}
 
 // Opens a port for a screening pass: the printer's line settings, no event
 // thread. A port that will not open gets its note instead.
@@ -58,9 +70,10 @@ void OpenForScreening(Candidate& c, int baud) {
   port->SetEvents(0);
   port->FlowControl().SetControlDTR(serial::dtrDisable);
   port->FlowControl().SetControlRTS(serial::rtsDisable);
-  try {
-    port->Open();
-  } catch (const std::exception&) {
+  c.fault = {};
+  port->OnException = NoteFaultsIn(c.fault);
+  port->Open();
+  if (c.fault.raised) {
     port.reset();  // the explanation opens the device again
     c.note = ExplainOpenFailure(c.note.port);
     if (c.note.finding == TPortFinding::Unusable && c.note.detail.empty())
@@ -68,32 +81,20 @@ void OpenForScreening(Candidate& c, int baud) {
     c.done = true;
     return;
   }
-  try {
-    port->ClearBuffer(true, true);
-    const std::vector<uint8_t> frame = EncodeRequestFrame(cmd::ConnectionTest, {}, false, true);
-    port->Write(frame.data(), static_cast<int32_t>(frame.size()));
-    c.port = std::move(port);
-  } catch (const std::exception& e) {
-    // Opened, so ours: not held by anyone else.
-    c.note = {c.note.port, TPortFinding::Lost, 0, std::string("port fault during the probe: ") + e.what()};
-    c.done = true;
-  }
+  c.port = std::move(port);
+  c.port->ClearBuffer(true, true);
+  const std::vector<uint8_t> frame = EncodeRequestFrame(cmd::ConnectionTest, {}, false, true);
+  if (!LostInProbe(c)) c.port->Write(frame.data(), static_cast<int32_t>(frame.size()));
+  LostInProbe(c);  // opened, so ours: not held by anyone else
 }
 
 // Reads what `c` has received; true when its first byte is the ACK.
 bool Acknowledged(Candidate& c) {
-  try {
-    const int32_t waiting = c.port->InputCount();
-    if (waiting <= 0) return false;
-    std::vector<uint8_t> bytes(static_cast<size_t>(waiting));
-    const int32_t got = c.port->Read(bytes.data(), waiting);
-    return got > 0 && bytes[0] == ctl::ACK;
-  } catch (const std::exception&) {
-    c.note = {c.note.port, TPortFinding::Lost, 0, "port fault during the probe"};
-    c.done = true;
-    c.port.reset();
-    return false;
-  }
+  const int32_t waiting = c.port->InputCount();
+  if (LostInProbe(c) || waiting <= 0) return false;
+  std::vector<uint8_t> bytes(static_cast<size_t>(waiting));
+  const int32_t got = c.port->Read(bytes.data(), waiting);
+  return !LostInProbe(c) && got > 0 && bytes[0] == ctl::ACK;
 }
 
 // Sends the connection test to every open candidate at once and waits up to
@@ -132,19 +133,18 @@ bool Confirm(const std::string& port, int baud, const TDetectOptions& options) {
 
 TPortNote ExplainOpenFailure(const std::string& port) {
   serial::TComPort probe;
+  PortFault fault;
+  probe.OnException = NoteFaultsIn(fault);
   probe.SetPort(port);
   probe.SetEvents(0);
-  try {
-    probe.Open();
-    probe.Close();
-    return {port, TPortFinding::Unusable, 0, ""};
-  } catch (const serial::EComPort& e) {
-    if (e.WinCode() == EBUSY) return {port, TPortFinding::Busy, 0, "held by another process"};
-    const std::string reason = e.WinCode() > 0 ? std::strerror(e.WinCode()) : e.what();
-    return {port, TPortFinding::Unusable, 0, reason};
-  } catch (const std::exception& e) {
-    return {port, TPortFinding::Unusable, 0, e.what()};
-  }
+  probe.Open();
+  probe.Close();
+  probe.OnException = nullptr;
+  if (!fault.raised) return {port, TPortFinding::Unusable, 0, ""};
+  if (fault.winError == EBUSY) return {port, TPortFinding::Busy, 0, "held by another process"};
+  const std::string reason = fault.winError > 0 ? std::strerror(static_cast<int>(fault.winError))
+                                                : fault.message;
+  return {port, TPortFinding::Unusable, 0, reason};
 }
 
 std::vector<std::string> ConsolePorts(const std::string& consolesFile) {
@@ -169,7 +169,7 @@ TDetectResult DetectPrinter(const TDetectOptions& options) {
     if (console)
       result.notes.push_back({port, TPortFinding::Console, 0, "system console"});
     else
-      candidates.push_back({{port, TPortFinding::Silent, 0, ""}, nullptr, false});
+      candidates.push_back({{port, TPortFinding::Silent, 0, ""}, {}, nullptr, false});
   }
   std::vector<int> rates = TComPortZUV::GetBaudRates();
   std::sort(rates.rbegin(), rates.rend());  // fastest first

@@ -1,6 +1,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "calendar.h"
 #include "comportzuv.h"
 
 namespace zuv {
@@ -67,7 +68,7 @@ double NowDateTime() {
   const int64_t ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   // Seconds since 1970 as the local wall clock reads them.
   const double localSeconds = static_cast<double>(t) + static_cast<double>(local.tm_gmtoff);
-  return 25569.0 + (localSeconds + ms / 1000.0) / 86400.0;
+  return static_cast<double>(UnixEpochDays) + (localSeconds + ms / 1000.0) / 86400.0;
 }
 
 void SetDateTimeClock(std::function<double()> clock) {

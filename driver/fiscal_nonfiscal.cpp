@@ -17,7 +17,7 @@ constexpr uint8_t kNotLastPacket = 0;
 std::u16string Spaces(int64_t n) { return std::u16string(n > 0 ? static_cast<size_t>(n) : 0, u' '); }
 
 // The alignments that pad a line out to the full width.
-bool Pads(int32_t align) { return align >= -1 && align <= 2; }
+bool Pads(int32_t code) { return code >= align::Left && code <= align::Columns; }
 
 }  // namespace
 
@@ -33,9 +33,9 @@ std::u16string FormatNonfiscalLine(const TNonfiscalLine& line, int32_t W) {
   const std::u16string& text = line.Text();
   const int64_t len = static_cast<int64_t>(text.size());
   switch (line.Align()) {
-    case -1:
+    case align::Left:
       return text + Spaces(W - len);
-    case 0: {
+    case align::Centre: {
       const int64_t d = W - len;
       // Too long to centre: sent as it is. With an odd d the extra space
       // goes in front.
@@ -43,9 +43,9 @@ std::u16string FormatNonfiscalLine(const TNonfiscalLine& line, int32_t W) {
       const int64_t r = d / 2;
       return Spaces(d - r) + text + Spaces(r);
     }
-    case 1:
+    case align::Right:
       return Spaces(W - len) + text;
-    case 2: {
+    case align::Columns: {
       const int64_t gap =
           W - static_cast<int64_t>(line.TextLeft().size() + line.TextRight().size());
       return line.TextLeft() + Spaces(gap) + line.TextRight();

@@ -1,6 +1,7 @@
 // Periodic report between two dates.
 #include <cmath>
 
+#include "calendar.h"
 #include "comportzuv.h"
 #include "fiscal_wire.h"
 #include "protocol.h"
@@ -9,7 +10,6 @@ namespace zuv {
 
 namespace {
 
-constexpr double kUnixEpochDate = 25569.0;  // 1970-01-01 as a date-time
 // Keeps seconds * 1000 - wire::kMs1970To2000 inside 64 bits.
 constexpr double kMaxSeconds = 9.0e15;
 
@@ -23,7 +23,7 @@ double WithCurrentTimeOfDay(double date) {
 // Device timestamp (ms since 2000) of a date-time, in whole seconds.
 // False for a value that has no 64-bit timestamp.
 bool DeviceTimestamp(double dateTime, int64_t& ms) {
-  const double seconds = wire::RoundHalfEven((dateTime - kUnixEpochDate) * 86400.0);
+  const double seconds = wire::RoundHalfEven((dateTime - static_cast<double>(UnixEpochDays)) * 86400.0);
   if (!(std::fabs(seconds) <= kMaxSeconds)) return false;  // also NaN and infinities
   ms = static_cast<int64_t>(seconds) * 1000 - wire::kMs1970To2000;
   return true;

@@ -1,5 +1,6 @@
 // Device information reads: receipt and daily-report counters, fiscal
 // memory identifier, device clock.
+#include <chrono>
 #include <cstdio>
 
 #include "comportzuv.h"
@@ -24,38 +25,18 @@ bool ReplyInt64(int k, int64_t& value) {
   return true;
 }
 
-constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kMsPerHour = 3600000;
 // Formattable range, 0001-01-01 up to 10000-01-01, in ms since 1970.
 constexpr int64_t kMsMin = -62135596800000;
 constexpr int64_t kMsEnd = 253402300800000;
 
-struct CivilDate {
-  int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
-// Proleptic Gregorian date of a day count since 1970-01-01.
-CivilDate CivilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  return {static_cast<int64_t>(yoe) + era * 400 + (m <= 2), m, d};
-}
-
 }  // namespace
 
 int32_t TFiscal::CitajBI() {
   if (!TComPortZUV::SendFrame(cmd::ReceiptState, {}, true, false)) return -1;
-  // Bytes 44-47 end the receipt-state reply, so a short reply fails here.
+  // The receipt number ends the receipt-state reply, so a short reply fails here.
   int32_t number = -1;
-  return ReplyInt32(44, number) ? number : -1;
+  return ReplyInt32(receiptstate::ReceiptNumber, number) ? number : -1;
 }
 
 int32_t TFiscal::CitajBD() {
@@ -84,19 +65,15 @@ std::string TFiscal::CitajVreme() {
     ErrorCode = linkerr::NoReply;  // no date to show: a failed read
     return "";
   }
-  const int64_t ms = deviceMs + shift;
-  int64_t days = ms / kMsPerDay;
-  int64_t msOfDay = ms % kMsPerDay;
-  if (msOfDay < 0) {
-    msOfDay += kMsPerDay;
-    --days;
-  }
-  const CivilDate date = CivilFromDays(days);
-  const int64_t secOfDay = msOfDay / 1000;
+  using namespace std::chrono;
+  const sys_time<milliseconds> shown{milliseconds{deviceMs + shift}};
+  const sys_days midnight = floor<days>(shown);
+  const year_month_day date{midnight};
+  const hh_mm_ss<seconds> time{floor<seconds>(shown - midnight)};
   char text[32];
-  std::snprintf(text, sizeof text, "%02u.%02u.%04d %02d:%02d:%02d", date.day, date.month,
-                static_cast<int>(date.year), static_cast<int>(secOfDay / 3600),
-                static_cast<int>(secOfDay / 60 % 60), static_cast<int>(secOfDay % 60));
+  std::snprintf(text, sizeof text, "%02u.%02u.%04d %02d:%02d:%02d", unsigned{date.day()},
+                unsigned{date.month()}, int{date.year()}, static_cast<int>(time.hours().count()),
+                static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
   return text;
 }
 

@@ -7,7 +7,6 @@ namespace zuv {
 
 namespace {
 
-constexpr int kStateReplyLen = 48;
 constexpr int32_t kFirstPaymentType = 0;  // cash
 constexpr int32_t kLastPaymentType = 2;
 
@@ -18,7 +17,7 @@ double AmountAt(const uint8_t* p) {
 }
 
 // -1 is the device's "no items yet".
-int32_t ItemCount(int32_t raw) { return raw == -1 ? 0 : raw; }
+int32_t ItemsSoFar(int32_t raw) { return raw == -1 ? 0 : raw; }
 
 }  // namespace
 
@@ -38,25 +37,26 @@ bool TFiscal::NaplataRacuna(int32_t TIP, double IZNOS) {
 TStanjeRacuna TFiscal::StanjeRacuna() {
   TStanjeRacuna state;
   if (!TComPortZUV::SendFrame(cmd::ReceiptState, {}, true, false)) return state;
-  uint8_t r[kStateReplyLen];
-  if (!ReplyField(0, kStateReplyLen, r)) return state;
+  namespace at = receiptstate;
+  uint8_t r[at::ReplyLength];
+  if (!ReplyField(0, at::ReplyLength, r)) return state;
   state.UspesanOdgovor = true;
-  state.MEDJUZBIR = AmountAt(r + 0);
-  state.UKUPNO = AmountAt(r + 8);
-  state.BROJ_STAVKI = ItemCount(wire::Int32At(r + 16));
-  state.PLACENO_GOTOVINA = AmountAt(r + 20);
-  state.PLACENO_KARTICA = AmountAt(r + 28);
-  state.PLACENO_CEK = AmountAt(r + 36);
-  state.BROJ_RACUNA = wire::Int32At(r + 44);
+  state.MEDJUZBIR = AmountAt(r + at::Subtotal);
+  state.UKUPNO = AmountAt(r + at::Total);
+  state.BROJ_STAVKI = ItemsSoFar(wire::Int32At(r + at::ItemCount));
+  state.PLACENO_GOTOVINA = AmountAt(r + at::PaidCash);
+  state.PLACENO_KARTICA = AmountAt(r + at::PaidCard);
+  state.PLACENO_CEK = AmountAt(r + at::PaidCheque);
+  state.BROJ_RACUNA = wire::Int32At(r + at::ReceiptNumber);
   return state;
 }
 
 int32_t TFiscal::StanjeRacunaBrojStavki() {
   if (!TComPortZUV::SendFrame(cmd::ReceiptState, {}, true, false)) return -1;
   // The whole reply must be there, not just the count's four bytes.
-  uint8_t r[kStateReplyLen];
-  if (!ReplyField(0, kStateReplyLen, r)) return -1;
-  return ItemCount(wire::Int32At(r + 16));
+  uint8_t r[receiptstate::ReplyLength];
+  if (!ReplyField(0, receiptstate::ReplyLength, r)) return -1;
+  return ItemsSoFar(wire::Int32At(r + receiptstate::ItemCount));
 }
 
 }  // namespace zuv

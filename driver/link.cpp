@@ -7,6 +7,7 @@
 
 #include "comportzuv.h"
 #include "diagnostics/log_sink.h"
+#include "dropped_ports.h"
 #include "hex.h"
 #include "protocol.h"
 #include "reply_decoder.h"
@@ -47,13 +48,14 @@ void Trace(const std::string& text) {
   if (DebugMode) TComPortZUV::WriteLog(text, 0, 0);
 }
 
-// One port call. The port reports a fault through comportException, which
-// drops it: false then, and the exchange ends at once.
+// One port call. A fault the port reports during it is noted by
+// comportException and acted on here, once the call has returned: the port
+// is dropped, false, and the exchange ends at once.
 template <typename Call>
 bool PortCall(Call&& call) {
   if (!comport) return false;
   call(*comport);
-  return comport != nullptr;
+  return !DropFaultedPort();
 }
 
 // Builds the request frame in sendBuffer; returns its size.
@@ -77,7 +79,6 @@ void LogRequest(int command, int bufferSize) {
 enum class Attempt { Done, Failed, Retry };
 
 Attempt AfterFailedReception() {
-  if (!comport) return Attempt::Failed;
   if (ErrorCode == linkerr::Refused) return Attempt::Retry;
   if (ErrorCode > 0 && !TComPortZUV::HasErrorMessage(ErrorCode))
     ErrorCode += linkerr::UnlistedOffset;
@@ -223,12 +224,13 @@ int ReadChunk(uint8_t* pollBuffer) {
 }
 
 // Sleeps on the port until input arrives or the budget is over (a
-// millisecond past it, so that the last check sees it exceeded).
-void WaitForMore() {
+// millisecond past it, so that the last check sees it exceeded). False when
+// the port was lost.
+bool WaitForMore() {
   int64_t wait = linkState.replyBudgetMs - RxStopwatch.ElapsedMilliseconds() + 1;
   if (DebugMode) wait = std::min(wait, ProgressIntervalMs);
-  if (wait <= 0) return;
-  PortCall([&](serial::TComPort& p) { p.WaitForInput(static_cast<int>(wait)); });
+  if (wait <= 0) return true;
+  return PortCall([&](serial::TComPort& p) { p.WaitForInput(static_cast<int>(wait)); });
 }
 
 void LogClosing(const Reception& r, int64_t startMs) {
@@ -260,10 +262,8 @@ std::vector<uint8_t> EncodeRequestFrame(int command, const std::vector<uint8_t>&
   }
   frame.push_back(static_cast<uint8_t>(command & 0xFF));
   frame.insert(frame.end(), dataBlock.begin(), dataBlock.end());
-  // The sum covers the length field, the command and the data.
-  uint32_t crc = 0;
-  for (size_t i = 1; i < frame.size(); ++i) crc += frame[i];
-  frame.push_back(static_cast<uint8_t>((crc >> 8) & 0xFF));
+  const uint16_t crc = FrameChecksum(frame.data() + 1, frame.data() + frame.size());
+  frame.push_back(static_cast<uint8_t>(crc >> 8));
   frame.push_back(static_cast<uint8_t>(crc & 0xFF));
   return frame;
 }
@@ -277,11 +277,14 @@ bool TComPortZUV::LastRequestAcknowledged() { return linkState.requestAcknowledg
 bool TComPortZUV::SendFrame(int command, const std::vector<uint8_t>& dataBlock, bool printer,
                             bool longCmd) {
   linkState.requestAcknowledged = false;
+  DropFaultedPort();  // one reported outside an exchange
   if (!comport) return false;
   // A block that does not fit the frame's length field or the send buffer is
   // refused before anything goes out.
   if (dataBlock.size() > static_cast<size_t>(longCmd ? MaxLongData : MaxShortData)) return false;
   if (!receiveBuffer) receiveBuffer = std::make_unique<ByteList>();
+  // Port faults come through comportException; this catches what else may
+  // fail (memory), which must not reach the caller either.
   try {
     for (int attempt = 1; attempt <= MaxAttempts; ++attempt) {
       switch (SendOnce(command, dataBlock, printer, longCmd)) {
@@ -322,8 +325,7 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
     if (k < 0) return false;
     if (k > 0) over = TakeChunk(r, pollBuffer, k);
     if (DebugMode) ShowProgress(r);
-    if (!over && k == 0) WaitForMore();
-    if (!comport) return false;
+    if (!over && k == 0 && !WaitForMore()) return false;
     tooLong = !over && MonotonicMs() - startMs > ceilingMs;
   }
   if (tooLong) Trace("(Busy too long: no reply after " + std::to_string(ceilingMs) + " ms)\n");

@@ -46,15 +46,19 @@ std::unique_ptr<serial::TComPort> CreatePrinterPort() {
 
 }  // namespace
 
-void ReleaseDroppedPorts() {
-  for (auto& port : linkState.droppedPorts) {
-    port->OnException = nullptr;
-    try {
-      port->Close();
-    } catch (...) {
-      // A port that faulted may fail to close cleanly; it is discarded anyway.
-    }
+bool DropFaultedPort() {
+  if (!linkState.portFault.raised) return false;
+  linkState.portFault = {};
+  if (comport) {
+    // A further fault of the dropped object is raised, not reported here.
+    comport->OnException = nullptr;
+    linkState.droppedPorts.push_back(std::move(comport));
   }
+  return true;
+}
+
+void ReleaseDroppedPorts() {
+  // Destroying a port closes it; a close that fails there is not reported.
   linkState.droppedPorts.clear();
 }
 
@@ -68,31 +72,30 @@ void TComPortZUV::Init(const std::string& recnik) {
 bool TComPortZUV::OpenPort(const std::string& Port, int BRate, bool isPrinter, bool SetDebug) {
   serial::TBaudRate rate;
   if (!MapBaudRate(BRate, rate)) return false;
+  DropFaultedPort();
   ReleaseDroppedPorts();
   try {
     if (!comport) comport = CreatePrinterPort();
     comport->Close();
-    if (!comport) return false;
+    if (DropFaultedPort()) return false;
     comport->SetPort(Port);
     comport->SetBaudRate(rate);
     comport->Open();
-    if (!comport) return false;
+    if (DropFaultedPort()) return false;
     if (!ZUVtable || !ErrorTableK3RT || !receiveBuffer || !bufferArtikala) Init("SRB");
     DebugMode = SetDebug;
     PrinterType = isPrinter;
     return true;
   } catch (...) {
+    // Anything else that fails here (memory, a settings file) fails the open.
     return false;
   }
 }
 
 void TComPortZUV::ClosePort() {
   if (!comport) return;
-  try {
-    comport->Close();
-  } catch (...) {
-    // Close faults are reported through comportException; nothing to add.
-  }
+  comport->Close();
+  DropFaultedPort();
 }
 
 std::vector<std::string> TComPortZUV::GetPorts() {
@@ -104,22 +107,25 @@ std::vector<std::string> TComPortZUV::GetPorts() {
 std::vector<int> TComPortZUV::GetBaudRates() { return {9600, 19200, 38400, 57600, 115200}; }
 
 std::vector<std::string> TComPortZUV::GetSettings() {
+  DropFaultedPort();
   if (!comport) return {};
   return {comport->Port(), serial::BaudRateToStr(comport->BaudRate())};
 }
 
-void TComPortZUV::comportException(serial::TCustomComPort* Sender, serial::TComExceptions,
-                                   const std::string&, int64_t, const std::string&) {
-  serial::TCustomComPort* port = Sender ? Sender : comport.get();
-  if (port) port->OnException = nullptr;
-  if (comport && (!Sender || comport.get() == Sender)) linkState.droppedPorts.push_back(std::move(comport));
+// Runs inside the failing port operation, on the thread that called it:
+// it only notes the fault, and the caller drops the port once the operation
+// has returned (DropFaultedPort).
+void TComPortZUV::comportException(serial::TCustomComPort*, serial::TComExceptions kind,
+                                   const std::string& message, int64_t winError,
+                                   const std::string&) {
+  if (!linkState.portFault.Note(kind, message, winError)) return;
   if (receiveBuffer) receiveBuffer->clear();
   ErrorCode = linkerr::PortFault;
 }
 
 void ResetDriverState() {
   if (comport) comport->OnException = nullptr;
-  comport.reset();
+  comport.reset();  // closes it; a close that fails here is not reported
   ReleaseDroppedPorts();
   ZUVtable.reset();
   ErrorTableK3RT.reset();

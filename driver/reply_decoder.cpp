@@ -1,6 +1,5 @@
 #include "reply_decoder.h"
 
-#include "comportzuv.h"
 #include "protocol.h"
 
 namespace zuv {
@@ -144,7 +143,7 @@ TReplyDecoder::LateCandidate::Verdict TReplyDecoder::LateCandidate::Take(uint8_t
   const size_t at = ++taken;  // index in the frame, the start byte at 0
   if (at < header) {
     length |= static_cast<int32_t>(byte) << (8 * (at - 1));
-    sum += byte;
+    sum = AddToChecksum(sum, byte);
     if (at + 1 < header) return Verdict::Open;
     // No command byte, or longer than any reply: not a frame.
     return length == 0 || length > MaxLateReplyLength ? Verdict::NotAFrame : Verdict::Open;
@@ -152,7 +151,7 @@ TReplyDecoder::LateCandidate::Verdict TReplyDecoder::LateCandidate::Take(uint8_t
   const size_t checksumAt = header + static_cast<size_t>(length);
   if (at < checksumAt) {
     if (at == header) command = byte;
-    sum += byte;
+    sum = AddToChecksum(sum, byte);
     return Verdict::Open;
   }
   if (at == checksumAt) {
@@ -160,7 +159,7 @@ TReplyDecoder::LateCandidate::Verdict TReplyDecoder::LateCandidate::Take(uint8_t
     return Verdict::Open;
   }
   received = static_cast<uint16_t>(received | byte);
-  const bool sumMatches = received == static_cast<uint16_t>(sum);
+  const bool sumMatches = received == sum;
   return sumMatches || !verifyChecksum ? Verdict::LateReply : Verdict::NotAFrame;
 }
 
@@ -207,9 +206,7 @@ ReplyEvent TReplyDecoder::TakeFrameByte(uint8_t byte) {
 ReplyEvent TReplyDecoder::FrameComplete() {
   const size_t header = HeaderSize();
   const size_t size = FFrame.size();
-  uint32_t sum = 0;
-  for (size_t i = 1; i < size - 2; ++i) sum += FFrame[i];
-  FComputedChecksum = static_cast<uint16_t>(sum);
+  FComputedChecksum = FrameChecksum(FFrame.data() + 1, FFrame.data() + size - 2);
   FReceivedChecksum = static_cast<uint16_t>(FFrame[size - 2] << 8 | FFrame[size - 1]);
   const uint8_t command = FFrame[header];
   if (FVerifyChecksum && FComputedChecksum != FReceivedChecksum) return Finish(ReplyEvent::BadChecksum);

@@ -64,7 +64,7 @@ class TReplyDecoder {
     uint8_t start = 0;
     size_t taken = 0;  // bytes after the start byte
     int32_t length = 0;
-    uint32_t sum = 0;
+    uint16_t sum = 0;  // running checksum
     uint16_t received = 0;
     uint8_t command = 0;
   };

@@ -92,6 +92,48 @@ TEST_F(PortTest, FailedOpenDropsThePortAndKeepsTheFlags) {
   EXPECT_EQ(TComPortZUV::GetSettings(), (std::vector<std::string>{"mem0", "38400"}));
 }
 
+// The component reports a write on a closed port twice (not open, then the
+// failed write). The driver takes one fault from it: the first report, no
+// exception, and the port dropped only once the call has returned.
+TEST_F(PortTest, OneWriteOnAClosedPortReportsOnce) {
+  dev().Close();  // the device goes away under the open port
+  receiveBuffer->assign({0x06, 0x02});
+  ErrorCode = 0;
+  const uint8_t closing = 0x40;
+  EXPECT_NO_THROW(comport->Write(&closing, 1));
+  EXPECT_EQ(ErrorCode, -5);
+  EXPECT_TRUE(receiveBuffer->empty());
+  EXPECT_TRUE(linkState.portFault.raised);
+  EXPECT_EQ(linkState.portFault.kind, serial::CEPortNotOpen);  // the first report
+  ASSERT_NE(comport, nullptr);  // not dropped under the running call
+
+  // The next driver call acts on it: the port is dropped without its handler.
+  EXPECT_TRUE(TComPortZUV::GetSettings().empty());
+  EXPECT_EQ(comport, nullptr);
+  EXPECT_FALSE(linkState.portFault.raised);
+  ASSERT_EQ(linkState.droppedPorts.size(), 1u);
+  EXPECT_FALSE(linkState.droppedPorts[0]->OnException);
+  EXPECT_FALSE(TFiscal::TestVeze());
+  EXPECT_EQ(ErrorCode, -5);
+}
+
+// A write through the driver on a port whose device closed: one fault, the
+// exchange ends, nothing is raised, and a reopen starts afresh.
+TEST_F(PortTest, ExchangeOnAClosedPortEndsWithOneFault) {
+  comport->Close();
+  ErrorCode = 0;
+  EXPECT_FALSE(TComPortZUV::SendFrame(101, {}, true, false));
+  EXPECT_EQ(ErrorCode, -5);
+  EXPECT_EQ(comport, nullptr);
+  EXPECT_FALSE(linkState.portFault.raised);
+  EXPECT_FALSE(TComPortZUV::LastRequestAcknowledged());
+  ASSERT_TRUE(TComPortZUV::OpenPort("mem0", 9600, true, false));
+  EXPECT_TRUE(linkState.droppedPorts.empty());  // released by the reopen
+  ReplyAlways({{0x06}});
+  EXPECT_TRUE(TFiscal::TestVeze());
+  EXPECT_EQ(ErrorCode, 0);
+}
+
 TEST_F(PortTest, ListsOfPortsAndRates) {
   EXPECT_EQ(TComPortZUV::GetBaudRates(), (std::vector<int>{9600, 19200, 38400, 57600, 115200}));
   for (int rate : TComPortZUV::GetBaudRates()) EXPECT_TRUE(TComPortZUV::OpenPort("mem0", rate, true, false));

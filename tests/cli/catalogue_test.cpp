@@ -113,7 +113,7 @@ class ExecuteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     zuv::ResetDriverState();
-    zuv::ReplyBudgetMs = kTestReplyBudgetMs;
+    zuv::linkState.replyBudgetMs = kTestReplyBudgetMs;
     zuv::TComPortZUV::Init("GBR");
     ASSERT_TRUE(printer_.Started());
     ASSERT_TRUE(zuv::TComPortZUV::OpenPort(printer_.Port(), 115200, true, false));

@@ -72,10 +72,10 @@ void OpenForScreening(Candidate& c, int baud) {
   port->FlowControl().SetControlRTS(serial::rtsDisable);
   try {
     port->Open();
-  } catch (const std::exception& e) {
+  } catch (const std::exception&) {
     port.reset();
     if (c.tcp) {  // asking again would cost another connect time-out
-      c.note = {c.note.port, TPortFinding::Unusable, 0, e.what()};
+      c.note = {c.note.port, TPortFinding::Unusable, 0, serial::LastTcpOpenFailure()};
       c.done = true;
       return;
     }

@@ -101,7 +101,7 @@ TEST_P(OutcomeTest, ArticlesThatStopPartwaySayHowFarTheyGot) {
   zuv::ReplyBudgetMs = 10000;
   printer().Emu([](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(2000)); });
   std::thread refuse([&] {
-    while (printer().RequestsOnceAt(1) < 1) {
+    for (int second = 0; second < 30 && printer().RequestsOnceAt(1) < 1; ++second) {
     }
     printer().Emu([](emu::PrinterEmulator& e) {
       e.InjectError(34);

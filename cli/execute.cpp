@@ -117,10 +117,10 @@ Ran Nonfiscal(const Json& args) {
 }
 
 Ran Raw(const Json& args) {
-  std::vector<uint8_t> data;
-  const std::string hex = args["data"].get<std::string>();
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) data.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-  const bool ok = zuv::TComPortZUV::SendFrame(args["command"].get<int>(), data, true, args["long"].get<bool>());
+  const std::string hex = args["data"].get<std::string>();  // checked: pairs of digits
+  const std::vector<uint8_t> data = hex.empty() ? std::vector<uint8_t>{} : *ParseHexWords({hex});
+  const bool ok =
+      zuv::TComPortZUV::SendFrame(args["command"].get<int>(), data, true, args["long"].get<bool>());
   std::vector<uint8_t> reply(static_cast<size_t>(std::max(zuv::RxExpectDataLen - 1, 0)));
   if (ok && !reply.empty() && !zuv::ReplyField(0, static_cast<int>(reply.size()), reply.data()))
     reply.clear();

@@ -142,6 +142,16 @@ zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& wh
   return zuv::TNonfiscalLine(line, align, bold, u"", u"");
 }
 
+std::u16string UnprintableCharacters(const std::u16string& text) {
+  constexpr uint8_t kUnknown = '?';  // what the driver sends for them
+  std::u16string found;
+  for (char16_t c : text) {
+    if (c == kUnknown || found.find(c) != std::u16string::npos) continue;
+    if (zuv::TComPortZUV::StringToZUVbytes(std::u16string(1, c)).front() == kUnknown) found += c;
+  }
+  return found;
+}
+
 std::string FormatMoney(int64_t hundredths) {
   char text[32];
   std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(hundredths / 100),

@@ -88,6 +88,10 @@ std::u16string CheckArticleName(std::string_view text, const std::string& where)
 // byte-order mark (what spreadsheets and some editors write first).
 std::vector<std::string> ReadTextLines(std::istream& in, const std::string& fileName);
 
+// The characters of `text` the printer cannot print (the driver sends '?'
+// for them), each once, in order of appearance.
+std::u16string UnprintableCharacters(const std::u16string& text);
+
 // One line of non-fiscal markup (see ReadNonfiscal) checked against `width`.
 zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& where, int width);
 

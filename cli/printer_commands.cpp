@@ -65,6 +65,32 @@ std::string StoppedAt(const Source& source, size_t done) {
   return text + ", stopped at " + source.file + ":" + std::to_string(source.lines[done]);
 }
 
+// Warns of characters the printer cannot print (it gets '?'), once a line;
+// with --strict they are an input error. kExitOk or the status to exit with.
+int CheckPrintable(Session& s, const std::string& name, const std::string& file, int line,
+                   const std::string& utf8) {
+  const auto text = Utf8ToUtf16(utf8);
+  if (!text) return kExitOk;  // the checks that follow name bad UTF-8
+  const std::u16string bad = UnprintableCharacters(*text);
+  if (bad.empty()) return kExitOk;
+  std::string list;
+  for (char16_t c : bad) list += (list.empty() ? "\"" : ", \"") + Utf16ToUtf8(std::u16string(1, c)) + "\"";
+  const std::string what = "the printer cannot print " + list;
+  if (s.Options().strict) return FailInput(s, name, InputError(file, line, what + " (--strict)"));
+  s.Streams().err << "zuv " << name << ": " << file << ":" << line << ": warning: " << what
+                  << " (sent as '?')\n";
+  return kExitOk;
+}
+
+// "programmed 10 of 25 articles" on a terminal, rewritten in place.
+Progress ShowProgress(Session& s, bool& shown) {
+  if (!s.Streams().errTerminal) return {};
+  return [&s, &shown](size_t done, size_t total) {
+    s.Streams().err << "\rprogrammed " << done << " of " << total << " articles" << std::flush;
+    shown = true;
+  };
+}
+
 // Checks `args`, asks where the command wants it, opens the port and runs it.
 int RunRequest(Session& s, const std::string& name, const Json& args, const Source* source = nullptr) {
   CommandRequest request;
@@ -76,7 +102,9 @@ int RunRequest(Session& s, const std::string& name, const Json& args, const Sour
   if (request.info->confirm)
     if (int status = s.Confirm(name, kQuestions.at(name))) return status;
   if (int status = s.Open(name)) return status;
-  const CommandOutcome outcome = Execute(request);
+  bool shown = false;
+  const CommandOutcome outcome = Execute(request, ShowProgress(s, shown));
+  if (shown) s.Streams().err << '\n';
   const Json& result = outcome.result;
   if (outcome.ok || !source || !result.contains("stopped_at")) return s.Finish(*request.info, outcome);
   const size_t done = result["articles"].get<size_t>();
@@ -135,7 +163,9 @@ int ProgramFrom(Session& s, const std::string& name, std::istream& in, const std
   Source source{label, {}};
   Json articles = Json::array();
   for (const ArticleRow& row : ReadArticles(in, label)) {
-    articles.push_back({{"code", row.code}, {"name", Utf16ToUtf8(row.name)}, {"unit", row.unit},
+    const std::string articleName = Utf16ToUtf8(row.name);
+    if (int status = CheckPrintable(s, name, label, row.line, articleName)) return status;
+    articles.push_back({{"code", row.code}, {"name", articleName}, {"unit", row.unit},
                         {"tax", row.tax}, {"price", FormatMoney(row.price)}});
     source.lines.push_back(row.line);
   }
@@ -166,7 +196,10 @@ int NonfiscalFrom(Session& s, const std::string& name, std::istream& in, const s
   const std::vector<std::string> lines = ReadTextLines(in, label);
   if (lines.empty()) throw InputError(label, "nothing to print");
   Source source{label, {}};
-  for (size_t i = 0; i < lines.size(); ++i) source.lines.push_back(static_cast<int>(i) + 1);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    source.lines.push_back(static_cast<int>(i) + 1);
+    if (int status = CheckPrintable(s, name, label, source.lines.back(), lines[i])) return status;
+  }
   return RunRequest(s, name, {{"lines", lines}, {"width", width}}, &source);
 }
 

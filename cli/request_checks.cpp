@@ -63,8 +63,9 @@ class Fields {
   int64_t Money(const char* name, int64_t max, const std::string& what) const {
     const Json& value = Required(name);
     if (!value.is_string()) throw ArgumentError(Path(name), "bad " + what + " " + Quoted(value) + kMoneyExample);
-    const auto hundredths = ParseMoney(value.get<std::string>(), max);
-    if (!hundredths)
+    const auto hundredths = ParseMoney(value.get<std::string>(), INT64_MAX);
+    if (!hundredths) throw ArgumentError(Path(name), "bad " + what + " " + Quoted(value));
+    if (*hundredths > max)
       throw ArgumentError(Path(name), "bad " + what + " " + Quoted(value) + " (at most " +
                                           FormatMoney(max) + ")");
     return *hundredths;

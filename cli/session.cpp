@@ -71,8 +71,11 @@ int Session::Open(const std::string& command) {
     return Fail(command, FailureKind::Usage, "bad port \"" + options_.port + "\" (tcp://HOST:PORT)");
   if (zuv::TComPortZUV::OpenPort(options_.port, options_.baud, true, options_.trace)) return kExitOk;
   const int32_t code = zuv::ErrorCode;
-  const zuv::TPortNote why = zuv::ExplainOpenFailure(options_.port);
-  return Fail(command, FailureKind::Link, "cannot open " + options_.port + ": " + why.detail,
+  // Trying a tcp:// port again would wait out a second connect time-out.
+  const std::string why = serial::IsTcpPortName(options_.port)
+                              ? serial::LastTcpOpenFailure()
+                              : zuv::ExplainOpenFailure(options_.port).detail;
+  return Fail(command, FailureKind::Link, "cannot open " + options_.port + ": " + why,
               {{"error", code}, {"port", options_.port}});
 }
 

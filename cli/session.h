@@ -41,6 +41,7 @@ struct Io {
   std::ostream& out;
   std::ostream& err;
   bool interactive;  // standard input is a terminal
+  bool errTerminal = false;  // standard error is a terminal: progress shows there
 };
 
 class Session {

@@ -45,11 +45,21 @@ std::string NoteText(const zuv::TPortNote& note) {
       return "gave up on " + note.port + ": " + note.detail;
     case zuv::TPortFinding::Silent:
       return "no answer on " + note.port;
+    case zuv::TPortFinding::NotTried:
+      return "not tried: " + note.port + " (" + note.detail + ")";
     case zuv::TPortFinding::Answered:
       break;
   }
   return "";
 }
+
+// "at 9600 baud", or what a tcp:// port says instead.
+std::string SpeedText(int baud) {
+  return baud ? "at " + std::to_string(baud) + " baud"
+              : std::string("(") + zuv::SpeedSetByDeviceServer + ")";
+}
+
+Json BaudJson(int baud) { return baud ? Json(baud) : Json(nullptr); }
 
 void AddDetect(CLI::App& app, Action& action) {
   auto ports = std::make_shared<std::vector<std::string>>();
@@ -64,20 +74,25 @@ void AddDetect(CLI::App& app, Action& action) {
       options.consolesFile = kConsolesFile;
       const zuv::TDetectResult r = zuv::DetectPrinter(options);
       Json notes = Json::array();
+      std::string also;  // printers found after the first
       for (const zuv::TPortNote& note : r.notes) {
-        notes.push_back({{"port", note.port}, {"finding", zuv::PortFindingName(note.finding)},
-                         {"detail", note.detail}});
-        if (const std::string text = NoteText(note); !text.empty()) s.Streams().err << text << '\n';
+        Json entry = {{"port", note.port}, {"finding", zuv::PortFindingName(note.finding)},
+                      {"baud", BaudJson(note.baud)}, {"detail", note.detail}};
+        notes.push_back(std::move(entry));
+        if (note.finding == zuv::TPortFinding::Answered && note.port != r.port)
+          also += "\nanother printer on " + note.port + " " + SpeedText(note.baud);
+        else if (const std::string text = NoteText(note); !text.empty())
+          s.Streams().err << text << '\n';
       }
       if (!r.found)
         return s.Fail("detect", FailureKind::Link,
                       "no printer found (" + std::to_string(r.elapsedMs) + " ms)",
                       {{"elapsed_ms", r.elapsedMs}, {"ports", notes}});
-      const Json data = {{"port", r.port}, {"baud", r.baud}, {"elapsed_ms", r.elapsedMs},
+      const Json data = {{"port", r.port}, {"baud", BaudJson(r.baud)}, {"elapsed_ms", r.elapsedMs},
                          {"ports", notes}};
       return s.Report("detect", data,
-                      "printer on " + r.port + " at " + std::to_string(r.baud) + " baud (found in " +
-                          std::to_string(r.elapsedMs) + " ms)");
+                      "printer on " + r.port + " " + SpeedText(r.baud) + " (found in " +
+                          std::to_string(r.elapsedMs) + " ms)" + also);
     };
   });
 }

@@ -14,6 +14,7 @@
 #include "port_fault.h"
 #include "protocol.h"
 #include "serial/names.h"
+#include "serial/tcp_device.h"
 
 namespace zuv {
 
@@ -50,6 +51,8 @@ struct Candidate {
   PortFault fault;                         // of `port`, which it outlives
   std::unique_ptr<serial::TComPort> port;  // open during the pass
   bool done = false;                       // answered, failed or unusable
+  bool tcp = false;                        // tried once, confirmed on its connection
+  bool acknowledged = false;               // in this pass
 };
 
 // Ends `c`'s screening when its port reported a fault; true when it did.
@@ -59,6 +62,14 @@ bool LostInProbe(Candidate& c) {
   c.done = true;
   c.port.reset();
   return true;
+}
+
+// Sends the connection test on the candidate's open port; false when the
+// port failed doing it (opened, so ours: not held by anyone else).
+bool SendProbe(Candidate& c) {
+  const std::vector<uint8_t> frame = EncodeRequestFrame(cmd::ConnectionTest, {}, false, true);
+  c.port->Write(frame.data(), static_cast<int32_t>(frame.size()));
+  return !LostInProbe(c);
 }
 
 // Opens a port for a screening pass: the printer's line settings, no event
@@ -74,18 +85,20 @@ void OpenForScreening(Candidate& c, int baud) {
   port->OnException = NoteFaultsIn(c.fault);
   port->Open();
   if (c.fault.raised) {
-    port.reset();  // the explanation opens the device again
-    c.note = ExplainOpenFailure(c.note.port);
+    port.reset();
+    c.done = true;
+    if (c.tcp) {  // asking again would cost another connect time-out
+      c.note = {c.note.port, TPortFinding::Unusable, 0, serial::LastTcpOpenFailure()};
+      return;
+    }
+    c.note = ExplainOpenFailure(c.note.port);  // opens the device again
     if (c.note.finding == TPortFinding::Unusable && c.note.detail.empty())
       c.note.detail = "failed while probing";
-    c.done = true;
     return;
   }
   c.port = std::move(port);
   c.port->ClearBuffer(true, true);
-  const std::vector<uint8_t> frame = EncodeRequestFrame(cmd::ConnectionTest, {}, false, true);
-  if (!LostInProbe(c)) c.port->Write(frame.data(), static_cast<int32_t>(frame.size()));
-  LostInProbe(c);  // opened, so ours: not held by anyone else
+  if (!LostInProbe(c)) SendProbe(c);
 }
 
 // Reads what `c` has received; true when its first byte is the ACK.
@@ -98,29 +111,39 @@ bool Acknowledged(Candidate& c) {
 }
 
 // Sends the connection test to every open candidate at once and waits up to
-// `budgetMs` for the first acknowledgement. Its index, or -1.
-int ScreeningPass(std::vector<Candidate>& candidates, int64_t budgetMs) {
+// `budgetMs` until each has acknowledged, answered something else or failed.
+// Marks the ones that acknowledged; true when any did.
+bool ScreeningPass(const std::vector<Candidate*>& candidates, int64_t budgetMs) {
   const int64_t end = MonotonicMs() + budgetMs;
+  bool any = false;
+  for (Candidate* c : candidates) c->acknowledged = false;
   for (;;) {
     std::vector<pollfd> fds;
-    std::vector<size_t> owners;
-    for (size_t i = 0; i < candidates.size(); ++i) {
-      if (!candidates[i].port) continue;
-      fds.push_back({candidates[i].port->Handle(), POLLIN, 0});
-      owners.push_back(i);
+    std::vector<Candidate*> owners;
+    for (Candidate* c : candidates) {
+      if (!c->port || c->acknowledged) continue;
+      fds.push_back({c->port->Handle(), POLLIN, 0});
+      owners.push_back(c);
     }
     const int64_t left = end - MonotonicMs();
-    if (fds.empty() || left <= 0) return -1;
-    if (::poll(fds.data(), fds.size(), static_cast<int>(left)) < 0 && errno != EINTR) return -1;
+    if (fds.empty() || left <= 0) return any;
+    if (::poll(fds.data(), fds.size(), static_cast<int>(left)) < 0 && errno != EINTR) return any;
     for (size_t k = 0; k < fds.size(); ++k) {
       if (!fds[k].revents) continue;
-      Candidate& c = candidates[owners[k]];
-      if (Acknowledged(c)) return static_cast<int>(owners[k]);
+      Candidate& c = *owners[k];
+      c.acknowledged = Acknowledged(c);
+      any = any || c.acknowledged;
       // Whatever came first was not the ACK (or the line went away): this
       // port is not the printer at this speed, and is not watched again.
-      c.port.reset();
+      if (!c.acknowledged) c.port.reset();
     }
   }
+}
+
+// A second connection test on the connection that acknowledged the first:
+// a device server may refuse a second client while this one is open.
+bool ConfirmOnProbe(Candidate& c, int64_t budgetMs) {
+  return SendProbe(c) && ScreeningPass({&c}, budgetMs);
 }
 
 // The driver's own connection test on the port that acknowledged.
@@ -158,9 +181,9 @@ std::vector<std::string> ConsolePorts(const std::string& consolesFile) {
   return names;
 }
 
-TDetectResult DetectPrinter(const TDetectOptions& options) {
-  const int64_t start = MonotonicMs();
-  TDetectResult result;
+namespace {
+
+std::vector<Candidate> Candidates(const TDetectOptions& options, TDetectResult& result) {
   std::vector<Candidate> candidates;
   const std::vector<std::string> consoles = ConsolePorts(options.consolesFile);
   for (const std::string& port : options.ports.empty() ? TComPortZUV::GetPorts() : options.ports) {
@@ -169,8 +192,36 @@ TDetectResult DetectPrinter(const TDetectOptions& options) {
     if (console)
       result.notes.push_back({port, TPortFinding::Console, 0, "system console"});
     else
-      candidates.push_back({{port, TPortFinding::Silent, 0, ""}, {}, nullptr, false});
+      candidates.push_back({{port, TPortFinding::Silent, 0, ""}, {}, nullptr, false,
+                            serial::IsTcpPortName(port), false});
   }
+  return candidates;
+}
+
+// Settles the candidates that acknowledged in this pass at `rate`.
+void TakeAnswers(std::vector<Candidate>& candidates, int rate, const TDetectOptions& options,
+                 TDetectResult& result) {
+  for (Candidate& c : candidates) {
+    const bool confirmed =
+        c.acknowledged && (c.tcp ? ConfirmOnProbe(c, options.probeBudgetMs) : true);
+    c.port.reset();
+    if (!confirmed || (!c.tcp && !Confirm(c.note.port, rate, options))) continue;
+    const int baud = c.tcp ? 0 : rate;
+    c.note = {c.note.port, TPortFinding::Answered, baud, c.tcp ? SpeedSetByDeviceServer : ""};
+    c.done = true;
+    if (result.found) continue;
+    result.found = true;
+    result.port = c.note.port;
+    result.baud = baud;
+  }
+}
+
+}  // namespace
+
+TDetectResult DetectPrinter(const TDetectOptions& options) {
+  const int64_t start = MonotonicMs();
+  TDetectResult result;
+  std::vector<Candidate> candidates = Candidates(options, result);
   std::vector<int> rates = TComPortZUV::GetBaudRates();
   std::sort(rates.rbegin(), rates.rend());  // fastest first
 
@@ -179,20 +230,24 @@ TDetectResult DetectPrinter(const TDetectOptions& options) {
   for (int rate : rates) {
     for (Candidate& c : candidates)
       if (!c.done) OpenForScreening(c, rate);
-    const int answered = ScreeningPass(candidates, options.probeBudgetMs);
-    for (Candidate& c : candidates) c.port.reset();
-    if (answered >= 0) {
-      Candidate& c = candidates[static_cast<size_t>(answered)];
-      if (Confirm(c.note.port, rate, options)) {
-        c.note = {c.note.port, TPortFinding::Answered, rate, ""};
-        result.found = true;
-        result.port = c.note.port;
-        result.baud = rate;
-        break;
-      }
-    }
+    std::vector<Candidate*> open;
+    for (Candidate& c : candidates) open.push_back(&c);
+    ScreeningPass(open, options.probeBudgetMs);
+    // Serial ports are confirmed on a connection of the driver's own, so
+    // the probes close first.
+    for (Candidate& c : candidates)
+      if (!c.tcp) c.port.reset();
+    TakeAnswers(candidates, rate, options, result);
+    for (Candidate& c : candidates) c.done = c.done || c.tcp;  // one try each
+    if (result.found && options.ports.empty()) break;
   }
-  for (Candidate& c : candidates) result.notes.push_back(c.note);
+  for (Candidate& c : candidates) {
+    if (!c.done && result.found && options.ports.empty())
+      c.note = {c.note.port, TPortFinding::NotTried, 0,
+                "tried at " + std::to_string(result.baud) +
+                    " baud and above only: the search stopped at the first printer"};
+    result.notes.push_back(c.note);
+  }
   result.elapsedMs = MonotonicMs() - start;
   return result;
 }
@@ -201,6 +256,7 @@ const char* PortFindingName(TPortFinding finding) {
   switch (finding) {
     case TPortFinding::Answered: return "answered";
     case TPortFinding::Silent: return "silent";
+    case TPortFinding::NotTried: return "not-tried";
     case TPortFinding::Console: return "console";
     case TPortFinding::Busy: return "busy";
     case TPortFinding::Unusable: return "unusable";

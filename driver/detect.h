@@ -1,9 +1,11 @@
 // Finding the printer: every candidate port at every speed the driver
 // offers, fastest first. At each speed the connection test goes to all
 // ports at once and each gets a short reply budget of its own, so silent
-// ports cost one budget a speed together; the port that acknowledges is
-// confirmed by the driver's own connection test. Ports are closed again
-// whatever the outcome.
+// ports cost one budget a speed together; a serial port that acknowledges
+// is confirmed by the driver's own connection test. A tcp:// port is tried
+// once (the device server sets the line's speed) and confirmed on the same
+// connection: many device servers take one client at a time. Ports are
+// closed again whatever the outcome.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +20,8 @@ constexpr int64_t DetectProbeBudgetMs = 150;
 
 struct TDetectOptions {
   // Ports to try, in order; empty: every port of GetPorts except the system
-  // console's.
+  // console's. Named ports are all tried to the end, so that each printer
+  // among them is found; the search of every port stops at the first.
   std::vector<std::string> ports;
   int64_t probeBudgetMs = DetectProbeBudgetMs;
   bool trace = false;  // traffic log of every probe
@@ -26,8 +29,9 @@ struct TDetectOptions {
 };
 
 enum class TPortFinding {
-  Answered,   // a printer answered at `baud`
+  Answered,   // a printer answered at `baud` (0: a tcp:// port, whose speed the device server sets)
   Silent,     // opened, nothing answered at any speed
+  NotTried,   // left alone: the search stopped at the first printer
   Console,    // the system console's port, left alone
   Busy,       // another process holds it
   Unusable,   // could not be opened (missing, no permission, refused, ...)
@@ -41,10 +45,13 @@ struct TPortNote {
   std::string detail;  // why it was unusable or lost
 };
 
+// What a found tcp:// port says instead of a speed.
+constexpr const char* SpeedSetByDeviceServer = "speed set by the device server";
+
 struct TDetectResult {
   bool found = false;
-  std::string port;
-  int baud = 0;
+  std::string port;  // the first printer found
+  int baud = 0;      // 0 for a tcp:// port
   std::vector<TPortNote> notes;  // every port considered, in order
   int64_t elapsedMs = 0;
 };

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "names.h"
+#include "utf8.h"
 
 namespace serial {
 
@@ -114,25 +115,6 @@ std::string CharToStr(char16_t Ch) {
   return "#" + std::to_string(static_cast<unsigned>(Ch));
 }
 
-namespace {
-// The first character of UTF-8 text; 0 when the text does not start with
-// a well-formed character of the 16-bit range.
-char16_t FirstUtf8Char(const std::string& s) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned lead = byte(0);
-  if (lead < 0x80) return static_cast<char16_t>(lead);
-  const size_t more = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
-  if (more == 0 || more == 3 || s.size() <= more) return 0;
-  unsigned code = lead & (more == 1 ? 0x1F : 0x0F);
-  for (size_t i = 1; i <= more; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    code = code << 6 | (byte(i) & 0x3F);
-  }
-  const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  if ((more == 2 && code < 0x800) || surrogate) return 0;
-  return static_cast<char16_t>(code);
-}
-}  // namespace
 
 char16_t StrToChar(const std::string& Str) {
   if (Str.empty()) return 0;
@@ -141,7 +123,9 @@ char16_t StrToChar(const std::string& Str) {
     if (!ParseInt(Str.substr(1), code)) return 0;
     return static_cast<char16_t>(static_cast<unsigned long>(code) & 0xFF);
   }
-  return FirstUtf8Char(Str);
+  // 0 when the text does not start with a well-formed character.
+  const auto first = DecodeUtf8Char(Str);
+  return first ? first->code : 0;
 }
 
 }  // namespace serial

@@ -12,12 +12,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "descriptor_device.h"
 
 namespace serial {
 
 namespace {
+
+thread_local std::string lastOpenFailure;
 
 // The error pending on a socket (0: none).
 int PendingError(int fd) {
@@ -67,13 +70,17 @@ class TcpDevice : public DescriptorDevice {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found) != 0)
+    if (const int gai = ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found)) {
+      lastOpenFailure = "no such host \"" + address->host + "\" (" + ::gai_strerror(gai) + ")";
       return EHOSTUNREACH;
+    }
+    // One time-out for all the addresses of the name together.
     const int64_t deadline = MonotonicNowMs() + kTcpConnectTimeoutMs;
     int err = EHOSTUNREACH;
     for (const addrinfo* ai = found; ai && fd_ < 0; ai = ai->ai_next)
       err = ConnectOne(*ai, deadline, fd_);
     ::freeaddrinfo(found);
+    lastOpenFailure = fd_ >= 0 ? "" : std::strerror(err);
     return fd_ >= 0 ? 0 : err;
   }
 
@@ -162,5 +169,7 @@ std::optional<TcpAddress> ParseTcpPortName(const std::string& name) {
 }
 
 std::unique_ptr<SerialDevice> MakeTcpDevice() { return std::make_unique<TcpDevice>(); }
+
+std::string LastTcpOpenFailure() { return lastOpenFailure; }
 
 }  // namespace serial

@@ -27,6 +27,12 @@ std::optional<TcpAddress> ParseTcpPortName(const std::string& name);
 
 std::unique_ptr<SerialDevice> MakeTcpDevice();
 
+// Why the last tcp:// open on this thread failed, in words ("no such host
+// \"printer.lan\" (Name or service not known)", "Connection refused"); ""
+// after a success. The port component reports only an error number, and a
+// caller that asked again would wait out a second connect time-out.
+std::string LastTcpOpenFailure();
+
 // The device for a port name: TCP for "tcp://" names, the tty otherwise,
 // chosen when the port is opened.
 std::unique_ptr<SerialDevice> MakeSystemDevice();

@@ -57,7 +57,7 @@ TEST_P(BadInputTest, BadOptionsAndMissingConfirmationSendNothing) {
   ExpectRefused({"delete-articles"}, "give --yes");
   ExpectRefused({"--baud", "14400", "test"}, "--baud");
   ExpectRefused({"--lang", "DE", "test"}, "--lang");
-  ExpectRefused({"no-such-command"}, "A subcommand is required");
+  ExpectRefused({"no-such-command"}, "unknown subcommand \"no-such-command\"");
   ExpectRefused({}, "A subcommand is required");
   ExpectRefused({"test"}, "no port: give --port or set ZUV_PORT", "", false);
   ExpectRefused({"-p", "tcp://localhost", "test"}, "bad port \"tcp://localhost\"", "", false);

@@ -77,7 +77,9 @@ TEST(CatalogueTest, EveryBadArgumentIsRefusedByName) {
     return Json{{"articles", copy}};
   };
   EXPECT_EQ(RefusedField("program-articles", with(2, "price", "1.234")),
-            "articles[2].price: bad price \"1.234\" (at most 21474836.47)");
+            "articles[2].price: bad price \"1.234\"");
+  EXPECT_EQ(RefusedField("program-articles", with(2, "price", "21474836.48")),
+            "articles[2].price: bad price \"21474836.48\" (at most 21474836.47)");
   EXPECT_EQ(RefusedField("program-articles", with(1, "price", 1.5)).rfind("articles[1].price: ", 0), 0u);
   EXPECT_EQ(RefusedField("program-articles", with(0, "unit", 16)),
             "articles[0].unit: bad unit \"16\" (0 to 15)");

@@ -96,8 +96,10 @@ TEST_F(DetectTest, FindsThePrinterAt115200First) {
   ASSERT_EQ(r.notes.size(), 2u);
   EXPECT_EQ(r.notes[0].finding, TPortFinding::Answered);
   EXPECT_EQ(r.notes[1].finding, TPortFinding::Silent);
-  EXPECT_EQ(silent_->RequestsOnceAt(1), 1u);  // probed alongside, at the first speed only
-  EXPECT_LT(r.elapsedMs, 500);
+  // Named, the silent port is tried at every speed, in case a second
+  // printer is on it.
+  EXPECT_EQ(silent_->RequestsOnceAt(5), 5u);
+  EXPECT_EQ(printer->RequestsOnceAt(2), 2u);  // probe and confirmation, at 115200 only
 }
 
 TEST_F(DetectTest, NoPrinterLeavesEveryPortFreeAndTheBudgetAsItWas) {
@@ -173,11 +175,10 @@ TEST_F(DetectTest, TheConsolesPortIsSkippedUnlessNamed) {
   }
   EXPECT_TRUE(sawSilentAsConsole);
 
-  // Named, the console's port is tried like any other: at 115200 and at
-  // 57600, where the printer answers.
+  // Named, the console's port is tried like any other, at every speed.
   options.ports = {"ttySilent", "ttyPrinter"};
   r = zuv::DetectPrinter(options);
-  EXPECT_EQ(silent_->RequestsOnceAt(2), 2u);
+  EXPECT_EQ(silent_->RequestsOnceAt(5), 5u);
   EXPECT_TRUE(r.found);
 }
 
@@ -201,6 +202,88 @@ TEST_F(DetectTest, TheToolReportsWhatItFoundAndWhatItSkipped) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("no answer on ttySilent"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("no printer found"), std::string::npos) << r.err;
+}
+
+TEST_F(DetectTest, TwoPrintersAreBothReportedAndTheFastestIsTheAnswer) {
+  auto fast = PrinterAt(115200, "ttyFast");
+  auto slow = PrinterAt(9600, "ttySlow");
+  for (const auto& order : {std::vector<std::string>{"ttySlow", "ttyFast"},
+                            std::vector<std::string>{"ttyFast", "ttySlow"}}) {
+    zuv::TDetectOptions options;
+    options.ports = order;
+    const zuv::TDetectResult r = zuv::DetectPrinter(options);
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(r.port, "ttyFast");
+    EXPECT_EQ(r.baud, 115200);
+    ASSERT_EQ(r.notes.size(), 2u);
+    for (const zuv::TPortNote& note : r.notes) {
+      EXPECT_EQ(note.finding, TPortFinding::Answered) << note.port;
+      EXPECT_EQ(note.baud, note.port == "ttyFast" ? 115200 : 9600);
+    }
+  }
+  const RunResult r = RunTool({"detect", "ttySlow", "ttyFast"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("printer on ttyFast at 115200 baud", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("\nanother printer on ttySlow at 9600 baud"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("no answer"), std::string::npos) << r.err;
+}
+
+TEST_F(DetectTest, TheSearchOfEveryPortSaysWhichItDidNotFinish) {
+  auto printer = PrinterAt(115200);
+  const std::string consoles = ports_.Path() + "/consoles";
+  {
+    std::ofstream out(consoles);
+    for (const std::string& port : zuv::TComPortZUV::GetPorts())
+      if (port != "ttyPrinter" && port != "ttySilent") out << port << "  -W- (EC p a)    4:64\n";
+  }
+  zuv::TDetectOptions options;
+  options.consolesFile = consoles;
+  const zuv::TDetectResult r = zuv::DetectPrinter(options);
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.port, "ttyPrinter");
+  bool sawSilent = false;
+  for (const zuv::TPortNote& note : r.notes) {
+    if (note.port != "ttySilent") continue;
+    sawSilent = true;
+    EXPECT_EQ(note.finding, TPortFinding::NotTried);
+    EXPECT_NE(note.detail.find("115200"), std::string::npos) << note.detail;
+  }
+  EXPECT_TRUE(sawSilent);
+  EXPECT_EQ(silent_->RequestsOnceAt(1), 1u);  // the first speed only
+}
+
+TEST_F(DetectTest, ATcpPortIsTriedOnceOnOneConnection) {
+  emu::TcpServer server;
+  ASSERT_TRUE(server.Start());
+  zuv::TDetectOptions options;
+  options.ports = {server.PortName(), "ttySilent"};
+  zuv::TDetectResult r = zuv::DetectPrinter(options);
+  ASSERT_TRUE(r.found);
+  EXPECT_EQ(r.port, server.PortName());
+  EXPECT_EQ(r.baud, 0);
+  ASSERT_EQ(r.notes.size(), 2u);
+  EXPECT_EQ(r.notes[0].finding, TPortFinding::Answered);
+  EXPECT_EQ(r.notes[0].detail, "speed set by the device server");
+  // Probe and confirmation on the one connection, which a device server
+  // that takes one client at a time allows.
+  EXPECT_EQ(server.Connections(), 1u);
+  EXPECT_EQ(server.With([](emu::PrinterEmulator& e) { return e.RequestCount(); }), 2u);
+
+  // A silent device server is tried once too, not at every speed.
+  server.With([](emu::PrinterEmulator& e) { e.InjectSilence(emu::kAlways); });
+  options.ports = {server.PortName()};
+  r = zuv::DetectPrinter(options);
+  EXPECT_FALSE(r.found);
+  EXPECT_EQ(server.Connections(), 2u);
+
+  server.With([](emu::PrinterEmulator& e) { e.ClearFaults(); });
+  RunResult run = RunTool({"detect", server.PortName()});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("printer on " + server.PortName() + " (speed set by the device server)"),
+            std::string::npos) << run.out;
+  run = RunTool({"--json", "detect", server.PortName()});
+  EXPECT_NE(run.out.find("\"baud\":null"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("speed set by the device server"), std::string::npos) << run.out;
 }
 
 TEST(ConsolePortsTest, FirstWordOfEachLine) {

@@ -5,6 +5,8 @@
 #include <sstream>
 
 #include "cli/input.h"
+#include "serial/names.h"
+#include "serial/utf8.h"
 
 namespace zuvcli {
 namespace {
@@ -29,6 +31,27 @@ TEST(DateTest, TwoFormsOfRealDates) {
   for (const char* bad : {"29.02.2023", "31.04.2021", "00.01.2021", "1.3.2021", "2021/03/01",
                           "01.13.2021", "01.01.1999", "01.01.2100", "", "aa.bb.cccc"})
     EXPECT_FALSE(ParseDate(bad)) << bad;
+}
+
+TEST(DateTest, NormalFormOfEitherForm) {
+  EXPECT_EQ(FormatDate(*ParseCivilDate("09.12.2026")), "2026-12-09");
+  EXPECT_EQ(FormatDate(*ParseCivilDate("2024-02-29")), "2024-02-29");
+}
+
+TEST(Utf8Test, OneDecoderForTheToolAndThePortNames) {
+  EXPECT_EQ(serial::DecodeUtf8("Aš Ж€"), u"Aš Ж€");
+  EXPECT_EQ(serial::DecodeUtf8(""), u"");
+  for (const char* bad : {"\x80", "\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xED\xA0\x80",
+                          "\xF0\x9F\x98\x80", "\xC3", "\xE2\x82", "a\xC3(", "\xFF"})
+    EXPECT_FALSE(serial::DecodeUtf8(bad)) << bad;
+  const auto c = serial::DecodeUtf8Char("x€", 1);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->code, u'€');
+  EXPECT_EQ(c->length, 3u);
+  EXPECT_FALSE(serial::DecodeUtf8Char("x", 1));
+  // The port names' character setting reads its first character the same way.
+  EXPECT_EQ(serial::StrToChar("€uro"), u'€');
+  EXPECT_EQ(serial::StrToChar("\xED\xA0\x80"), 0);
 }
 
 TEST(HexTest, PairsOfDigitsInAnyGrouping) {

@@ -37,6 +37,30 @@ TEST_F(TcpTest, ARefusedConnectionIsAPortFault) {
   EXPECT_NE(r.err.find("cannot open " + port + ": Connection refused"), std::string::npos) << r.err;
 }
 
+TEST_F(TcpTest, AFailedConnectionIsTriedOnceAndAnUnknownHostIsNamed) {
+  // Every port component the tool makes, counted: asking a second one why
+  // the connection failed would wait out a second connect time-out.
+  size_t made = 0;
+  const serial::DeviceFactory previous = serial::TCustomComPort::SetDefaultDeviceFactory([&made] {
+    ++made;
+    return serial::MakeSystemDevice();
+  });
+  const std::string port = RefusingPort();
+  RunResult r = RunTool({"-p", port, "--json", "test"});
+  EXPECT_EQ(made, 1u);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot open " + port + ": Connection refused"), std::string::npos) << r.err;
+  const Json failure = Json::parse(r.out, nullptr, false);
+  EXPECT_EQ(failure["kind"], "link") << r.out;
+  EXPECT_EQ(failure["error"], -5) << r.out;
+
+  r = RunTool({"-p", "tcp://no-such-printer.invalid:4001", "test"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("no such host \"no-such-printer.invalid\""), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("No route to host"), std::string::npos) << r.err;
+  serial::TCustomComPort::SetDefaultDeviceFactory(previous);
+}
+
 TEST_F(TcpTest, APeerThatClosesMidExchangeIsAPortFaultAndOpenPortReconnects) {
   ASSERT_TRUE(TComPortZUV::OpenPort(server_.PortName(), 115200, true, false));
   ASSERT_TRUE(TFiscal::TestVeze());

@@ -98,7 +98,7 @@ TEST_P(OutcomeTest, ArticlesThatStopPartwaySayHowFarTheyGot) {
   const std::string file = TestFile("many.csv", list);
   // The first frame's reply comes late; meanwhile the printer is told to
   // refuse the next one.
-  zuv::ReplyBudgetMs = 10000;
+  zuv::linkState.replyBudgetMs = 10000;
   printer().Emu([](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(2000)); });
   std::thread refuse([&] {
     for (int second = 0; second < 30 && printer().RequestsOnceAt(1) < 1; ++second) {

@@ -45,7 +45,7 @@ TEST_F(TcpTest, AFailedConnectionIsTriedOnceAndAnUnknownHostIsNamed) {
     ++made;
     return serial::MakeSystemDevice();
   });
-  const std::string port = RefusingPort();
+  const std::string port = LoopbackListener::RefusingName();
   RunResult r = RunTool({"-p", port, "--json", "test"});
   EXPECT_EQ(made, 1u);
   EXPECT_EQ(r.status, 1);

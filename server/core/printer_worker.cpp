@@ -51,7 +51,12 @@ void PrinterWorker::Start(std::vector<int64_t> queued) {
     std::lock_guard lock(mutex_);
     queue_.assign(queued.begin(), queued.end());
   }
-  thread_ = std::thread([this] { Run(); });
+  // Jobs found in doubt are in hand until the first settling attempt, so
+  // that a caller waiting for one hears the counter's verdict.
+  std::vector<int64_t> unsettled;
+  for (const auto& job : journal_.UnsettledJobs(config_.id)) unsettled.push_back(job.id);
+  for (int64_t id : unsettled) hooks_.jobBusy(id, true);
+  thread_ = std::thread([this, unsettled] { Run(unsettled); });
 }
 
 void PrinterWorker::Enqueue(int64_t id) {
@@ -76,10 +81,15 @@ PrinterStatus PrinterWorker::Status() {
   return {config_.id, config_.port, state_, queue_.size(), lastError_};
 }
 
-void PrinterWorker::Run() {
+void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
   // The driver keeps its state per thread: this thread owns the port.
   zuv::TComPortZUV::Init(config_.lang);
-  if (EnsureOpen()) SettleUnsettled();
+  try {
+    if (EnsureOpen()) SettleUnsettled();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zuv-server: printer %s, settling: %s\n", config_.id.c_str(), e.what());
+  }
+  for (int64_t id : unsettled) hooks_.jobBusy(id, false);
   for (;;) {
     int64_t id = 0;
     {

@@ -40,7 +40,7 @@ class PrinterWorker {
   PrinterStatus Status();
 
  private:
-  void Run();
+  void Run(const std::vector<int64_t>& unsettled);
   void RunJob(int64_t id);
   void Send(const Job& job, const zuvcli::CommandRequest& request, const Json& before);
   bool EnsureOpen();

@@ -39,6 +39,21 @@ void LogProblem(const std::string& printer, const std::string& what, const std::
   std::fprintf(stderr, "zuv-server: printer %s, %s: %s\n", printer.c_str(), what.c_str(), e.what());
 }
 
+// The catalogue reports failures in its outcome; an exception is a fault
+// of its own, after which nobody can say what reached the printer.
+zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request) {
+  try {
+    return zuvcli::Execute(request);
+  } catch (const std::exception& e) {
+    zuvcli::CommandOutcome outcome;
+    // Taken as a lost reply: in doubt unless the command only reads.
+    outcome.sent = outcome.acknowledged = true;
+    outcome.errorCode = zuv::linkerr::NoReply;
+    outcome.message = e.what();
+    return outcome;
+  }
+}
+
 JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& outcome) {
   if (outcome.ok) return JobState::Done;
   return zuvcli::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
@@ -156,12 +171,13 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
   if (!running) return;
   hooks_.jobChanged(*running);
   const auto t0 = Clock::now();
-  const zuvcli::CommandOutcome outcome = zuvcli::Execute(request);
+  const zuvcli::CommandOutcome outcome = ExecuteGuarded(request);
   hooks_.exchangeTimed(std::chrono::duration<double>(Clock::now() - t0).count());
   const JobState state = StateOf(*request.info, outcome);
   const Json error = state == JobState::Done ? Json(nullptr) : OutcomeError(outcome);
-  const Job finished = journal_.Finish(job.id, state, outcome.ok ? outcome.result : Json(nullptr),
-                                       error);
+  // A batch that stopped partway says where in its result.
+  const Json result = outcome.ok || !outcome.result.empty() ? outcome.result : Json(nullptr);
+  const Job finished = journal_.Finish(job.id, state, result, error);
   hooks_.jobChanged(finished);
   if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
   if (portOpen_) SetState(PrinterState::Idle, error);

@@ -90,6 +90,24 @@ class ServiceTest : public ::testing::Test {
     return job ? *job : submitted.job;
   }
 
+  // Runs a command with a counter on printer `index` and loses the reply
+  // of the command itself: the counter reading before it goes through,
+  // then the printer acknowledges, carries it out and says nothing more.
+  Job RunWithLostReply(size_t index, const std::string& printer, const std::string& command,
+                       const Json& body = Json::object()) {
+    // Time for the test to arm the fault between the reading and the command.
+    Emu(index, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(300)); });
+    const size_t start = Requests(index);
+    const auto submitted = service->Submit(printer, Request(command, body), std::nullopt);
+    EXPECT_TRUE(Printer(index).WaitForRequests(start + 1, kSettleWait));
+    Emu(index, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
+    const auto job = service->WaitSettled(submitted.job.id, kSettleWait);
+    Emu(index, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(0)); });
+    EXPECT_EQ(Requests(index), start + 3) << "reading, command, reading: nothing sent twice";
+    EXPECT_TRUE(job);
+    return job ? *job : submitted.job;
+  }
+
   std::unique_ptr<JobService> service;
 
  private:

@@ -48,25 +48,47 @@ TEST_F(ServiceTest, JobsEndDoneFailedOrInDoubt) {
 // The lost reply of a Z report is told by the report number: the worker
 // reads it again at once and settles the job itself.
 TEST_F(ServiceTest, InDoubtZReportIsSettledByItsCounter) {
-  auto& printer = AddPrinter("a");
+  AddPrinter("a");
   StartService();
-  Emu(0, [](emu::PrinterEmulator& e) {
-    e.SetDailyReportNumber(41);
-    // Time for the test to arm the fault between the reading and the report.
-    e.SetReplyDelay(emu::Millis(300));
-  });
-  const size_t start = Requests(0);
-  const auto submitted = service->Submit("a", Request("z-report"), std::nullopt);
-  ASSERT_TRUE(printer.WaitForRequests(start + 1, kSettleWait));  // the reading before
-  Emu(0, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
-  const auto job = service->WaitSettled(submitted.job.id, kSettleWait);
-  ASSERT_TRUE(job);
-  EXPECT_EQ(job->state, JobState::Done);
-  EXPECT_EQ(job->settledBy, "counter");
-  EXPECT_EQ(job->settlement["before"]["report_number"], 41);
-  EXPECT_EQ(job->settlement["after"]["report_number"], 42);
-  EXPECT_EQ(Requests(0), start + 3) << "reading, report, reading: nothing sent twice";
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetDailyReportNumber(41); });
+  const Job job = RunWithLostReply(0, "a", "z-report");
+  EXPECT_EQ(job.state, JobState::Done);
+  EXPECT_EQ(job.settledBy, "counter");
+  EXPECT_EQ(job.settlement["before"]["report_number"], 41);
+  EXPECT_EQ(job.settlement["after"]["report_number"], 42);
   EXPECT_EQ(Emu(0, [](emu::PrinterEmulator& e) { return e.ZReports().size(); }), 1u);
+}
+
+// Payments, closing and voiding are told by the open receipt's state, as
+// the printer reports it.
+TEST_F(ServiceTest, InDoubtReceiptCommandsAreSettledByTheReceiptState) {
+  AddPrinter("a");
+  StartService();
+  const auto sell = [this] {
+    EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.Sell({{"Kafa", 50000, 1000}}); }));
+  };
+  sell();
+  const Job part = RunWithLostReply(0, "a", "pay", {{"type", "card"}, {"amount", "200.00"}});
+  EXPECT_EQ(part.state, JobState::Done);
+  EXPECT_EQ(part.settledBy, "counter");
+  EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.ReceiptOpen(); }));
+
+  const int32_t number = Emu(0, [](emu::PrinterEmulator& e) { return e.ReceiptNumber(); });
+  const Job rest = RunWithLostReply(0, "a", "pay", {{"type", "cash"}, {"amount", "300.00"}});
+  EXPECT_EQ(rest.state, JobState::Done) << rest.settlement.dump();
+  EXPECT_FALSE(Emu(0, [](emu::PrinterEmulator& e) { return e.ReceiptOpen(); }));
+  EXPECT_EQ(Emu(0, [](emu::PrinterEmulator& e) { return e.ReceiptNumber(); }), number + 1);
+
+  sell();
+  const Job closed = RunWithLostReply(0, "a", "close");
+  EXPECT_EQ(closed.state, JobState::Done) << closed.settlement.dump();
+  EXPECT_FALSE(Emu(0, [](emu::PrinterEmulator& e) { return e.ReceiptOpen(); }));
+
+  sell();
+  const Job voided = RunWithLostReply(0, "a", "void");
+  EXPECT_EQ(voided.state, JobState::Done) << voided.settlement.dump();
+  EXPECT_EQ(voided.settlement["before"]["items"], 1);
+  EXPECT_EQ(Emu(0, [](emu::PrinterEmulator& e) { return e.Daily().voided; }), 1);
 }
 
 TEST_F(ServiceTest, OnlyJobsInDoubtAreResolvedAndOnlyOnce) {

@@ -1,0 +1,102 @@
+// A service that died in the middle of a job: the journal, as the dead
+// service left it, is written here directly; the new service must put the
+// job in doubt, settle what a counter tells, and send nothing again.
+#include "journal.h"
+#include "service_fixture.h"
+
+namespace zuvsrv::testing {
+namespace {
+
+class RestartTest : public ServiceTest {
+ protected:
+  // A job the dead service had marked running, with its counter reading.
+  int64_t LeftRunning(const std::string& command, const Json& args, const Json& before) {
+    std::filesystem::create_directories(StateDir());
+    Journal journal(StateDir() + "/journal.sqlite");
+    const int64_t id = journal.Insert("a", command, args, std::nullopt).job.id;
+    journal.MarkRunning(id, before);
+    return id;
+  }
+  int64_t LeftQueued(const std::string& command) {
+    Journal journal(StateDir() + "/journal.sqlite");
+    return journal.Insert("a", command, Json::object(), std::nullopt).job.id;
+  }
+  // Waits until the worker has dealt with what the journal held at start:
+  // the queued job is the last thing it does.
+  void WaitForWorker(int64_t queued) {
+    const auto job = service->WaitSettled(queued, kSettleWait);
+    ASSERT_TRUE(job);
+    ASSERT_TRUE(IsFinal(job->state));
+  }
+};
+
+TEST_F(RestartTest, AZReportThatPrintedIsSettledDone) {
+  AddPrinter("a");
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetDailyReportNumber(8); });  // it printed
+  const int64_t id = LeftRunning("z-report", Json::object(), {{"report_number", 7}});
+  StartService();
+  const auto settled = service->WaitSettled(id, kSettleWait);
+  ASSERT_TRUE(settled);
+  EXPECT_EQ(settled->state, JobState::Done);
+  EXPECT_EQ(settled->settledBy, "counter");
+  EXPECT_EQ(settled->settlement["before"]["report_number"], 7);
+  EXPECT_EQ(settled->settlement["after"]["report_number"], 8);
+  EXPECT_EQ(settled->error["kind"], "stopped");
+  EXPECT_EQ(Requests(0), 1u) << "one reading, no report";
+  EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.ZReports().empty(); }));
+}
+
+TEST_F(RestartTest, AZReportThatDidNotPrintIsSettledNotDoneAndQueuedJobsRunAfter) {
+  AddPrinter("a");
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetDailyReportNumber(7); });
+  const int64_t id = LeftRunning("z-report", Json::object(), {{"report_number", 7}});
+  const int64_t queued = LeftQueued("beep");
+  StartService();
+  WaitForWorker(queued);
+  const auto settled = service->Get(id);
+  EXPECT_EQ(settled->state, JobState::NotDone);
+  EXPECT_EQ(settled->settledBy, "counter");
+  EXPECT_EQ(Requests(0), 2u) << "the reading and the queued beep";
+  EXPECT_EQ(Emu(0, [](emu::PrinterEmulator& e) { return e.Beeps(); }), 1);
+  EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.ZReports().empty(); }));
+}
+
+TEST_F(RestartTest, NonfiscalTextStaysInDoubtUntilAPersonDecides) {
+  AddPrinter("a");
+  const int64_t id = LeftRunning("nonfiscal", Json{{"lines", {"Kafa||120.00"}}, {"width", 34}},
+                                 nullptr);
+  const int64_t queued = LeftQueued("beep");
+  StartService();
+  WaitForWorker(queued);
+  EXPECT_EQ(service->Get(id)->state, JobState::InDoubt);
+  EXPECT_EQ(Requests(0), 1u) << "only the queued beep";
+  EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.TakePaper().empty(); }));
+  EXPECT_EQ(service->Metrics().inDoubt, 1);
+  StartService();  // and again: still in doubt, still nothing sent
+  EXPECT_EQ(service->Get(id)->state, JobState::InDoubt);
+  EXPECT_EQ(service->Resolve(id, true, "printed").state, JobState::Done);
+  EXPECT_EQ(Requests(0), 1u);
+}
+
+// While the printer cannot be read, the job stays in doubt and nothing else
+// is sent: a later job would change the counter and spoil the comparison.
+TEST_F(RestartTest, NothingIsSentWhileAJobWaitsForItsCounter) {
+  AddPrinter("a");
+  Emu(0, [](emu::PrinterEmulator& e) {
+    e.SetDailyReportNumber(7);
+    e.InjectSilence(emu::kAlways);
+  });
+  const int64_t id = LeftRunning("z-report", Json::object(), {{"report_number", 7}});
+  StartService();
+  const Job blocked = Run("a", "z-report");
+  EXPECT_EQ(blocked.state, JobState::Failed);
+  EXPECT_EQ(service->Get(id)->state, JobState::InDoubt);
+  Emu(0, [](emu::PrinterEmulator& e) { e.ClearFaults(); });
+  const Job next = Run("a", "beep");
+  EXPECT_EQ(next.state, JobState::Done);
+  EXPECT_EQ(service->Get(id)->state, JobState::NotDone);
+  EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.ZReports().empty(); }));
+}
+
+}  // namespace
+}  // namespace zuvsrv::testing

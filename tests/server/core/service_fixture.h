@@ -1,0 +1,101 @@
+// The job service against emulated printers: each printer an emulator on
+// its own pseudo-terminal, linked by name in a virtual-port directory of
+// the test's own, and a state directory that outlives restarts of the
+// service within a test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emulator/pty_server.h"
+#include "job_service.h"
+
+namespace zuvsrv::testing {
+
+using namespace std::chrono_literals;
+
+// Generous: the machine may be loaded; nothing here measures speed.
+constexpr std::chrono::milliseconds kSettleWait = 60s;
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zuv-service-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ::setenv("ZUV_PORT_DIR", (dir_ + "/ports").c_str(), 1);
+  }
+
+  void TearDown() override {
+    service.reset();
+    printers_.clear();
+    ::unsetenv("ZUV_PORT_DIR");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  // Printer `id` served by a new emulator, linked as "tty_<id>".
+  emu::PtyServer& AddPrinter(const std::string& id) {
+    auto server = std::make_unique<emu::PtyServer>();
+    emu::PtyOptions options;
+    options.link = true;
+    options.link_name = "tty_" + id;
+    EXPECT_TRUE(server->Start(options)) << server->Error();
+    configs_.push_back({id, options.link_name, 115200, "GBR"});
+    printers_.push_back(std::move(server));
+    return *printers_.back();
+  }
+  // A configured printer with no device behind its port.
+  void AddMissingPrinter(const std::string& id) {
+    configs_.push_back({id, "tty_missing_" + id, 115200, "GBR"});
+  }
+
+  JobService& StartService() {
+    service.reset();
+    service = std::make_unique<JobService>(StateDir(), configs_);
+    return *service;
+  }
+  void StopService() { service.reset(); }
+
+  std::string StateDir() const { return dir_ + "/state"; }
+
+  emu::PtyServer& Printer(size_t index) { return *printers_.at(index); }
+
+  template <class F>
+  decltype(auto) Emu(size_t index, F&& f) {
+    return Printer(index).With(std::forward<F>(f));
+  }
+  size_t Requests(size_t index) {
+    return Emu(index, [](emu::PrinterEmulator& e) { return e.RequestCount(); });
+  }
+
+  static zuvcli::CommandRequest Request(const std::string& command,
+                                        const Json& body = Json::object()) {
+    return zuvcli::CheckRequest(command, body);
+  }
+
+  // Submits and waits until the job has settled (or the wait ran out).
+  Job Run(const std::string& printer, const std::string& command,
+          const Json& body = Json::object(), std::optional<std::string> key = std::nullopt) {
+    const auto submitted = service->Submit(printer, Request(command, body), key);
+    const auto job = service->WaitSettled(submitted.job.id, kSettleWait);
+    EXPECT_TRUE(job);
+    return job ? *job : submitted.job;
+  }
+
+  std::unique_ptr<JobService> service;
+
+ private:
+  std::string dir_;
+  std::vector<PrinterConfig> configs_;
+  std::vector<std::unique_ptr<emu::PtyServer>> printers_;
+};
+
+}  // namespace zuvsrv::testing

@@ -82,7 +82,9 @@ constexpr const char* kDocument = R"json({
       "Job": {"type": "object", "required": ["id", "printer", "command", "args", "state"], "properties": {
         "id": {"type": "integer"}, "printer": {"type": "string"}, "command": {"type": "string"},
         "args": {"type": "object"}, "state": {"$ref": "#/components/schemas/State"},
-        "created": {"type": "string"}, "started": {"type": "string"}, "finished": {"type": "string"},
+        "created": {"type": "string", "format": "date-time"},
+        "started": {"type": "string", "format": "date-time", "nullable": true},
+        "finished": {"type": "string", "format": "date-time", "nullable": true},
         "result": {"type": "object", "nullable": true, "description": "The fields zuv --json prints"},
         "error": {"type": "object", "nullable": true, "properties": {"kind": {"type": "string"}, "code": {"type": "integer"}, "message": {"type": "string"}}},
         "settled_by": {"type": "string", "nullable": true, "enum": ["counter", "person", null]},
@@ -90,7 +92,7 @@ constexpr const char* kDocument = R"json({
       "Printer": {"type": "object", "required": ["id", "state"], "properties": {
         "id": {"type": "string"}, "port": {"type": "string"},
         "state": {"type": "string", "enum": ["idle", "busy", "offline"]},
-        "queue": {"type": "integer"}, "last_error": {"type": "object", "nullable": true}}},
+        "queue_length": {"type": "integer"}, "last_error": {"type": "object", "nullable": true}}},
       "Arguments": {"type": "object", "description": "The command's arguments, as the zuv tool takes them; a command without arguments takes {} or no body", "properties": {
         "type": {"type": "string"}, "amount": {"type": "string"}, "from": {"type": "string"}, "to": {"type": "string"},
         "articles": {"type": "array", "items": {"type": "object", "properties": {"code": {"type": "integer"}, "name": {"type": "string"}, "unit": {"type": "integer"}, "tax": {"type": "integer"}, "price": {"type": "string"}}}},

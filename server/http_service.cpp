@@ -92,6 +92,14 @@ void HttpService::Impl::Configure() {
   server.Patch(".*", dispatch);
   server.Delete(".*", dispatch);
   server.Options(".*", dispatch);
+  // A POST with no body at all (no length, not chunked) is a command
+  // without arguments; httplib would refuse it as unreadable.
+  server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+    if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding"))
+      return httplib::Server::HandlerResponse::Unhandled;
+    Dispatch(req, res);
+    return httplib::Server::HandlerResponse::Handled;
+  });
   server.set_error_handler([this](const httplib::Request& req, httplib::Response& res) {
     FillEmptyError(res);
     AddCorsHeaders(req, res);

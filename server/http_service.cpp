@@ -95,7 +95,8 @@ void HttpService::Impl::Configure() {
   // A POST with no body at all (no length, not chunked) is a command
   // without arguments; httplib would refuse it as unreadable.
   server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding"))
+    if (req.method != "POST" || req.has_header("Content-Length") ||
+        req.has_header("Transfer-Encoding"))
       return httplib::Server::HandlerResponse::Unhandled;
     Dispatch(req, res);
     return httplib::Server::HandlerResponse::Handled;

@@ -1,6 +1,7 @@
 #include "job_service.h"
 
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -26,7 +27,15 @@ struct JobService::Impl {
 
   void Emit(const std::string& event, const Json& data) {
     std::lock_guard lock(listenersMutex);
-    for (const auto& [token, listener] : listeners) listener(event, data);
+    for (const auto& [token, listener] : listeners) {
+      try {
+        listener(event, data);
+      } catch (const std::exception& e) {
+        // The change is committed already; one listener's fault must not
+        // stop the others or the worker.
+        std::fprintf(stderr, "zuv-server: a %s listener failed: %s\n", event.c_str(), e.what());
+      }
+    }
   }
 
   void JobBusy(int64_t id, bool busy) {

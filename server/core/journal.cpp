@@ -62,6 +62,24 @@ bool SameArgs(const Json& a, const Json& b) {
 
 std::string Str(JobState state) { return std::string(ToString(state)); }
 
+std::optional<Job> Find(Database& db, int64_t id) {
+  auto find = db.Prepare(std::string("SELECT ") + kColumns + " FROM jobs WHERE id = ?");
+  if (!find.Bind(1, id).Step()) return std::nullopt;
+  return RowToJob(find);
+}
+
+std::optional<Job> FindByKey(Database& db, const std::string& key) {
+  auto find = db.Prepare(std::string("SELECT ") + kColumns + " FROM jobs WHERE idempotency_key = ?");
+  if (!find.Bind(1, key).Step()) return std::nullopt;
+  return RowToJob(find);
+}
+
+Job Load(Database& db, int64_t id) {
+  auto job = Find(db, id);
+  if (!job) throw UnknownJob("no job " + std::to_string(id));
+  return *job;
+}
+
 }  // namespace
 
 std::string NowUtc() {
@@ -77,123 +95,134 @@ std::string NowUtc() {
   return text;
 }
 
-Journal::Journal(const std::string& path) : db_(path) {
-  db_.Exec("PRAGMA journal_mode=WAL");
-  db_.Exec("PRAGMA synchronous=FULL");
-  db_.Exec(kSchema);
+Journal::Journal(const std::string& path) : writer_(path), reader_(path) {
+  Database& db = writer_.Connection();
+  db.Exec("PRAGMA journal_mode=WAL");
+  db.Exec("PRAGMA synchronous=FULL");
+  db.Exec(kSchema);
 }
 
 int Journal::RecoverRunning() {
-  std::lock_guard lock(mutex_);
   const Json error = {{"kind", "stopped"},
                       {"code", 0},
                       {"message", "the service stopped while the job was running"}};
-  db_.Prepare("UPDATE jobs SET state = ?, finished = ?, error = ? WHERE state = ?")
-      .Bind(1, Str(JobState::InDoubt))
-      .Bind(2, NowUtc())
-      .Bind(3, error.dump())
-      .Bind(4, Str(JobState::Running))
-      .Run();
-  return db_.Changes();
+  int changed = 0;
+  writer_.Write([&](Database& db) {
+    db.Prepare("UPDATE jobs SET state = ?, finished = ?, error = ? WHERE state = ?")
+        .Bind(1, Str(JobState::InDoubt))
+        .Bind(2, NowUtc())
+        .Bind(3, error.dump())
+        .Bind(4, Str(JobState::Running))
+        .Run();
+    changed = db.Changes();
+  });
+  return changed;
 }
 
 Journal::Inserted Journal::Insert(const std::string& printer, const std::string& command,
                                   const Json& args, const std::optional<std::string>& key) {
-  std::lock_guard lock(mutex_);
-  Transaction transaction(db_);
-  if (key) {
-    auto find = db_.Prepare(std::string("SELECT ") + kColumns +
-                            " FROM jobs WHERE idempotency_key = ?");
-    if (find.Bind(1, *key).Step()) {
-      Job earlier = RowToJob(find);
-      if (earlier.printer != printer || earlier.command != command || !SameArgs(earlier.args, args))
-        throw IdempotencyConflict("the idempotency key was used for another request (job " +
-                                  std::to_string(earlier.id) + ")");
-      return {std::move(earlier), true};
+  Inserted inserted;
+  writer_.Write([&](Database& db) {
+    if (key) {
+      if (auto earlier = FindByKey(db, *key)) {
+        if (earlier->printer != printer || earlier->command != command ||
+            !SameArgs(earlier->args, args))
+          throw IdempotencyConflict("the idempotency key was used for another request (job " +
+                                    std::to_string(earlier->id) + ")");
+        inserted = {std::move(*earlier), true};
+        return;
+      }
     }
-  }
-  db_.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key) "
-              "VALUES (?, ?, ?, ?, ?, ?)")
-      .Bind(1, printer)
-      .Bind(2, command)
-      .Bind(3, args.dump())
-      .Bind(4, Str(JobState::Queued))
-      .Bind(5, NowUtc())
-      .Bind(6, key)
-      .Run();
-  const int64_t id = db_.LastInsertId();
-  transaction.Commit();
-  return {Load(id), false};
+    db.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key) "
+               "VALUES (?, ?, ?, ?, ?, ?)")
+        .Bind(1, printer)
+        .Bind(2, command)
+        .Bind(3, args.dump())
+        .Bind(4, Str(JobState::Queued))
+        .Bind(5, NowUtc())
+        .Bind(6, key)
+        .Run();
+    inserted = {Load(db, db.LastInsertId()), false};
+  });
+  return inserted;
 }
 
 std::optional<Job> Journal::MarkRunning(int64_t id, const Json& counterBefore) {
-  std::lock_guard lock(mutex_);
-  db_.Prepare("UPDATE jobs SET state = ?, started = ?, counter_before = ? "
-              "WHERE id = ? AND state = ?")
-      .Bind(1, Str(JobState::Running))
-      .Bind(2, NowUtc())
-      .Bind(3, counterBefore.dump())
-      .Bind(4, id)
-      .Bind(5, Str(JobState::Queued))
-      .Run();
-  if (db_.Changes() == 0) return std::nullopt;
-  return Load(id);
+  std::optional<Job> job;
+  writer_.Write([&](Database& db) {
+    db.Prepare("UPDATE jobs SET state = ?, started = ?, counter_before = ? "
+               "WHERE id = ? AND state = ?")
+        .Bind(1, Str(JobState::Running))
+        .Bind(2, NowUtc())
+        .Bind(3, counterBefore.dump())
+        .Bind(4, id)
+        .Bind(5, Str(JobState::Queued))
+        .Run();
+    if (db.Changes() != 0) job = Load(db, id);
+  });
+  return job;
 }
 
 Job Journal::Finish(int64_t id, JobState state, const Json& result, const Json& error) {
-  std::lock_guard lock(mutex_);
-  db_.Prepare("UPDATE jobs SET state = ?, finished = ?, result = ?, error = ? "
-              "WHERE id = ? AND state IN (?, ?)")
-      .Bind(1, Str(state))
-      .Bind(2, NowUtc())
-      .Bind(3, result.dump())
-      .Bind(4, error.dump())
-      .Bind(5, id)
-      .Bind(6, Str(JobState::Queued))
-      .Bind(7, Str(JobState::Running))
-      .Run();
-  return Load(id);
+  Job job;
+  writer_.Write([&](Database& db) {
+    db.Prepare("UPDATE jobs SET state = ?, finished = ?, result = ?, error = ? "
+               "WHERE id = ? AND state IN (?, ?)")
+        .Bind(1, Str(state))
+        .Bind(2, NowUtc())
+        .Bind(3, result.dump())
+        .Bind(4, error.dump())
+        .Bind(5, id)
+        .Bind(6, Str(JobState::Queued))
+        .Bind(7, Str(JobState::Running))
+        .Run();
+    job = Load(db, id);
+  });
+  return job;
 }
 
 std::optional<Job> Journal::Settle(int64_t id, bool done, const std::string& settledBy,
                                    const Json& settlement) {
-  std::lock_guard lock(mutex_);
-  db_.Prepare("UPDATE jobs SET state = ?, finished = ?, settled_by = ?, settlement = ? "
-              "WHERE id = ? AND state = ?")
-      .Bind(1, Str(done ? JobState::Done : JobState::NotDone))
-      .Bind(2, NowUtc())
-      .Bind(3, settledBy)
-      .Bind(4, settlement.dump())
-      .Bind(5, id)
-      .Bind(6, Str(JobState::InDoubt))
-      .Run();
-  if (db_.Changes() == 0) {
-    if (!Find(id)) throw UnknownJob("no job " + std::to_string(id));
-    return std::nullopt;
-  }
-  return Load(id);
+  std::optional<Job> job;
+  writer_.Write([&](Database& db) {
+    db.Prepare("UPDATE jobs SET state = ?, finished = ?, settled_by = ?, settlement = ? "
+               "WHERE id = ? AND state = ?")
+        .Bind(1, Str(done ? JobState::Done : JobState::NotDone))
+        .Bind(2, NowUtc())
+        .Bind(3, settledBy)
+        .Bind(4, settlement.dump())
+        .Bind(5, id)
+        .Bind(6, Str(JobState::InDoubt))
+        .Run();
+    const bool settled = db.Changes() != 0;
+    job = Load(db, id);  // throws UnknownJob
+    if (!settled) job.reset();
+  });
+  return job;
 }
 
 void Journal::LeaveToPerson(int64_t id, const Json& settlement) {
-  std::lock_guard lock(mutex_);
-  db_.Prepare("UPDATE jobs SET counter_before = 'null', settlement = ? WHERE id = ? AND state = ?")
-      .Bind(1, settlement.dump())
-      .Bind(2, id)
-      .Bind(3, Str(JobState::InDoubt))
-      .Run();
+  writer_.Write([&](Database& db) {
+    db.Prepare("UPDATE jobs SET counter_before = 'null', settlement = ? "
+               "WHERE id = ? AND state = ?")
+        .Bind(1, settlement.dump())
+        .Bind(2, id)
+        .Bind(3, Str(JobState::InDoubt))
+        .Run();
+  });
 }
 
 std::optional<Job> Journal::Get(int64_t id) {
-  std::lock_guard lock(mutex_);
-  return Find(id);
+  std::lock_guard lock(readMutex_);
+  return Find(reader_, id);
 }
 
 std::vector<Job> Journal::List(std::optional<JobState> state, std::optional<std::string> printer,
                                int limit) {
-  std::lock_guard lock(mutex_);
-  auto list = db_.Prepare(std::string("SELECT ") + kColumns +
-                          " FROM jobs WHERE (?1 IS NULL OR state = ?1) AND "
-                          "(?2 IS NULL OR printer = ?2) ORDER BY id DESC LIMIT ?3");
+  std::lock_guard lock(readMutex_);
+  auto list = reader_.Prepare(std::string("SELECT ") + kColumns +
+                              " FROM jobs WHERE (?1 IS NULL OR state = ?1) AND "
+                              "(?2 IS NULL OR printer = ?2) ORDER BY id DESC LIMIT ?3");
   list.Bind(1, state ? std::optional<std::string>(Str(*state)) : std::nullopt)
       .Bind(2, printer)
       .Bind(3, int64_t(limit));
@@ -203,8 +232,8 @@ std::vector<Job> Journal::List(std::optional<JobState> state, std::optional<std:
 }
 
 std::vector<int64_t> Journal::Queued(const std::string& printer) {
-  std::lock_guard lock(mutex_);
-  auto list = db_.Prepare("SELECT id FROM jobs WHERE state = ? AND printer = ? ORDER BY id");
+  std::lock_guard lock(readMutex_);
+  auto list = reader_.Prepare("SELECT id FROM jobs WHERE state = ? AND printer = ? ORDER BY id");
   list.Bind(1, Str(JobState::Queued)).Bind(2, printer);
   std::vector<int64_t> ids;
   while (list.Step()) ids.push_back(list.Int(0));
@@ -212,8 +241,8 @@ std::vector<int64_t> Journal::Queued(const std::string& printer) {
 }
 
 std::vector<Journal::Unsettled> Journal::UnsettledJobs(const std::string& printer) {
-  std::lock_guard lock(mutex_);
-  auto list = db_.Prepare(
+  std::lock_guard lock(readMutex_);
+  auto list = reader_.Prepare(
       "SELECT id, command, args, counter_before FROM jobs "
       "WHERE state = ? AND printer = ? AND counter_before != 'null' ORDER BY id");
   list.Bind(1, Str(JobState::InDoubt)).Bind(2, printer);
@@ -225,23 +254,12 @@ std::vector<Journal::Unsettled> Journal::UnsettledJobs(const std::string& printe
 }
 
 std::map<std::string, std::map<std::string, int64_t>> Journal::Counts() {
-  std::lock_guard lock(mutex_);
-  auto count = db_.Prepare("SELECT printer, state, COUNT(*) FROM jobs GROUP BY printer, state");
+  std::lock_guard lock(readMutex_);
+  auto count =
+      reader_.Prepare("SELECT printer, state, COUNT(*) FROM jobs GROUP BY printer, state");
   std::map<std::string, std::map<std::string, int64_t>> counts;
   while (count.Step()) counts[count.Text(0)][count.Text(1)] = count.Int(2);
   return counts;
-}
-
-std::optional<Job> Journal::Find(int64_t id) {
-  auto find = db_.Prepare(std::string("SELECT ") + kColumns + " FROM jobs WHERE id = ?");
-  if (!find.Bind(1, id).Step()) return std::nullopt;
-  return RowToJob(find);
-}
-
-Job Journal::Load(int64_t id) {
-  auto job = Find(id);
-  if (!job) throw UnknownJob("no job " + std::to_string(id));
-  return *job;
 }
 
 }  // namespace zuvsrv

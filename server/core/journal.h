@@ -1,6 +1,7 @@
 // The durable record of every job: one SQLite database (WAL, synchronous
 // FULL) that every state change is committed to before anyone hears of it.
-// Thread-safe: one connection behind a mutex.
+// Thread-safe: changes go through group commits, reads through a second
+// connection that sees only what is committed.
 #pragma once
 
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "group_commit.h"
 #include "job_service.h"
 #include "sqlite.h"
 
@@ -67,11 +69,9 @@ class Journal {
   std::map<std::string, std::map<std::string, int64_t>> Counts();
 
  private:
-  Job Load(int64_t id);  // lock held
-  std::optional<Job> Find(int64_t id);  // lock held
-
-  std::mutex mutex_;
-  Database db_;
+  GroupCommit writer_;
+  std::mutex readMutex_;
+  Database reader_;
 };
 
 }  // namespace zuvsrv

@@ -34,6 +34,11 @@ Json OutcomeError(const zuvcli::CommandOutcome& outcome) {
           {"message", message}};
 }
 
+// Problems nobody waits for an answer about go to the service's log.
+void LogProblem(const std::string& printer, const std::string& what, const std::exception& e) {
+  std::fprintf(stderr, "zuv-server: printer %s, %s: %s\n", printer.c_str(), what.c_str(), e.what());
+}
+
 JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& outcome) {
   if (outcome.ok) return JobState::Done;
   return zuvcli::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
@@ -87,7 +92,7 @@ void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
   try {
     if (EnsureOpen()) SettleUnsettled();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "zuv-server: printer %s, settling: %s\n", config_.id.c_str(), e.what());
+    LogProblem(config_.id, "settling", e);
   }
   for (int64_t id : unsettled) hooks_.jobBusy(id, false);
   for (;;) {
@@ -105,8 +110,7 @@ void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
     } catch (const std::exception& e) {
       // The journal failed (disk full?): the job stays as last committed,
       // and a job left running is in doubt at the next start.
-      std::fprintf(stderr, "zuv-server: printer %s, job %lld: %s\n", config_.id.c_str(),
-                   static_cast<long long>(id), e.what());
+      LogProblem(config_.id, "job " + std::to_string(id), e);
     }
     hooks_.jobBusy(id, false);
   }

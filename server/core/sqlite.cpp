@@ -79,6 +79,11 @@ bool Statement::Step() {
   return rc == SQLITE_ROW;
 }
 
+void Statement::Reset() {
+  Check(db_->Handle(), sqlite3_reset(stmt_), "reset");
+  Check(db_->Handle(), sqlite3_clear_bindings(stmt_), "reset");
+}
+
 int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
 
 std::string Statement::Text(int column) const {

@@ -53,6 +53,8 @@ class Statement {
   // True while a row is ready; false when done.
   bool Step();
   void Run() { Step(); }
+  // Ready to run again with new parameters.
+  void Reset();
   int64_t Int(int column) const;
   std::string Text(int column) const;
   bool IsNull(int column) const;

@@ -1,0 +1,53 @@
+// Writes to one SQLite database from many threads, committed in groups:
+// a writer thread takes every change waiting, runs them in one transaction
+// and syncs once, so printers side by side share each sync instead of
+// queueing for their own. A caller returns only once its change is
+// durable.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sqlite.h"
+
+namespace zuvsrv {
+
+class GroupCommit {
+ public:
+  explicit GroupCommit(const std::string& path);
+  ~GroupCommit();  // commits what is waiting, then ends the thread
+  GroupCommit(const GroupCommit&) = delete;
+  GroupCommit& operator=(const GroupCommit&) = delete;
+
+  // Runs `change` inside the next group's transaction and returns once that
+  // is committed. An exception from `change` undoes only that change and
+  // is rethrown here; a failed commit is thrown to every caller in the group.
+  void Write(const std::function<void(Database&)>& change);
+
+  // For setting up the database before the first write (schema, pragmas).
+  Database& Connection() { return db_; }
+
+ private:
+  struct Pending {
+    const std::function<void(Database&)>* change;
+    std::exception_ptr error;
+    bool done = false;
+  };
+  void Run();
+  void Apply(std::deque<Pending*>& group);
+
+  Database db_;
+  std::mutex mutex_;
+  std::condition_variable wake_;  // the writer: changes are waiting
+  std::condition_variable done_;  // callers: a group was committed
+  std::deque<Pending*> waiting_;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+}  // namespace zuvsrv

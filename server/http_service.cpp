@@ -82,6 +82,8 @@ void HttpService::Impl::Configure() {
   server.set_write_timeout(settings.readTimeout);
   server.set_keep_alive_timeout(kKeepAliveSeconds);
   server.set_payload_max_length(kMaxBodyBytes);
+  // Answers are small: waiting to fill a segment only adds latency.
+  server.set_tcp_nodelay(true);
   if (IsDirectory(settings.consoleDir)) server.set_mount_point("/", settings.consoleDir);
   const auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     Dispatch(req, res);

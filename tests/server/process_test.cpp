@@ -120,6 +120,14 @@ TEST_F(ServerProcessTest, FirstLineIsTheAddressAndTheTokenIsMadePrivately) {
   EXPECT_NE(err.find(tokenFile), std::string::npos) << err;
 }
 
+TEST_F(ServerProcessTest, VersionAndBadOptionsStartNothing) {
+  ServerProcess version({"--version"}, state_.Path() + "/stderr");
+  EXPECT_EQ(version.FirstLine().rfind("zuv-server ", 0), 0u);
+  ServerProcess bad({"--state-dir", state_.Path(), "--printer", "no-port"}, state_.Path() + "/stderr");
+  EXPECT_EQ(bad.FirstLine(), "");
+  EXPECT_NE(ReadFile(state_.Path() + "/stderr").find("ID=PORT"), std::string::npos);
+}
+
 TEST_F(ServerProcessTest, SigtermFinishesTheRunningJobAndLeavesTheQueuedOnes) {
   ASSERT_GT(Launch(), 0);
   printer_->Emu([](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(1500)); });

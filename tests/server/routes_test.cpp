@@ -1,5 +1,8 @@
 // Every route over loopback HTTP against an emulated printer: what it
 // answers, and that requests it refuses never reach the printer.
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "service_fixture.h"
 
 namespace srvtest {
@@ -269,6 +272,46 @@ TEST_F(ServiceTest, MetricsCountJobsByPrinterAndStateWithAnExchangeHistogram) {
   EXPECT_NE(text.find("zuv_jobs_in_doubt 0\n"), std::string::npos) << text;
   EXPECT_NE(text.find("zuv_exchange_seconds_count 1\n"), std::string::npos) << text;
   EXPECT_NE(text.find("zuv_exchange_seconds_bucket{le=\"+Inf\"} 1\n"), std::string::npos) << text;
+}
+
+// Sends raw bytes on a new connection and reads until the service closes
+// it or answers; what came back.
+std::string RawExchange(int port, const std::string& bytes) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0) {
+    ::shutdown(fd, SHUT_WR);
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, size_t(n));
+  }
+  ::close(fd);
+  return answer;
+}
+
+TEST_F(ServiceTest, MalformedRequestsGetAnAnswerAndTheServiceGoesOn) {
+  const std::vector<std::string> garbage{
+      std::string("\x00\x01\x02\xff\r\n\r\n", 8),
+      "GET\r\n\r\n",
+      "BREW /v1/printers HTTP/1.1\r\nHost: x\r\n\r\n",
+      "POST /v1/printers/a/beep HTTP/1.1\r\nContent-Length: -5\r\n\r\n",
+      "POST /v1/printers/a/beep HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n",
+      "POST /v1/printers/a/beep HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\n",
+      "GET /v1/jobs/%00%ff HTTP/1.1\r\nAuthorization: Bearer " + std::string(kToken) + "\r\n\r\n",
+      "GET /" + std::string(100000, 'a') + " HTTP/1.1\r\n\r\n",
+      "GET / HTTP/1.1\r\nX: " + std::string(100000, 'b') + "\r\n\r\n",
+  };
+  for (const std::string& bytes : garbage) RawExchange(Port(), bytes);
+  auto health = Client().Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 200);
+  EXPECT_EQ(Printer().Requests(), 0u);
+  EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ constexpr const char* kDocument = R"json({
         {"name": "Idempotency-Key", "in": "header", "description": "Binds the request to one job: a repeat returns that job and sends nothing", "schema": {"type": "string", "minLength": 1, "maxLength": 128, "pattern": "^[!-~]+$"}}],
       "requestBody": {"required": false, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Arguments"}}}},
       "responses": {
-        "200": {"description": "The job, finished or in doubt", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
+        "200": {"description": "The job, finished or in doubt", "headers": {"Location": {"schema": {"type": "string"}}, "Idempotent-Replayed": {"description": "true when an earlier request with the same key made the job", "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
         "202": {"description": "The job, still queued or running", "headers": {"Location": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
         "400": {"$ref": "#/components/responses/BadRequest"},
         "401": {"$ref": "#/components/responses/Unauthorized"},

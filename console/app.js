@@ -99,7 +99,7 @@ async function signIn(value) {
   } catch (err) {
     sessionStorage.removeItem(TOKEN_KEY);
     $("sign-in-error").textContent = describeApiError(err);
-    $("token").focus();
+    $("token").select();  // typing again replaces the wrong token
     return;
   }
   $("sign-in-error").textContent = "";
@@ -145,7 +145,9 @@ function setPrinters(printers) {
 
 function renderPrinters() {
   const box = $("printers");
+  const focus = focusedPrinterButton();
   box.replaceChildren(...[...ui.printers.values()].map(printerCard));
+  restorePrinterButton(focus);
   $("no-printers").hidden = ui.printers.size > 0;
   fillPrinterSelect($("editor-printer"), false);
   fillPrinterSelect($("filter-printer"), true);
@@ -195,14 +197,27 @@ function addFact(list, name, value) {
   list.append(element("dt", "", name), element("dd", "", value));
 }
 
+// Cards are rebuilt on every change: a keyboard user keeps the button.
+function focusedPrinterButton() {
+  const button = document.activeElement;
+  const card = button && button.closest && button.closest("[data-printer]");
+  return card && button.dataset.command ? { printer: card.dataset.printer, command: button.dataset.command } : null;
+}
+
+function restorePrinterButton(focus) {
+  if (!focus) return;
+  const card = document.querySelector(`#printers [data-printer="${CSS.escape(focus.printer)}"]`);
+  const button = card && card.querySelector(`[data-command="${focus.command}"]`);
+  if (button) button.focus();
+}
+
 function updatePrinter(printer) {
   ui.printers.set(printer.id, { ...ui.printers.get(printer.id), ...printer });
   const old = document.querySelector(`#printers [data-printer="${CSS.escape(printer.id)}"]`);
   if (!old) return renderPrinters();
-  const hadFocus = old.contains(document.activeElement) ? document.activeElement.dataset.command : null;
-  const card = printerCard(ui.printers.get(printer.id));
-  old.replaceWith(card);
-  if (hadFocus) card.querySelector(`[data-command="${hadFocus}"]`).focus();
+  const focus = focusedPrinterButton();
+  old.replaceWith(printerCard(ui.printers.get(printer.id)));
+  restorePrinterButton(focus);
 }
 
 // ---- running commands ----

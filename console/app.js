@@ -236,7 +236,7 @@ function askAndRun(printer, command) {
 
 async function runCommand(printer, command, args) {
   ui.lastJob = null;
-  showMessage(t("running", { command: t("cmd_" + command), printer }), "pending");
+  showMessage(t("running", { command: commandName(command), printer }), "pending");
   try {
     const path = `/v1/printers/${encodeURIComponent(printer)}/${command}?wait=${WAIT_MS}`;
     const job = (await api("POST", path, args)).data;
@@ -246,6 +246,13 @@ async function runCommand(printer, command, args) {
   } catch (err) {
     failed(err, (text) => showMessage(text, "error"));
   }
+}
+
+// The button's name of a command, or the command itself when it has none.
+function commandName(command) {
+  const key = "cmd_" + command;
+  const name = t(key);
+  return name === key ? command : name;
 }
 
 function showMessage(text, kind) {
@@ -262,7 +269,7 @@ function renderLastResult() {
     box.replaceChildren(message ? message.text : "");
     return;
   }
-  const names = { command: t("cmd_" + job.command) || job.command, printer: job.printer, id: job.id };
+  const names = { command: commandName(job.command), printer: job.printer, id: job.id };
   box.className = "result state-" + job.state;
   if (!SETTLED_STATES.has(job.state)) {
     box.replaceChildren(t("stillRunning", names));

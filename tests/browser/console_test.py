@@ -127,6 +127,11 @@ class Console(unittest.TestCase):
         self.assertNotIn(TOKEN, self.browser.current_url)
         self.assertEqual(self.browser.execute_script(
             "return sessionStorage.getItem('zuv-token')"), TOKEN)
+        # Tills are often offline: nothing may come from another host.
+        foreign = self.browser.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name)"
+            ".filter(n => !n.startsWith(location.origin + '/'))")
+        self.assertEqual(foreign, [])
 
     def test_2_test_runs_and_is_done_using_the_keyboard(self):
         # After signing in the focus is on the first printer's first button.

@@ -1,7 +1,5 @@
 # Debian packages the build and the tests need; installed only when missing.
 ZUV_PACKAGES="cmake g++ make libgtest-dev qt6-base-dev xvfb xauth libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev"
-# The web console's browser tests and the Debian package's checks.
-ZUV_PACKAGES+=" chromium chromium-driver python3-selenium lintian systemd dpkg-dev"
 
 install_deps() {
   local missing=()

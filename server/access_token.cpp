@@ -1,0 +1,102 @@
+#include "server/access_token.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace zuvsrv {
+namespace {
+
+constexpr const char* kTokenEnv = "ZUV_SERVER_TOKEN";
+
+std::string SystemError(const std::string& what) {
+  return what + ": " + std::strerror(errno);
+}
+
+std::string Trimmed(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  return text;
+}
+
+std::string ReadTokenFile(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) throw TokenError(SystemError("cannot read token file " + path));
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string token = Trimmed(text.str());
+  if (token.empty()) throw TokenError("token file " + path + " is empty");
+  return token;
+}
+
+std::string RandomHex(size_t bytes) {
+  std::string raw(bytes, '\0');
+  size_t filled = 0;
+  while (filled < bytes) {
+    const ssize_t n = ::getrandom(raw.data() + filled, bytes - filled, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw TokenError(SystemError("getrandom"));
+    filled += size_t(n);
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : raw) {
+    hex += kHex[c >> 4];
+    hex += kHex[c & 0x0F];
+  }
+  return hex;
+}
+
+// Writes a new token file that only the owner can read; an existing one
+// (another start won the race) is read instead.
+std::string CreateTokenFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0 && errno == EEXIST) return ReadTokenFile(path);
+  if (fd < 0) throw TokenError(SystemError("cannot create token file " + path));
+  const std::string token = RandomHex(kTokenBytes);
+  const std::string line = token + "\n";
+  const bool written = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
+  const bool synced = written && ::fsync(fd) == 0;
+  ::close(fd);
+  if (!synced) {
+    ::unlink(path.c_str());
+    throw TokenError(SystemError("cannot write token file " + path));
+  }
+  return token;
+}
+
+}  // namespace
+
+std::string LoadToken(const std::string& tokenFile, const std::string& stateDir) {
+  if (!tokenFile.empty()) return ReadTokenFile(tokenFile);
+  if (const char* env = std::getenv(kTokenEnv); env && *env) return env;
+  const std::string path = stateDir + "/token";
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return ReadTokenFile(path);
+  return CreateTokenFile(path);
+}
+
+std::string TokenSource(const std::string& tokenFile, const std::string& stateDir) {
+  if (!tokenFile.empty()) return tokenFile;
+  if (const char* env = std::getenv(kTokenEnv); env && *env) return std::string("$") + kTokenEnv;
+  return stateDir + "/token";
+}
+
+bool ConstantTimeEqual(std::string_view a, std::string_view b) {
+  // Every byte of the presented string is looked at whatever the lengths.
+  unsigned char diff = a.size() == b.size() ? 0 : 1;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const unsigned char other = b.empty() ? 0 : static_cast<unsigned char>(b[i % b.size()]);
+    diff |= static_cast<unsigned char>(a[i]) ^ other;
+  }
+  return diff == 0;
+}
+
+}  // namespace zuvsrv

@@ -1,0 +1,28 @@
+// The service's access token: where it comes from, and how a presented one
+// is compared. The token itself is never logged.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace zuvsrv {
+
+class TokenError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+constexpr size_t kTokenBytes = 32;
+
+// From `tokenFile` when given, else from ZUV_SERVER_TOKEN, else from
+// STATE_DIR/token, which is created (random, hex, mode 0600) at first
+// start. Throws TokenError.
+std::string LoadToken(const std::string& tokenFile, const std::string& stateDir);
+
+// Where the token was found or made, for the operator (never the token).
+std::string TokenSource(const std::string& tokenFile, const std::string& stateDir);
+
+// Equal strings, in a time that depends on neither's content.
+bool ConstantTimeEqual(std::string_view a, std::string_view b);
+
+}  // namespace zuvsrv

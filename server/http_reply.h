@@ -1,0 +1,45 @@
+// Answers the service gives: JSON bodies and the one shape of every error.
+#pragma once
+
+#include <string>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+namespace zuvsrv {
+
+namespace status {
+constexpr int kOk = 200;
+constexpr int kAccepted = 202;
+constexpr int kNoContent = 204;
+constexpr int kBadRequest = 400;
+constexpr int kUnauthorized = 401;
+constexpr int kForbidden = 403;
+constexpr int kNotFound = 404;
+constexpr int kMethodNotAllowed = 405;
+constexpr int kConflict = 409;
+constexpr int kPayloadTooLarge = 413;
+constexpr int kInternalError = 500;
+}  // namespace status
+
+constexpr const char* kJsonType = "application/json";
+
+// What went wrong, as the error object's "kind".
+namespace kind {
+constexpr const char* kInput = "input";
+constexpr const char* kAuth = "auth";
+constexpr const char* kNotFound = "not-found";
+constexpr const char* kMethod = "method";
+constexpr const char* kConflict = "conflict";
+constexpr const char* kTooLarge = "too-large";
+constexpr const char* kOrigin = "origin";
+constexpr const char* kInternal = "internal";
+}  // namespace kind
+
+void SendJson(httplib::Response& res, int code, const nlohmann::ordered_json& body);
+
+// {"ok":false,"error":{"kind","field"?,"message"}}; `field` only when not empty.
+void SendError(httplib::Response& res, int code, const std::string& kind,
+               const std::string& message, const std::string& field = "");
+
+}  // namespace zuvsrv

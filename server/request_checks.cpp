@@ -1,0 +1,84 @@
+#include "server/request_checks.h"
+
+#include <charconv>
+
+#include "cli/catalogue.h"
+
+namespace zuvsrv {
+namespace {
+
+using zuvcli::ArgumentError;
+
+std::optional<int64_t> Decimal(const std::string& text) {
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+std::chrono::milliseconds ParseWait(const std::optional<std::string>& text) {
+  if (!text) return kDefaultWait;
+  const std::optional<int64_t> ms = Decimal(*text);
+  if (!ms || *ms < 0 || *ms > kMaxWait.count())
+    throw ArgumentError("wait", "wait must be milliseconds from 0 to " +
+                                    std::to_string(kMaxWait.count()));
+  return std::chrono::milliseconds(*ms);
+}
+
+int ParseLimit(const std::optional<std::string>& text) {
+  if (!text) return kDefaultListLimit;
+  const std::optional<int64_t> limit = Decimal(*text);
+  if (!limit || *limit < 1 || *limit > kMaxListLimit)
+    throw ArgumentError("limit", "limit must be from 1 to " + std::to_string(kMaxListLimit));
+  return int(*limit);
+}
+
+std::optional<JobState> ParseStateFilter(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  const std::optional<JobState> state = ParseJobState(*text);
+  if (!state)
+    throw ArgumentError("state",
+                        "state must be queued, running, done, failed, in-doubt or not-done");
+  return state;
+}
+
+std::string CheckIdempotencyKey(const std::string& key) {
+  bool visible = !key.empty() && key.size() <= kMaxIdempotencyKey;
+  for (unsigned char c : key) visible = visible && c > 0x20 && c < 0x7F;
+  if (!visible)
+    throw ArgumentError(kIdempotencyHeader,
+                        "Idempotency-Key must be 1 to 128 visible ASCII characters");
+  return key;
+}
+
+Json ParseBody(const std::string& body) {
+  if (body.find_first_not_of(" \t\r\n") == std::string::npos) return Json::object();
+  Json parsed = Json::parse(body, nullptr, false);
+  if (parsed.is_discarded()) throw ArgumentError("body", "the body is not valid JSON");
+  if (!parsed.is_object()) throw ArgumentError("body", "the body must be a JSON object");
+  return parsed;
+}
+
+std::optional<int64_t> ParseJobId(const std::string& text) {
+  const std::optional<int64_t> id = Decimal(text);
+  if (!id || *id <= 0) return std::nullopt;
+  return id;
+}
+
+Resolution ParseResolution(const Json& body) {
+  const auto outcome = body.find("outcome");
+  if (outcome == body.end() || !outcome->is_string() ||
+      (*outcome != "done" && *outcome != "not-done"))
+    throw ArgumentError("outcome", "outcome must be \"done\" or \"not-done\"");
+  Resolution resolution;
+  resolution.done = *outcome == "done";
+  if (const auto note = body.find("note"); note != body.end() && !note->is_null()) {
+    if (!note->is_string()) throw ArgumentError("note", "note must be text");
+    resolution.note = note->get<std::string>();
+  }
+  return resolution;
+}
+
+}  // namespace zuvsrv

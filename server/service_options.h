@@ -1,0 +1,52 @@
+// How zuv-server is started: the command line and the TOML configuration
+// file, merged into one set of options (the command line wins).
+#pragma once
+
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "server/core/job_service.h"
+
+namespace zuvsrv {
+
+constexpr const char* kDefaultHost = "127.0.0.1";
+constexpr int kDefaultPort = 8765;
+
+struct ListenAddress {
+  std::string host = kDefaultHost;
+  int port = kDefaultPort;  // 0: any free port
+};
+
+struct ServiceOptions {
+  ListenAddress listen;
+  std::string stateDir;
+  std::string tokenFile;
+  std::string consoleDir;
+  std::vector<std::string> corsOrigins;
+  std::vector<PrinterConfig> printers;
+};
+
+// A bad command line or configuration file, with the message to print.
+class OptionsError : public std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// "HOST:PORT", "[::1]:PORT" or ":PORT"; throws OptionsError.
+ListenAddress ParseListen(const std::string& text);
+// "ID=PORT[@BAUD]"; throws OptionsError.
+PrinterConfig ParsePrinter(const std::string& text);
+// Reads a TOML file over `options`; throws OptionsError naming the file.
+void LoadConfigFile(const std::string& path, ServiceOptions& options);
+
+enum class ParseOutcome { Run, Exit };
+// Parses argv into `options`. Exit (with `status` set) after --help,
+// --version or an error, which it has printed to `out` or `err`.
+ParseOutcome ParseCommandLine(int argc, const char* const* argv, ServiceOptions& options,
+                              std::ostream& out, std::ostream& err, int& status);
+
+// Whether the host is a loopback address (127.0.0.0/8, ::1, localhost).
+bool IsLoopback(const std::string& host);
+
+}  // namespace zuvsrv

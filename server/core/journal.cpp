@@ -1,0 +1,247 @@
+#include "journal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace zuvsrv {
+
+namespace {
+
+// The idempotency key is UNIQUE, so two requests with one key can never
+// make two jobs, whatever the callers' timing.
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS jobs (
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  printer TEXT NOT NULL,
+  command TEXT NOT NULL,
+  args TEXT NOT NULL,
+  state TEXT NOT NULL,
+  created TEXT NOT NULL,
+  started TEXT NOT NULL DEFAULT '',
+  finished TEXT NOT NULL DEFAULT '',
+  result TEXT NOT NULL DEFAULT 'null',
+  error TEXT NOT NULL DEFAULT 'null',
+  settled_by TEXT NOT NULL DEFAULT '',
+  settlement TEXT NOT NULL DEFAULT 'null',
+  counter_before TEXT NOT NULL DEFAULT 'null',
+  idempotency_key TEXT UNIQUE
+);
+CREATE INDEX IF NOT EXISTS jobs_by_state ON jobs (state, printer);
+)";
+
+constexpr const char* kColumns =
+    "id, printer, command, args, state, created, started, finished, result, error, settled_by, "
+    "settlement, idempotency_key";
+
+Json ParseStored(const std::string& text) { return Json::parse(text); }
+
+Job RowToJob(const Statement& row) {
+  Job job;
+  job.id = row.Int(0);
+  job.printer = row.Text(1);
+  job.command = row.Text(2);
+  job.args = ParseStored(row.Text(3));
+  job.state = ParseJobState(row.Text(4)).value_or(JobState::InDoubt);
+  job.created = row.Text(5);
+  job.started = row.Text(6);
+  job.finished = row.Text(7);
+  job.result = ParseStored(row.Text(8));
+  job.error = ParseStored(row.Text(9));
+  job.settledBy = row.Text(10);
+  job.settlement = ParseStored(row.Text(11));
+  job.idempotencyKey = row.Text(12);
+  return job;
+}
+
+// Key order does not matter: the same body sent twice may list its fields
+// in another order.
+bool SameArgs(const Json& a, const Json& b) {
+  return nlohmann::json::parse(a.dump()) == nlohmann::json::parse(b.dump());
+}
+
+std::string Str(JobState state) { return std::string(ToString(state)); }
+
+}  // namespace
+
+std::string NowUtc() {
+  const auto now = std::chrono::system_clock::now();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
+  const std::time_t seconds = std::time_t(ms.count() / 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                int(ms.count() % 1000));
+  return text;
+}
+
+Journal::Journal(const std::string& path) : db_(path) {
+  db_.Exec("PRAGMA journal_mode=WAL");
+  db_.Exec("PRAGMA synchronous=FULL");
+  db_.Exec(kSchema);
+}
+
+int Journal::RecoverRunning() {
+  std::lock_guard lock(mutex_);
+  const Json error = {{"kind", "stopped"},
+                      {"code", 0},
+                      {"message", "the service stopped while the job was running"}};
+  db_.Prepare("UPDATE jobs SET state = ?, finished = ?, error = ? WHERE state = ?")
+      .Bind(1, Str(JobState::InDoubt))
+      .Bind(2, NowUtc())
+      .Bind(3, error.dump())
+      .Bind(4, Str(JobState::Running))
+      .Run();
+  return db_.Changes();
+}
+
+Journal::Inserted Journal::Insert(const std::string& printer, const std::string& command,
+                                  const Json& args, const std::optional<std::string>& key) {
+  std::lock_guard lock(mutex_);
+  Transaction transaction(db_);
+  if (key) {
+    auto find = db_.Prepare(std::string("SELECT ") + kColumns +
+                            " FROM jobs WHERE idempotency_key = ?");
+    if (find.Bind(1, *key).Step()) {
+      Job earlier = RowToJob(find);
+      if (earlier.printer != printer || earlier.command != command || !SameArgs(earlier.args, args))
+        throw IdempotencyConflict("the idempotency key was used for another request (job " +
+                                  std::to_string(earlier.id) + ")");
+      return {std::move(earlier), true};
+    }
+  }
+  db_.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key) "
+              "VALUES (?, ?, ?, ?, ?, ?)")
+      .Bind(1, printer)
+      .Bind(2, command)
+      .Bind(3, args.dump())
+      .Bind(4, Str(JobState::Queued))
+      .Bind(5, NowUtc())
+      .Bind(6, key)
+      .Run();
+  const int64_t id = db_.LastInsertId();
+  transaction.Commit();
+  return {Load(id), false};
+}
+
+std::optional<Job> Journal::MarkRunning(int64_t id, const Json& counterBefore) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare("UPDATE jobs SET state = ?, started = ?, counter_before = ? "
+              "WHERE id = ? AND state = ?")
+      .Bind(1, Str(JobState::Running))
+      .Bind(2, NowUtc())
+      .Bind(3, counterBefore.dump())
+      .Bind(4, id)
+      .Bind(5, Str(JobState::Queued))
+      .Run();
+  if (db_.Changes() == 0) return std::nullopt;
+  return Load(id);
+}
+
+Job Journal::Finish(int64_t id, JobState state, const Json& result, const Json& error) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare("UPDATE jobs SET state = ?, finished = ?, result = ?, error = ? "
+              "WHERE id = ? AND state IN (?, ?)")
+      .Bind(1, Str(state))
+      .Bind(2, NowUtc())
+      .Bind(3, result.dump())
+      .Bind(4, error.dump())
+      .Bind(5, id)
+      .Bind(6, Str(JobState::Queued))
+      .Bind(7, Str(JobState::Running))
+      .Run();
+  return Load(id);
+}
+
+std::optional<Job> Journal::Settle(int64_t id, bool done, const std::string& settledBy,
+                                   const Json& settlement) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare("UPDATE jobs SET state = ?, finished = ?, settled_by = ?, settlement = ? "
+              "WHERE id = ? AND state = ?")
+      .Bind(1, Str(done ? JobState::Done : JobState::NotDone))
+      .Bind(2, NowUtc())
+      .Bind(3, settledBy)
+      .Bind(4, settlement.dump())
+      .Bind(5, id)
+      .Bind(6, Str(JobState::InDoubt))
+      .Run();
+  if (db_.Changes() == 0) {
+    if (!Find(id)) throw UnknownJob("no job " + std::to_string(id));
+    return std::nullopt;
+  }
+  return Load(id);
+}
+
+void Journal::LeaveToPerson(int64_t id, const Json& settlement) {
+  std::lock_guard lock(mutex_);
+  db_.Prepare("UPDATE jobs SET counter_before = 'null', settlement = ? WHERE id = ? AND state = ?")
+      .Bind(1, settlement.dump())
+      .Bind(2, id)
+      .Bind(3, Str(JobState::InDoubt))
+      .Run();
+}
+
+std::optional<Job> Journal::Get(int64_t id) {
+  std::lock_guard lock(mutex_);
+  return Find(id);
+}
+
+std::vector<Job> Journal::List(std::optional<JobState> state, std::optional<std::string> printer,
+                               int limit) {
+  std::lock_guard lock(mutex_);
+  auto list = db_.Prepare(std::string("SELECT ") + kColumns +
+                          " FROM jobs WHERE (?1 IS NULL OR state = ?1) AND "
+                          "(?2 IS NULL OR printer = ?2) ORDER BY id DESC LIMIT ?3");
+  list.Bind(1, state ? std::optional<std::string>(Str(*state)) : std::nullopt)
+      .Bind(2, printer)
+      .Bind(3, int64_t(limit));
+  std::vector<Job> jobs;
+  while (list.Step()) jobs.push_back(RowToJob(list));
+  return jobs;
+}
+
+std::vector<int64_t> Journal::Queued(const std::string& printer) {
+  std::lock_guard lock(mutex_);
+  auto list = db_.Prepare("SELECT id FROM jobs WHERE state = ? AND printer = ? ORDER BY id");
+  list.Bind(1, Str(JobState::Queued)).Bind(2, printer);
+  std::vector<int64_t> ids;
+  while (list.Step()) ids.push_back(list.Int(0));
+  return ids;
+}
+
+std::vector<Journal::Unsettled> Journal::UnsettledJobs(const std::string& printer) {
+  std::lock_guard lock(mutex_);
+  auto list = db_.Prepare(
+      "SELECT id, command, args, counter_before FROM jobs "
+      "WHERE state = ? AND printer = ? AND counter_before != 'null' ORDER BY id");
+  list.Bind(1, Str(JobState::InDoubt)).Bind(2, printer);
+  std::vector<Unsettled> jobs;
+  while (list.Step())
+    jobs.push_back({list.Int(0), list.Text(1), ParseStored(list.Text(2)),
+                    ParseStored(list.Text(3))});
+  return jobs;
+}
+
+std::map<std::string, std::map<std::string, int64_t>> Journal::Counts() {
+  std::lock_guard lock(mutex_);
+  auto count = db_.Prepare("SELECT printer, state, COUNT(*) FROM jobs GROUP BY printer, state");
+  std::map<std::string, std::map<std::string, int64_t>> counts;
+  while (count.Step()) counts[count.Text(0)][count.Text(1)] = count.Int(2);
+  return counts;
+}
+
+std::optional<Job> Journal::Find(int64_t id) {
+  auto find = db_.Prepare(std::string("SELECT ") + kColumns + " FROM jobs WHERE id = ?");
+  if (!find.Bind(1, id).Step()) return std::nullopt;
+  return RowToJob(find);
+}
+
+Job Journal::Load(int64_t id) {
+  auto job = Find(id);
+  if (!job) throw UnknownJob("no job " + std::to_string(id));
+  return *job;
+}
+
+}  // namespace zuvsrv

@@ -1,0 +1,77 @@
+// The durable record of every job: one SQLite database (WAL, synchronous
+// FULL) that every state change is committed to before anyone hears of it.
+// Thread-safe: one connection behind a mutex.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "job_service.h"
+#include "sqlite.h"
+
+namespace zuvsrv {
+
+// The current time as ISO 8601 UTC with milliseconds.
+std::string NowUtc();
+
+class Journal {
+ public:
+  // Opens or creates `path`.
+  explicit Journal(const std::string& path);
+
+  // At start: jobs left running become in-doubt. Returns how many.
+  int RecoverRunning();
+
+  struct Inserted {
+    Job job;
+    bool replayed = false;
+  };
+  // A new queued job, or the earlier job with the same key. Throws
+  // IdempotencyConflict when that job differs in printer, command or args.
+  Inserted Insert(const std::string& printer, const std::string& command, const Json& args,
+                  const std::optional<std::string>& key);
+
+  // queued -> running with the counter reading taken before (null when the
+  // command has none). Nothing when the job is no longer queued.
+  std::optional<Job> MarkRunning(int64_t id, const Json& counterBefore);
+  // running -> done | failed | in-doubt; queued -> failed when the job
+  // failed before anything was sent.
+  Job Finish(int64_t id, JobState state, const Json& result, const Json& error);
+  // in-doubt -> done | not-done; nothing when the job is not in doubt (any
+  // more). Throws UnknownJob for an id never given.
+  std::optional<Job> Settle(int64_t id, bool done, const std::string& settledBy,
+                            const Json& settlement);
+
+  std::optional<Job> Get(int64_t id);
+  std::vector<Job> List(std::optional<JobState> state, std::optional<std::string> printer,
+                        int limit);
+  // The printer's queued jobs, oldest first.
+  std::vector<int64_t> Queued(const std::string& printer);
+
+  // An in-doubt job whose counter was read before it was sent: the worker
+  // settles it by reading the counter again.
+  struct Unsettled {
+    int64_t id;
+    std::string command;
+    Json args;
+    Json before;
+  };
+  // The readings did not tell: the job waits for a person, and the worker
+  // stops reading its counter. Keeps the readings in its settlement.
+  void LeaveToPerson(int64_t id, const Json& settlement);
+  std::vector<Unsettled> UnsettledJobs(const std::string& printer);
+
+  // printer -> state -> count.
+  std::map<std::string, std::map<std::string, int64_t>> Counts();
+
+ private:
+  Job Load(int64_t id);  // lock held
+  std::optional<Job> Find(int64_t id);  // lock held
+
+  std::mutex mutex_;
+  Database db_;
+};
+
+}  // namespace zuvsrv

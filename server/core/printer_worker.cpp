@@ -1,0 +1,229 @@
+#include "printer_worker.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+
+#include "driver/comportzuv.h"
+#include "driver/protocol.h"
+#include "settling.h"
+
+namespace zuvsrv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kKindPort = "port";
+const char* const kKindPrinter = "printer";
+const char* const kKindLink = "link";
+
+// The driver's last error on this thread, as the API shows errors.
+Json DriverError() {
+  const int32_t code = zuv::ErrorCode;
+  std::string message;
+  if (zuv::TComPortZUV::HasErrorMessage(code)) message = zuv::TComPortZUV::ErrorMessage(code);
+  if (message.empty()) message = "the printer did not answer";
+  return {{"kind", code > 0 ? kKindPrinter : kKindLink}, {"code", code}, {"message", message}};
+}
+
+Json OutcomeError(const zuvcli::CommandOutcome& outcome) {
+  const std::string message = outcome.message.empty() ? "the command failed" : outcome.message;
+  return {{"kind", outcome.errorCode > 0 ? kKindPrinter : kKindLink},
+          {"code", outcome.errorCode},
+          {"message", message}};
+}
+
+JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& outcome) {
+  if (outcome.ok) return JobState::Done;
+  return zuvcli::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
+}
+
+}  // namespace
+
+PrinterWorker::PrinterWorker(PrinterConfig config, Journal& journal, WorkerHooks hooks)
+    : config_(std::move(config)), journal_(journal), hooks_(std::move(hooks)) {}
+
+PrinterWorker::~PrinterWorker() { Stop(); }
+
+void PrinterWorker::Start(std::vector<int64_t> queued) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.assign(queued.begin(), queued.end());
+  }
+  thread_ = std::thread([this] { Run(); });
+}
+
+void PrinterWorker::Enqueue(int64_t id) {
+  {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(id);
+  }
+  wake_.notify_one();
+}
+
+void PrinterWorker::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+PrinterStatus PrinterWorker::Status() {
+  std::lock_guard lock(mutex_);
+  return {config_.id, config_.port, state_, queue_.size(), lastError_};
+}
+
+void PrinterWorker::Run() {
+  // The driver keeps its state per thread: this thread owns the port.
+  zuv::TComPortZUV::Init(config_.lang);
+  if (EnsureOpen()) SettleUnsettled();
+  for (;;) {
+    int64_t id = 0;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (stopping_) break;
+      id = queue_.front();
+      queue_.pop_front();
+    }
+    hooks_.jobBusy(id, true);
+    try {
+      RunJob(id);
+    } catch (const std::exception& e) {
+      // The journal failed (disk full?): the job stays as last committed,
+      // and a job left running is in doubt at the next start.
+      std::fprintf(stderr, "zuv-server: printer %s, job %lld: %s\n", config_.id.c_str(),
+                   static_cast<long long>(id), e.what());
+    }
+    hooks_.jobBusy(id, false);
+  }
+  zuv::TComPortZUV::ClosePort();
+}
+
+void PrinterWorker::RunJob(int64_t id) {
+  const auto job = journal_.Get(id);
+  if (!job || job->state != JobState::Queued) return;
+  zuvcli::CommandRequest request{zuvcli::FindCommand(job->command), job->args};
+  if (!request.info) return Fail(id, {{"kind", "input"}, {"code", 0},
+                                      {"message", "unknown command " + job->command}});
+  SetState(PrinterState::Busy);
+  if (!EnsureOpen())
+    return Fail(id, {{"kind", kKindPort}, {"code", zuv::linkerr::PortFault},
+                     {"message", "cannot open " + config_.port}});
+  // A counter read after another job was sent tells nothing about the one
+  // in doubt, so nothing is sent while one waits to be settled.
+  if (!SettleUnsettled()) {
+    Json error = DriverError();
+    error["message"] = "a job in doubt waits to be settled and the printer does not answer: " +
+                       error["message"].get<std::string>();
+    return Fail(id, error);
+  }
+  Json before = nullptr;
+  if (request.info->counter != zuvcli::Counter::None) {
+    const auto reading = zuvcli::ReadCounter(request.info->counter);
+    if (!reading) {
+      const Json error = DriverError();
+      NotePortFault();
+      return Fail(id, error);
+    }
+    before = *reading;
+  }
+  Send(*job, request, before);
+}
+
+void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
+                         const Json& before) {
+  // Durable before the first byte leaves: a crash from here on leaves the
+  // job in doubt, never queued to be sent again.
+  const auto running = journal_.MarkRunning(job.id, before);
+  if (!running) return;
+  hooks_.jobChanged(*running);
+  const auto t0 = Clock::now();
+  const zuvcli::CommandOutcome outcome = zuvcli::Execute(request);
+  hooks_.exchangeTimed(std::chrono::duration<double>(Clock::now() - t0).count());
+  const JobState state = StateOf(*request.info, outcome);
+  const Json error = state == JobState::Done ? Json(nullptr) : OutcomeError(outcome);
+  const Job finished = journal_.Finish(job.id, state, outcome.ok ? outcome.result : Json(nullptr),
+                                       error);
+  hooks_.jobChanged(finished);
+  if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
+  if (portOpen_) SetState(PrinterState::Idle, error);
+  if (state == JobState::InDoubt && portOpen_) SettleUnsettled();
+}
+
+bool PrinterWorker::EnsureOpen() {
+  if (portOpen_) return true;
+  portOpen_ = zuv::TComPortZUV::OpenPort(config_.port, config_.baud, true, false);
+  if (!portOpen_)
+    SetState(PrinterState::Offline,
+             {{"kind", kKindPort}, {"code", zuv::linkerr::PortFault},
+              {"message", "cannot open " + config_.port}});
+  else
+    SetState(PrinterState::Idle);
+  return portOpen_;
+}
+
+// The driver dropped the port: it is reopened on the next job.
+void PrinterWorker::NotePortFault() {
+  if (zuv::ErrorCode != zuv::linkerr::PortFault) return;
+  zuv::TComPortZUV::ClosePort();
+  portOpen_ = false;
+  SetState(PrinterState::Offline, DriverError());
+}
+
+// Reads the counter of each job in doubt that has one and settles it.
+// False when the printer did not answer (the jobs stay in doubt).
+bool PrinterWorker::SettleUnsettled() {
+  for (const auto& pending : journal_.UnsettledJobs(config_.id)) {
+    const auto* info = zuvcli::FindCommand(pending.command);
+    if (!info || info->counter == zuvcli::Counter::None) {
+      journal_.LeaveToPerson(pending.id, nullptr);
+      continue;
+    }
+    const auto after = zuvcli::ReadCounter(info->counter);
+    if (!after) {
+      NotePortFault();
+      return false;
+    }
+    const auto done = TookEffect(info->counter, pending.args, pending.before, *after);
+    const Json settlement = {{"before", pending.before}, {"after", *after}};
+    if (!done) {
+      journal_.LeaveToPerson(pending.id, settlement);
+      continue;
+    }
+    if (const auto settled = journal_.Settle(pending.id, *done, "counter", settlement))
+      hooks_.jobChanged(*settled);
+  }
+  return true;
+}
+
+void PrinterWorker::Fail(int64_t id, const Json& error) {
+  hooks_.jobChanged(journal_.Finish(id, JobState::Failed, nullptr, error));
+  SetState(portOpen_ ? PrinterState::Idle : PrinterState::Offline, error);
+}
+
+void PrinterWorker::SetState(PrinterState state, const Json& lastError) {
+  PrinterStatus status;
+  {
+    std::lock_guard lock(mutex_);
+    if (state_ == state && lastError_ == lastError) return;
+    state_ = state;
+    lastError_ = lastError;
+    status = {config_.id, config_.port, state_, queue_.size(), lastError_};
+  }
+  hooks_.printerChanged(status);
+}
+
+void PrinterWorker::SetState(PrinterState state) {
+  Json lastError;
+  {
+    std::lock_guard lock(mutex_);
+    lastError = lastError_;
+  }
+  SetState(state, lastError);
+}
+
+}  // namespace zuvsrv

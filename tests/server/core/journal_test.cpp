@@ -1,0 +1,179 @@
+// The journal on its own: what it keeps across a reopen, idempotency keys,
+// the moves between states it allows, and recovery at start.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "journal.h"
+
+namespace zuvsrv {
+namespace {
+
+class JournalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zuv-journal-XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ + "/journal.sqlite";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::string dir_, path_;
+  const Json pay_ = {{"type", "cash"}, {"amount", "300.00"}};
+};
+
+TEST_F(JournalTest, KeepsJobsAndKeysAcrossReopen) {
+  int64_t id = 0;
+  {
+    Journal journal(path_);
+    const auto inserted = journal.Insert("a", "pay", pay_, "key-1");
+    EXPECT_FALSE(inserted.replayed);
+    EXPECT_EQ(inserted.job.state, JobState::Queued);
+    EXPECT_EQ(inserted.job.idempotencyKey, "key-1");
+    EXPECT_FALSE(inserted.job.created.empty());
+    id = inserted.job.id;
+  }
+  Journal journal(path_);
+  const auto job = journal.Get(id);
+  ASSERT_TRUE(job);
+  EXPECT_EQ(job->printer, "a");
+  EXPECT_EQ(job->command, "pay");
+  EXPECT_EQ(job->args, pay_);
+  const auto again = journal.Insert("a", "pay", pay_, "key-1");
+  EXPECT_TRUE(again.replayed);
+  EXPECT_EQ(again.job.id, id);
+  EXPECT_EQ(journal.Queued("a"), std::vector<int64_t>{id});
+}
+
+TEST_F(JournalTest, SameKeyWithAnotherRequestConflicts) {
+  Journal journal(path_);
+  journal.Insert("a", "pay", pay_, "k");
+  EXPECT_THROW(journal.Insert("b", "pay", pay_, "k"), IdempotencyConflict);
+  EXPECT_THROW(journal.Insert("a", "close", Json::object(), "k"), IdempotencyConflict);
+  EXPECT_THROW(journal.Insert("a", "pay", Json{{"type", "card"}, {"amount", "300.00"}}, "k"),
+               IdempotencyConflict);
+  // The same fields in another order are the same request.
+  EXPECT_TRUE(journal.Insert("a", "pay", Json{{"amount", "300.00"}, {"type", "cash"}}, "k").replayed);
+  // Without a key every request is a new job.
+  EXPECT_NE(journal.Insert("a", "test", Json::object(), std::nullopt).job.id,
+            journal.Insert("a", "test", Json::object(), std::nullopt).job.id);
+  EXPECT_EQ(journal.List(std::nullopt, std::nullopt, 100).size(), 3u);
+}
+
+// Two connections stand for two requests racing (or two processes): the
+// key's uniqueness, not the callers' timing, makes one job.
+TEST_F(JournalTest, ConcurrentInsertsWithOneKeyMakeOneJob) {
+  { Journal create(path_); }
+  for (int round = 0; round < 20; ++round) {
+    const std::string key = "race-" + std::to_string(round);
+    Journal first(path_), second(path_);
+    Journal::Inserted a, b;
+    std::thread other([&] { b = second.Insert("a", "z-report", Json::object(), key); });
+    a = first.Insert("a", "z-report", Json::object(), key);
+    other.join();
+    EXPECT_EQ(a.job.id, b.job.id);
+    EXPECT_NE(a.replayed, b.replayed);
+  }
+  Journal journal(path_);
+  EXPECT_EQ(journal.List(std::nullopt, std::nullopt, 1000).size(), 20u);
+}
+
+TEST_F(JournalTest, StatesMoveOnlyForward) {
+  Journal journal(path_);
+  const int64_t id = journal.Insert("a", "z-report", Json::object(), std::nullopt).job.id;
+  const Json before = {{"report_number", 4}};
+  const auto running = journal.MarkRunning(id, before);
+  ASSERT_TRUE(running);
+  EXPECT_EQ(running->state, JobState::Running);
+  EXPECT_FALSE(running->started.empty());
+  EXPECT_FALSE(journal.MarkRunning(id, before)) << "a job runs once";
+
+  const Json error = {{"kind", "link"}, {"code", -1}, {"message", "lost"}};
+  const Job doubt = journal.Finish(id, JobState::InDoubt, nullptr, error);
+  EXPECT_EQ(doubt.state, JobState::InDoubt);
+  EXPECT_EQ(doubt.error, error);
+  // A finished job is not finished again.
+  EXPECT_EQ(journal.Finish(id, JobState::Done, Json::object(), nullptr).state, JobState::InDoubt);
+
+  const Json settlement = {{"before", before}, {"after", {{"report_number", 5}}}};
+  const auto settled = journal.Settle(id, true, "counter", settlement);
+  ASSERT_TRUE(settled);
+  EXPECT_EQ(settled->state, JobState::Done);
+  EXPECT_EQ(settled->settledBy, "counter");
+  EXPECT_EQ(settled->settlement, settlement);
+  EXPECT_FALSE(journal.Settle(id, false, "person", Json::object())) << "settled once";
+  EXPECT_THROW(journal.Settle(id + 100, true, "person", Json::object()), UnknownJob);
+}
+
+TEST_F(JournalTest, RecoveryPutsRunningJobsInDoubtAndKeepsTheirReadings) {
+  int64_t running = 0, queued = 0, done = 0, plain = 0;
+  {
+    Journal journal(path_);
+    running = journal.Insert("a", "z-report", Json::object(), std::nullopt).job.id;
+    plain = journal.Insert("a", "nonfiscal", Json{{"lines", {"x"}}}, std::nullopt).job.id;
+    done = journal.Insert("a", "beep", Json::object(), std::nullopt).job.id;
+    queued = journal.Insert("a", "feed", Json::object(), std::nullopt).job.id;
+    journal.MarkRunning(running, Json{{"report_number", 7}});
+    journal.MarkRunning(plain, nullptr);
+    journal.MarkRunning(done, nullptr);
+    journal.Finish(done, JobState::Done, Json::object(), nullptr);
+  }
+  Journal journal(path_);
+  EXPECT_EQ(journal.RecoverRunning(), 2);
+  EXPECT_EQ(journal.Get(running)->state, JobState::InDoubt);
+  EXPECT_EQ(journal.Get(running)->error["kind"], "stopped");
+  EXPECT_EQ(journal.Get(plain)->state, JobState::InDoubt);
+  EXPECT_EQ(journal.Get(done)->state, JobState::Done);
+  EXPECT_EQ(journal.Queued("a"), std::vector<int64_t>{queued});
+
+  // Only the job with a reading can be settled by its counter.
+  auto unsettled = journal.UnsettledJobs("a");
+  ASSERT_EQ(unsettled.size(), 1u);
+  EXPECT_EQ(unsettled[0].id, running);
+  EXPECT_EQ(unsettled[0].before, (Json{{"report_number", 7}}));
+  journal.LeaveToPerson(running, Json{{"before", 7}});
+  EXPECT_TRUE(journal.UnsettledJobs("a").empty());
+  EXPECT_EQ(journal.Get(running)->state, JobState::InDoubt);
+
+  const auto counts = journal.Counts();
+  EXPECT_EQ(counts.at("a").at("in-doubt"), 2);
+  EXPECT_EQ(counts.at("a").at("queued"), 1);
+}
+
+TEST_F(JournalTest, ListsFilterByStateAndPrinterNewestFirst) {
+  Journal journal(path_);
+  std::vector<int64_t> ids;
+  for (const char* printer : {"a", "b", "a", "b", "a"})
+    ids.push_back(journal.Insert(printer, "test", Json::object(), std::nullopt).job.id);
+  journal.Finish(ids[0], JobState::Failed, nullptr, Json{{"kind", "port"}});
+  const auto a = journal.List(std::nullopt, std::string("a"), 10);
+  ASSERT_EQ(a.size(), 3u);
+  EXPECT_EQ(a[0].id, ids[4]);
+  EXPECT_EQ(a[2].id, ids[0]);
+  EXPECT_EQ(journal.List(JobState::Queued, std::string("a"), 10).size(), 2u);
+  EXPECT_EQ(journal.List(JobState::Failed, std::nullopt, 10).at(0).id, ids[0]);
+  EXPECT_EQ(journal.List(std::nullopt, std::nullopt, 2).size(), 2u);
+}
+
+TEST_F(JournalTest, TheFileIsInWriteAheadMode) {
+  { Journal journal(path_); }
+  Database db(path_);
+  auto mode = db.Prepare("PRAGMA journal_mode");
+  ASSERT_TRUE(mode.Step());
+  EXPECT_EQ(mode.Text(0), "wal");
+}
+
+TEST_F(JournalTest, AnUnreadableFileIsAClearError) {
+  std::filesystem::create_directory(path_);  // a directory where the file should be
+  EXPECT_THROW(Journal journal(path_), SqliteError);
+}
+
+}  // namespace
+}  // namespace zuvsrv

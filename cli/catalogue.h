@@ -33,9 +33,12 @@ enum class Counter {
   ItemCount,     // the open receipt's item count (void)
 };
 
+// The printer command of `raw`: whichever the request names.
+constexpr int kAnyCommand = -1;
+
 struct CommandInfo {
   std::string name;     // the subcommand and route name: "z-report"
-  int printerCommand;   // command byte, or the first one of a batch
+  int printerCommand;   // command byte, the first one of a batch, or kAnyCommand
   std::string help;     // one line for --help and the API description
   Effect effect;
   Counter counter;
@@ -86,16 +89,27 @@ struct CommandOutcome {
   std::string text;           // the line the tool prints on success
 };
 
+// The `result` of program-articles that stopped partway also holds
+// "stopped_at": the index in "articles" of the first article not programmed.
+
 // Runs a checked request on the calling thread against the driver's open
 // port (the caller opened it).
 CommandOutcome Execute(const CommandRequest& request);
 
-// Whether a failed outcome may have taken effect on the printer: the
-// printer acknowledged and the command prints or changes its state.
+// Whether the printer acknowledged the last request and its reply never
+// came (no reply in time, or the connection failed after the ACK).
+bool ReplyLost(const CommandOutcome& outcome);
+
+// Whether a failed outcome may have taken effect on the printer: its reply
+// was lost after the ACK and the command prints or changes its state.
 bool InDoubt(const CommandInfo& info, const CommandOutcome& outcome);
 
 // Reads the command's counter (see Counter) on the open port: the reading
 // as JSON, or nothing when the printer did not answer.
 std::optional<Json> ReadCounter(Counter counter);
+
+// The message of a driver error code in the chosen language, or a plain
+// description when the table has none.
+std::string ErrorText(int32_t code);
 
 }  // namespace zuvcli

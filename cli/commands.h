@@ -15,7 +15,7 @@ using Action = std::function<int(Session&)>;
 // One subcommand per printer command, each named in --help with the printer
 // command it runs.
 void AddPrinterCommands(CLI::App& app, Action& action);
-// ports, detect and raw.
+// ports and detect.
 void AddToolCommands(CLI::App& app, Action& action);
 
 }  // namespace zuvcli

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cstdio>
 
 #include "utf8.h"
 
@@ -39,22 +40,9 @@ void StripCarriageReturn(std::string& line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-bool ValidDate(int y, int m, int d) {
-  static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m < 1 || m > 12 || d < 1) return false;
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return d <= days[m - 1] + (m == 2 && leap ? 1 : 0);
-}
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr int kFirstYear = 2000;
+constexpr int kLastYear = 2099;
 
 // Splits one CSV line; quoted fields may hold the separator. Nothing for an
 // unterminated quote.
@@ -93,13 +81,7 @@ ArticleRow ParseArticle(const std::vector<std::string>& fields, const std::strin
   const auto code = ParseInteger(Trim(fields[0]), 1, INT32_MAX);
   if (!code) throw InputError(where, "bad article code \"" + fields[0] + "\"");
   row.code = static_cast<int32_t>(*code);
-  const auto name = Utf8ToUtf16(std::string(Trim(fields[1])));
-  if (!name) throw InputError(where, "the name is not valid UTF-8");
-  if (name->empty()) throw InputError(where, "empty article name");
-  if (name->size() > kMaxArticleName)
-    throw InputError(where, "name of " + std::to_string(name->size()) +
-                                " characters; at most " + std::to_string(kMaxArticleName));
-  row.name = *name;
+  row.name = CheckArticleName(Trim(fields[1]), where);
   const auto unit = ParseInteger(Trim(fields[2]), 0, kMaxUnit);
   if (!unit) throw InputError(where, "bad unit \"" + fields[2] + "\" (0 to 15)");
   const auto tax = ParseInteger(Trim(fields[3]), 0, kMaxTaxGroup);
@@ -110,6 +92,18 @@ ArticleRow ParseArticle(const std::vector<std::string>& fields, const std::strin
   row.tax = static_cast<int>(*tax);
   row.price = *price;
   return row;
+}
+
+}  // namespace
+
+std::u16string CheckArticleName(std::string_view text, const std::string& where) {
+  const auto name = Utf8ToUtf16(std::string(text));
+  if (!name) throw InputError(where, "the name is not valid UTF-8");
+  if (name->empty()) throw InputError(where, "empty article name");
+  if (name->size() > kMaxArticleName)
+    throw InputError(where, "name of " + std::to_string(name->size()) +
+                                " characters; at most " + std::to_string(kMaxArticleName));
+  return *name;
 }
 
 zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& where, int width) {
@@ -148,7 +142,12 @@ zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& wh
   return zuv::TNonfiscalLine(line, align, bold, u"", u"");
 }
 
-}  // namespace
+std::string FormatMoney(int64_t hundredths) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(hundredths / 100),
+                static_cast<long long>(hundredths % 100));
+  return text;
+}
 
 std::optional<int64_t> ParseInteger(std::string_view text, int64_t min, int64_t max) {
   if (!text.empty() && text.front() == '+') return std::nullopt;
@@ -174,7 +173,7 @@ std::optional<int64_t> ParseMoney(std::string_view text, int64_t maxHundredths) 
   return value;
 }
 
-std::optional<double> ParseDate(std::string_view text) {
+std::optional<std::chrono::year_month_day> ParseCivilDate(std::string_view text) {
   int y = 0, m = 0, d = 0;
   auto number = [](std::string_view part, int& out) {
     if (!AllDigits(part)) return false;
@@ -192,9 +191,25 @@ std::optional<double> ParseDate(std::string_view text) {
   } else {
     return std::nullopt;
   }
-  if (y < 2000 || y > 2099 || !ValidDate(y, m, d)) return std::nullopt;
-  constexpr int64_t kDaysFrom1899To1970 = 25569;
-  return static_cast<double>(DaysFromCivil(y, m, d) + kDaysFrom1899To1970);
+  const std::chrono::year_month_day date{std::chrono::year(y), std::chrono::month(m),
+                                         std::chrono::day(d)};
+  if (y < kFirstYear || y > kLastYear || !date.ok()) return std::nullopt;
+  return date;
+}
+
+std::optional<double> ParseDate(std::string_view text) {
+  const auto date = ParseCivilDate(text);
+  if (!date) return std::nullopt;
+  using namespace std::chrono;
+  constexpr sys_days kDriverEpoch = year(1899) / December / 30;
+  return static_cast<double>((sys_days(*date) - kDriverEpoch).count());
+}
+
+std::string FormatDate(std::chrono::year_month_day date) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()));
+  return text;
 }
 
 std::optional<std::vector<uint8_t>> ParseHexWords(const std::vector<std::string>& words) {
@@ -211,16 +226,28 @@ std::optional<std::vector<uint8_t>> ParseHexWords(const std::vector<std::string>
   return bytes;
 }
 
+std::vector<std::string> ReadTextLines(std::istream& in, const std::string& fileName) {
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    StripCarriageReturn(line);
+    if (lines.empty() && line.starts_with(kByteOrderMark)) line.erase(0, kByteOrderMark.size());
+    lines.push_back(std::move(line));
+  }
+  if (in.bad()) throw InputError(fileName, "read error");
+  return lines;
+}
+
 std::vector<ArticleRow> ReadArticles(std::istream& in, const std::string& fileName) {
   std::vector<ArticleRow> rows;
   char separator = 0;
   int lineNumber = 0;
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : ReadTextLines(in, fileName)) {
     ++lineNumber;
-    StripCarriageReturn(line);
     const std::string_view trimmed = Trim(line);
     if (trimmed.empty() || trimmed.front() == kCommentMark) continue;
     const std::string where = fileName + ":" + std::to_string(lineNumber);
+    // Errors of the line name the file and the line.
+    auto failed = [&](const InputError& e) { return InputError(fileName, lineNumber, e.Reason()); };
     if (!separator) {
       separator = line.find(';') != std::string::npos ? ';' : ',';
       std::string head(trimmed.substr(0, 4));
@@ -228,11 +255,14 @@ std::vector<ArticleRow> ReadArticles(std::istream& in, const std::string& fileNa
       if (head == "code") continue;
     }
     const auto fields = SplitCsv(line, separator);
-    if (!fields) throw InputError(where, "unterminated quote");
-    rows.push_back(ParseArticle(*fields, where));
+    if (!fields) throw InputError(fileName, lineNumber, "unterminated quote");
+    try {
+      rows.push_back(ParseArticle(*fields, where));
+    } catch (const InputError& e) {
+      throw failed(e);
+    }
     rows.back().line = lineNumber;
   }
-  if (in.bad()) throw InputError(fileName, "read error");
   if (rows.empty()) throw InputError(fileName, "no articles");
   return rows;
 }
@@ -241,12 +271,14 @@ std::vector<zuv::TNonfiscalLine> ReadNonfiscal(std::istream& in, const std::stri
                                                int width) {
   std::vector<zuv::TNonfiscalLine> lines;
   int lineNumber = 0;
-  for (std::string line; std::getline(in, line);) {
+  for (const std::string& line : ReadTextLines(in, fileName)) {
     ++lineNumber;
-    StripCarriageReturn(line);
-    lines.push_back(ParseMarkupLine(line, fileName + ":" + std::to_string(lineNumber), width));
+    try {
+      lines.push_back(ParseMarkupLine(line, fileName, width));
+    } catch (const InputError& e) {
+      throw InputError(fileName, lineNumber, e.Reason());
+    }
   }
-  if (in.bad()) throw InputError(fileName, "read error");
   if (lines.empty()) throw InputError(fileName, "nothing to print");
   return lines;
 }

@@ -2,6 +2,7 @@
 // reaches the printer: amounts, dates, article lists, non-fiscal receipts.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <istream>
 #include <optional>
@@ -18,7 +19,22 @@ namespace zuvcli {
 class InputError : public std::runtime_error {
  public:
   InputError(const std::string& where, const std::string& what)
-      : std::runtime_error(where + ": " + what) {}
+      : std::runtime_error(where + ": " + what), where_(where), reason_(what) {}
+  InputError(const std::string& file, int line, const std::string& what)
+      : InputError(file + ":" + std::to_string(line), what) {
+    file_ = file;
+    line_ = line;
+  }
+  const std::string& Where() const { return where_; }
+  const std::string& Reason() const { return reason_; }
+  const std::string& File() const { return file_; }  // "" unless read from a file
+  int Line() const { return line_; }                 // 0 when not one line's fault
+
+ private:
+  std::string where_;
+  std::string reason_;
+  std::string file_;
+  int line_ = 0;
 };
 
 // The largest price the printer's 32-bit price field holds, and the largest
@@ -36,11 +52,16 @@ constexpr int kDefaultLineWidth = 34;
 
 // "12", "12.5", "12.34" or "12,34": hundredths, 0 to `maxHundredths`.
 std::optional<int64_t> ParseMoney(std::string_view text, int64_t maxHundredths);
+// Hundredths as "123.45".
+std::string FormatMoney(int64_t hundredths);
 // A decimal integer within [min, max].
 std::optional<int64_t> ParseInteger(std::string_view text, int64_t min, int64_t max);
-// "dd.mm.yyyy" or "yyyy-mm-dd", years 2000 to 2099: the date as days since
-// 1899-12-30.
+// "dd.mm.yyyy" or "yyyy-mm-dd", years 2000 to 2099.
+std::optional<std::chrono::year_month_day> ParseCivilDate(std::string_view text);
+// The same, as days since 1899-12-30 (the driver's date form).
 std::optional<double> ParseDate(std::string_view text);
+// "yyyy-mm-dd".
+std::string FormatDate(std::chrono::year_month_day date);
 // Words of hex digits ("0A", "0a0b", "0A 0B"): the bytes in order.
 std::optional<std::vector<uint8_t>> ParseHexWords(const std::vector<std::string>& words);
 
@@ -58,6 +79,17 @@ struct ArticleRow {
 // separator is quoted ("..." with "" for a quote). Blank lines, lines
 // starting with '#' and a first line starting with "code" are skipped.
 std::vector<ArticleRow> ReadArticles(std::istream& in, const std::string& fileName);
+
+// An article name: valid UTF-8, 1 to kMaxArticleName characters. Throws
+// InputError naming `where`.
+std::u16string CheckArticleName(std::string_view text, const std::string& where);
+
+// The lines of a text file, without line ends and without a leading UTF-8
+// byte-order mark (what spreadsheets and some editors write first).
+std::vector<std::string> ReadTextLines(std::istream& in, const std::string& fileName);
+
+// One line of non-fiscal markup (see ReadNonfiscal) checked against `width`.
+zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& where, int width);
 
 // A non-fiscal receipt, one printed line per input line. A line may start
 // with '*' (bold), then with '<' (left, the default), '^' (centred) or

@@ -14,7 +14,6 @@ namespace {
 
 using zuv::linkerr::NoReply;
 using zuv::linkerr::PortFault;
-using zuv::linkerr::UnlistedOffset;
 
 // The traffic log, line by line, on standard error.
 class StreamSink : public diag::LogSink {
@@ -30,11 +29,26 @@ class StreamSink : public diag::LogSink {
 
 }  // namespace
 
-std::string ErrorText(int32_t code) {
-  if (zuv::TComPortZUV::HasErrorMessage(code)) return zuv::TComPortZUV::ErrorMessage(code);
-  if (code > UnlistedOffset)
-    return "printer error " + std::to_string(code - UnlistedOffset) + " (no message for it)";
-  return "no message for this code";
+const char* FailureKindName(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::Input: return "input";
+    case FailureKind::Usage: return "usage";
+    case FailureKind::Link: return "link";
+    case FailureKind::Printer: return "printer";
+    case FailureKind::InDoubt: return "in-doubt";
+  }
+  return "";
+}
+
+int ExitStatusOf(FailureKind kind) {
+  switch (kind) {
+    case FailureKind::Input:
+    case FailureKind::Usage: return kExitUsage;
+    case FailureKind::InDoubt: return kExitReplyLost;
+    case FailureKind::Link:
+    case FailureKind::Printer: return kExitFailure;
+  }
+  return kExitFailure;
 }
 
 Session::Session(const GlobalOptions& options, Io& io) : options_(options), io_(io) {
@@ -52,40 +66,41 @@ Session::~Session() {
 
 int Session::Open(const std::string& command) {
   if (options_.port.empty())
-    return Fail(command, "no port: give --port or set ZUV_PORT", kExitUsage);
+    return Fail(command, FailureKind::Usage, "no port: give --port or set ZUV_PORT");
   if (serial::IsTcpPortName(options_.port) && !serial::ParseTcpPortName(options_.port))
-    return Fail(command, "bad port \"" + options_.port + "\" (tcp://HOST:PORT)", kExitUsage);
+    return Fail(command, FailureKind::Usage, "bad port \"" + options_.port + "\" (tcp://HOST:PORT)");
   if (zuv::TComPortZUV::OpenPort(options_.port, options_.baud, true, options_.trace)) return kExitOk;
+  const int32_t code = zuv::ErrorCode;
   const zuv::TPortNote why = zuv::ExplainOpenFailure(options_.port);
-  return Fail(command, "cannot open " + options_.port + ": " + why.detail, kExitFailure);
+  return Fail(command, FailureKind::Link, "cannot open " + options_.port + ": " + why.detail,
+              {{"error", code}, {"port", options_.port}});
 }
 
-int Session::Finish(const std::string& command, bool ok, Json data, const std::string& text) {
-  const int32_t code = zuv::ErrorCode;
-  // A report counts as printed once acknowledged; the lost reply still
-  // matters to whoever might print it again. A line that fails after the
-  // ACK loses the reply just the same.
-  const bool replyLost = (code == NoReply || code == PortFault) &&
-                         zuv::TComPortZUV::LastRequestAcknowledged();
-  if (ok && !replyLost) return Report(command, std::move(data), text);
-  const int status = replyLost ? kExitReplyLost : kExitFailure;
-  // A failure that leaves the code at 0 never reached the printer: the
-  // driver refused the input (a short reply sets -1).
+int Session::Finish(const CommandInfo& info, const CommandOutcome& outcome, Json extra,
+                    const std::string& explanation) {
+  if (outcome.ok) return Report(info.name, outcome.result, outcome.text);
+  const int32_t code = outcome.errorCode;
   std::string message = code == zuv::linkerr::Ok
-                            ? "the driver refused the input; nothing was sent"
-                            : "error " + std::to_string(code) + ": " + ErrorText(code);
-  if (replyLost)
+                            ? outcome.message
+                            : "error " + std::to_string(code) + ": " + outcome.message;
+  FailureKind kind = FailureKind::Link;
+  if (InDoubt(info, outcome)) {
+    kind = FailureKind::InDoubt;
     message = "the printer acknowledged the command but its reply was lost (" + message +
               "); check the paper before repeating a print";
-  else if (code == PortFault)
+  } else if (code == zuv::linkerr::Ok) {
+    kind = FailureKind::Input;
+  } else if (code > 0) {
+    kind = FailureKind::Printer;
+  } else if (code == PortFault) {
     message += " (the connection to " + options_.port + " failed)";
-  if (options_.json) {
-    Json failure = {{"command", command}, {"ok", false}, {"error", code},
-                    {"message", ErrorText(code)}, {"acknowledged", replyLost}};
-    io_.out << failure.dump() << '\n';
+  } else if (code == NoReply && info.effect == Effect::Read) {
+    message += " (no reply; safe to repeat)";
   }
-  io_.err << "zuv " << command << ": " << message << '\n';
-  return status;
+  if (!explanation.empty()) message = explanation + ": " + message;
+  Json fields = {{"error", code}, {"acknowledged", outcome.acknowledged}};
+  for (auto& [key, value] : extra.items()) fields[key] = value;
+  return Fail(info.name, kind, message, std::move(fields));
 }
 
 int Session::Report(const std::string& command, Json data, const std::string& text) {
@@ -99,27 +114,28 @@ int Session::Report(const std::string& command, Json data, const std::string& te
   return kExitOk;
 }
 
-int Session::Fail(const std::string& command, const std::string& message, int status) {
-  if (options_.json && status != kExitUsage) {
-    Json failure = {{"command", command}, {"ok", false}, {"message", message}};
+int Session::Fail(const std::string& command, FailureKind kind, const std::string& message,
+                  Json extra) {
+  if (options_.json) {
+    Json failure = {{"command", command}, {"ok", false}, {"kind", FailureKindName(kind)}};
+    for (auto& [key, value] : extra.items()) failure[key] = value;
+    failure["message"] = message;
     io_.out << failure.dump() << '\n';
   }
   io_.err << "zuv " << command << ": " << message << '\n';
-  return status;
+  return ExitStatusOf(kind);
 }
 
-bool Session::Confirm(const std::string& question) {
-  if (options_.yes) return true;
-  if (!io_.interactive) {
-    io_.err << "zuv: " << question << " Not on a terminal: give --yes to confirm; nothing sent.\n";
-    return false;
-  }
+int Session::Confirm(const std::string& command, const std::string& question) {
+  if (options_.yes) return kExitOk;
+  if (!io_.interactive)
+    return Fail(command, FailureKind::Usage,
+                question + " Not on a terminal: give --yes to confirm; nothing sent.");
   io_.err << question << " [y/N] " << std::flush;
   std::string answer;
   std::getline(io_.in, answer);
-  if (answer == "y" || answer == "Y" || answer == "yes") return true;
-  io_.err << "zuv: not confirmed; nothing sent.\n";
-  return false;
+  if (answer == "y" || answer == "Y" || answer == "yes") return kExitOk;
+  return Fail(command, FailureKind::Usage, "not confirmed; nothing sent.");
 }
 
 }  // namespace zuvcli

@@ -6,13 +6,10 @@
 #include <memory>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
+#include "catalogue.h"
 #include "diagnostics/log_sink.h"
 
 namespace zuvcli {
-
-using Json = nlohmann::ordered_json;
 
 enum ExitStatus {
   kExitOk = 0,
@@ -30,7 +27,13 @@ struct GlobalOptions {
   bool trace = false;
   bool json = false;
   bool yes = false;
+  bool strict = false;  // unprintable characters are an input error
 };
+
+// What kind of failure ended a run, as --json names it.
+enum class FailureKind { Input, Usage, Link, Printer, InDoubt };
+const char* FailureKindName(FailureKind kind);
+int ExitStatusOf(FailureKind kind);
 
 // Where the tool reads and writes; the real streams, or strings in tests.
 struct Io {
@@ -49,16 +52,21 @@ class Session {
 
   // Opens the printer's port: kExitOk, or the status to exit with.
   int Open(const std::string& command);
-  // The outcome of a printer operation: prints the result (text, or `data`
-  // as JSON) and gives the exit status. A failure, or an acknowledged
-  // command whose reply never came, is explained on standard error.
-  int Finish(const std::string& command, bool ok, Json data, const std::string& text);
+  // The outcome of a printer command: prints the result (text, or the
+  // result fields as JSON) and gives the exit status. A failure, or an
+  // acknowledged command whose reply never came, is explained on standard
+  // error; `extra` goes into the JSON failure object.
+  int Finish(const CommandInfo& info, const CommandOutcome& outcome, Json extra = Json::object(),
+             const std::string& explanation = "");
   // Success without an exchange of its own (ports, detection).
   int Report(const std::string& command, Json data, const std::string& text);
-  // A failure without a printer error code behind it.
-  int Fail(const std::string& command, const std::string& message, int status);
-  // Asks on a terminal; elsewhere only --yes confirms. Explains a refusal.
-  bool Confirm(const std::string& question);
+  // A failure: the message on standard error and, with --json, one object
+  // on standard output holding `extra` too. Gives the kind's exit status.
+  int Fail(const std::string& command, FailureKind kind, const std::string& message,
+           Json extra = Json::object());
+  // Asks on a terminal; elsewhere only --yes confirms. kExitOk, or the
+  // status of the refusal, which it explains.
+  int Confirm(const std::string& command, const std::string& question);
 
   const GlobalOptions& Options() const { return options_; }
   Io& Streams() { return io_; }
@@ -68,9 +76,5 @@ class Session {
   Io& io_;
   std::unique_ptr<diag::LogSink> trace_;
 };
-
-// The message of a driver error code in the chosen language, or a plain
-// description when the table has none.
-std::string ErrorText(int32_t code);
 
 }  // namespace zuvcli

@@ -263,6 +263,7 @@ function showMessage(text, kind) {
 function renderLastResult() {
   const box = $("last-result");
   const job = ui.lastJob;
+  box.dataset.job = job ? String(job.id) : "";
   if (!job) {
     const message = ui.lastMessage;
     box.className = "result " + (message ? message.kind : "");

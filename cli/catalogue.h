@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -92,9 +93,13 @@ struct CommandOutcome {
 // The `result` of program-articles that stopped partway also holds
 // "stopped_at": the index in "articles" of the first article not programmed.
 
+// Told after each frame of a batch (program-articles): how many entries
+// the printer has taken so far, of how many.
+using Progress = std::function<void(size_t done, size_t total)>;
+
 // Runs a checked request on the calling thread against the driver's open
 // port (the caller opened it).
-CommandOutcome Execute(const CommandRequest& request);
+CommandOutcome Execute(const CommandRequest& request, const Progress& progress = {});
 
 // Whether the printer acknowledged the last request and its reply never
 // came (no reply in time, or the connection failed after the ACK).

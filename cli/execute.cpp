@@ -73,7 +73,7 @@ bool AddArticle(const Json& a) {
                                a["tax"].get<int32_t>(), Amount(a["price"]));
 }
 
-Ran Program(const Json& args) {
+Ran Program(const Json& args, const Progress& progress) {
   const Json& articles = args["articles"];
   size_t done = 0;
   while (done < articles.size()) {
@@ -85,6 +85,7 @@ Ran Program(const Json& args) {
     if (!queued || !TFiscal::ProgramirajArtikle())
       return {false, {{"articles", done}, {"stopped_at", done}}, ""};
     done = end;
+    if (progress) progress(done, articles.size());
   }
   return {true, {{"articles", done}}, "programmed " + Count(done, "article", "articles")};
 }
@@ -128,45 +129,51 @@ Ran Raw(const Json& args) {
   return {ok, {{"data", text}}, text.empty() ? "(no data)" : text};
 }
 
-using Runner = std::function<Ran(const Json&)>;
+using Runner = std::function<Ran(const Json&, const Progress&)>;
+
+// Most commands have no batch to tell the progress of.
+template <class F>
+Runner Once(F run) {
+  return [run](const Json& args, const Progress&) { return run(args); };
+}
 
 const std::map<std::string, Runner, std::less<>>& Runners() {
   static const std::map<std::string, Runner, std::less<>> runners = {
-      {"test", [](const Json&) { return Fixed(&TFiscal::TestVeze, "the printer answered"); }},
-      {"clock", [](const Json&) {
+      {"test", Once([](const Json&) { return Fixed(&TFiscal::TestVeze, "the printer answered"); })},
+      {"clock", Once([](const Json&) {
          const std::string time = TFiscal::CitajVreme();
          return Ran{!time.empty(), {{"clock", time}}, time};
-       }},
-      {"fiscal-id", [](const Json&) {
+       })},
+      {"fiscal-id", Once([](const Json&) {
          const std::string id = Utf16ToUtf8(TFiscal::CitajIBFM());
          return Ran{!id.empty(), {{"fiscal_id", id}}, id};
-       }},
-      {"receipt-number", [](const Json&) { return Number(TFiscal::CitajBI(), "receipt_number"); }},
-      {"report-number", [](const Json&) { return Number(TFiscal::CitajBD(), "report_number"); }},
-      {"item-count", [](const Json&) { return Number(TFiscal::StanjeRacunaBrojStavki(), "items"); }},
-      {"receipt-state", ReceiptState},
-      {"x-report", [](const Json&) { return Fixed(&TFiscal::PresekStanja, "X report printed"); }},
-      {"z-report", [](const Json&) { return Fixed(&TFiscal::DnevniIzvestaj, "Z report printed"); }},
-      {"delete-articles", [](const Json&) { return Fixed(&TFiscal::BrisanjeBaze, "article base deleted"); }},
-      {"close", [](const Json&) { return Fixed(&TFiscal::AutomatskiZatvoriRacun, "receipt closed"); }},
-      {"void", [](const Json&) { return Fixed(&TFiscal::StornoCeoRacun, "receipt voided"); }},
-      {"feed", [](const Json&) { return Fixed(&TFiscal::TrakuPomeri, "paper fed"); }},
-      {"cut", [](const Json&) { return Fixed(&TFiscal::TrakuSeci, "paper cut"); }},
-      {"beep", [](const Json&) { return Fixed(&TFiscal::ZvucniSignal, "buzzer sounded"); }},
-      {"periodic-report", Periodic},
+       })},
+      {"receipt-number", Once([](const Json&) { return Number(TFiscal::CitajBI(), "receipt_number"); })},
+      {"report-number", Once([](const Json&) { return Number(TFiscal::CitajBD(), "report_number"); })},
+      {"item-count", Once([](const Json&) { return Number(TFiscal::StanjeRacunaBrojStavki(), "items"); })},
+      {"receipt-state", Once(ReceiptState)},
+      {"x-report", Once([](const Json&) { return Fixed(&TFiscal::PresekStanja, "X report printed"); })},
+      {"z-report", Once([](const Json&) { return Fixed(&TFiscal::DnevniIzvestaj, "Z report printed"); })},
+      {"delete-articles", Once([](const Json&) { return Fixed(&TFiscal::BrisanjeBaze, "article base deleted"); })},
+      {"close", Once([](const Json&) { return Fixed(&TFiscal::AutomatskiZatvoriRacun, "receipt closed"); })},
+      {"void", Once([](const Json&) { return Fixed(&TFiscal::StornoCeoRacun, "receipt voided"); })},
+      {"feed", Once([](const Json&) { return Fixed(&TFiscal::TrakuPomeri, "paper fed"); })},
+      {"cut", Once([](const Json&) { return Fixed(&TFiscal::TrakuSeci, "paper cut"); })},
+      {"beep", Once([](const Json&) { return Fixed(&TFiscal::ZvucniSignal, "buzzer sounded"); })},
+      {"periodic-report", Once(Periodic)},
       {"program-articles", Program},
-      {"change-price", Price},
-      {"pay", Pay},
-      {"nonfiscal", Nonfiscal},
-      {"raw", Raw},
+      {"change-price", Once(Price)},
+      {"pay", Once(Pay)},
+      {"nonfiscal", Once(Nonfiscal)},
+      {"raw", Once(Raw)},
   };
   return runners;
 }
 
 }  // namespace
 
-CommandOutcome Execute(const CommandRequest& request) {
-  const Ran ran = Runners().at(request.info->name)(request.args);
+CommandOutcome Execute(const CommandRequest& request, const Progress& progress) {
+  const Ran ran = Runners().at(request.info->name)(request.args, progress);
   CommandOutcome outcome;
   outcome.errorCode = zuv::ErrorCode;
   outcome.acknowledged = zuv::TComPortZUV::LastRequestAcknowledged();

@@ -3,7 +3,9 @@
 namespace diag {
 
 namespace {
-LogSink* g_sink = nullptr;
+// Per thread, like the driver state it reports on: each printer's thread
+// logs to its own view, and two threads never write one sink at once.
+thread_local LogSink* g_sink = nullptr;
 }
 
 void SetLogSink(LogSink* sink) { g_sink = sink; }

@@ -28,7 +28,8 @@ class RecordingSink : public LogSink {
   int statusUpdates = 0;
 };
 
-// Where Log writes; nullptr (the default) drops everything.
+// Where Log writes on the calling thread; nullptr (the default) drops
+// everything. Each thread has its own sink.
 void SetLogSink(LogSink* sink);
 LogSink* CurrentLogSink();
 

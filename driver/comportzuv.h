@@ -29,7 +29,8 @@ class TStopwatch {
   bool FRunning = false;
 };
 
-// Clocks of the driver. Tests replace them to run time-outs instantly.
+// Clocks of the driver, per thread (see LinkState). Tests replace them to
+// run time-outs instantly.
 int64_t MonotonicMs();
 void SetMonotonicClock(std::function<int64_t()> clock);  // empty: steady clock
 // Local date-time as days since 1899-12-30 (fraction = time of day).
@@ -37,33 +38,69 @@ double NowDateTime();
 void SetDateTimeClock(std::function<double()> clock);    // empty: system clock
 
 // ---- driver state --------------------------------------------------------
+// Every thread has its own driver state: one thread drives one printer, and
+// a program with one thread sees one process-wide state. Nothing here is
+// locked; a thread's state is touched only by that thread.
 constexpr int SendBufferSize = 1025;
 constexpr int MaxShortData = 254;   // one length byte: n = L + 1 <= 255
 constexpr int MaxLongData = 1019;   // L + 6 <= SendBufferSize
 
-extern std::unique_ptr<serial::TComPort> comport;
-extern std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
-extern std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;  // UTF-8 texts
-extern uint8_t sendBuffer[SendBufferSize];
-extern const uint8_t empty[SendBufferSize];
-extern std::unique_ptr<ByteList> receiveBuffer;
-extern TStopwatch RxStopwatch;
-extern int32_t RxExpectDataLen;
-extern int32_t RxDataIndex;
-extern int32_t ErrorCode;
-extern bool PrinterType;
-extern bool DebugMode;
-extern bool RequestAcknowledged;  // see TComPortZUV::LastRequestAcknowledged
-// Replies are taken only when their checksum matches. Off only for a device
-// that fills the reply checksum differently.
-extern bool VerifyReplyChecksum;
-// How long reception waits for a reply, restarted by every wait code. Probes
-// (port detection) shorten it; commands use the default.
-constexpr int64_t DefaultReplyBudgetMs = 2500;
-extern int64_t ReplyBudgetMs;
-extern std::unique_ptr<ByteList> bufferArtikala;
+extern thread_local std::unique_ptr<serial::TComPort> comport;
+extern thread_local std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
+extern thread_local std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;  // UTF-8
+extern thread_local uint8_t sendBuffer[SendBufferSize];
+extern const uint8_t empty[SendBufferSize];  // never written: shared by all threads
+extern thread_local std::unique_ptr<ByteList> receiveBuffer;
+extern thread_local TStopwatch RxStopwatch;
+extern thread_local int32_t RxExpectDataLen;
+extern thread_local int32_t RxDataIndex;
+extern thread_local int32_t ErrorCode;
+extern thread_local bool PrinterType;
+extern thread_local bool DebugMode;
+extern thread_local std::unique_ptr<ByteList> bufferArtikala;
 
-// Forgets everything: as at program start (tests use it between cases).
+// How long reception waits for a reply, restarted by every wait code.
+constexpr int64_t DefaultReplyBudgetMs = 2500;
+
+// What this driver keeps beside the state above, reset as a whole.
+struct LinkState {
+  // Whether the printer acknowledged the last request (see
+  // TComPortZUV::LastRequestAcknowledged).
+  bool requestAcknowledged = false;
+  // Replies are taken only when their checksum matches. Off only for a
+  // device that fills the reply checksum differently.
+  bool verifyReplyChecksum = true;
+  // Probes (port detection) shorten it; commands use the default.
+  int64_t replyBudgetMs = DefaultReplyBudgetMs;
+  // Ports taken out of use by a fault, released once the failing call has
+  // returned (dropped_ports.h).
+  std::vector<std::unique_ptr<serial::TComPort>> droppedPorts;
+  // Clock hooks; empty means the real clocks. They are per thread like the
+  // rest: a fixture that fakes time fakes it for the thread it drives, and
+  // another printer's thread keeps real time.
+  std::function<int64_t()> monotonicClock;
+  std::function<double()> dateTimeClock;
+};
+extern thread_local LinkState linkState;
+
+// Sets the reply budget and checksum check for a scope and restores the
+// previous values when it ends.
+class ScopedLinkSettings {
+ public:
+  ScopedLinkSettings(int64_t replyBudgetMs, bool verifyReplyChecksum);
+  explicit ScopedLinkSettings(int64_t replyBudgetMs)
+      : ScopedLinkSettings(replyBudgetMs, linkState.verifyReplyChecksum) {}
+  ~ScopedLinkSettings();
+  ScopedLinkSettings(const ScopedLinkSettings&) = delete;
+  ScopedLinkSettings& operator=(const ScopedLinkSettings&) = delete;
+
+ private:
+  int64_t savedBudgetMs_;
+  bool savedVerify_;
+};
+
+// Forgets everything of the calling thread's driver state: as at program
+// start (tests use it between cases). The port is closed.
 void ResetDriverState();
 
 // ---- link layer ----------------------------------------------------------

@@ -28,20 +28,17 @@ std::string BaseName(const std::string& port) {
 // Puts the driver back as the confirming probe found it, also when it throws.
 class ProbeGuard {
  public:
-  explicit ProbeGuard(int64_t budgetMs) : savedBudget_(ReplyBudgetMs), savedDebug_(DebugMode) {
-    ReplyBudgetMs = budgetMs;
-  }
+  explicit ProbeGuard(int64_t budgetMs) : budget_(budgetMs), savedDebug_(DebugMode) {}
   ~ProbeGuard() {
     TComPortZUV::ClosePort();
     ReleaseDroppedPorts();  // a port that failed mid-probe still holds its device
-    ReplyBudgetMs = savedBudget_;
     DebugMode = savedDebug_;
   }
   ProbeGuard(const ProbeGuard&) = delete;
   ProbeGuard& operator=(const ProbeGuard&) = delete;
 
  private:
-  int64_t savedBudget_;
+  ScopedLinkSettings budget_;
   bool savedDebug_;
 };
 

@@ -2,55 +2,63 @@
 #include <ctime>
 
 #include "comportzuv.h"
-#include "dropped_ports.h"
 
 namespace zuv {
 
-// Defined before comport so that it outlives it.
-std::vector<std::unique_ptr<serial::TComPort>> droppedPorts;
-std::unique_ptr<serial::TComPort> comport;
-std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
-std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;
-uint8_t sendBuffer[SendBufferSize];
+// Thread-local objects of one thread are destroyed in the reverse order of
+// their construction: linkState (with the dropped ports) is defined before
+// comport so that it outlives it, and releaseAtExit comes last.
+thread_local LinkState linkState;
+thread_local std::unique_ptr<serial::TComPort> comport;
+thread_local std::unique_ptr<std::map<char16_t, uint8_t>> ZUVtable;
+thread_local std::unique_ptr<std::map<int32_t, std::string>> ErrorTableK3RT;
+thread_local uint8_t sendBuffer[SendBufferSize];
 const uint8_t empty[SendBufferSize] = {};
-std::unique_ptr<ByteList> receiveBuffer;
-TStopwatch RxStopwatch;
-int32_t RxExpectDataLen = 0;
-int32_t RxDataIndex = 0;
-int32_t ErrorCode = 0;
-bool PrinterType = false;
-bool DebugMode = false;
-bool RequestAcknowledged = false;
-bool VerifyReplyChecksum = true;
-int64_t ReplyBudgetMs = DefaultReplyBudgetMs;
-std::unique_ptr<ByteList> bufferArtikala;
+thread_local std::unique_ptr<ByteList> receiveBuffer;
+thread_local TStopwatch RxStopwatch;
+thread_local int32_t RxExpectDataLen = 0;
+thread_local int32_t RxDataIndex = 0;
+thread_local int32_t ErrorCode = 0;
+thread_local bool PrinterType = false;
+thread_local bool DebugMode = false;
+thread_local std::unique_ptr<ByteList> bufferArtikala;
 
 TComPortZUV* ComPortZUV = nullptr;
 TFiscal* Fiscal = nullptr;
 
 namespace {
-// Closes the ports before the state above is destroyed: a port that faults
-// while closing at exit must find its handler gone and the state intact.
+// Closes the thread's ports before the state above is destroyed: a port that
+// faults while closing must find its handler gone and the state intact. For
+// the main thread this runs at exit, for any other thread when it ends.
 struct ReleaseAtExit {
   ~ReleaseAtExit() { ResetDriverState(); }
-} releaseAtExit;
+};
+thread_local ReleaseAtExit releaseAtExit;
 }  // namespace
 
-namespace {
-std::function<int64_t()> g_monotonic;
-std::function<double()> g_dateTime;
-}  // namespace
+ScopedLinkSettings::ScopedLinkSettings(int64_t replyBudgetMs, bool verifyReplyChecksum)
+    : savedBudgetMs_(linkState.replyBudgetMs), savedVerify_(linkState.verifyReplyChecksum) {
+  linkState.replyBudgetMs = replyBudgetMs;
+  linkState.verifyReplyChecksum = verifyReplyChecksum;
+}
+
+ScopedLinkSettings::~ScopedLinkSettings() {
+  linkState.replyBudgetMs = savedBudgetMs_;
+  linkState.verifyReplyChecksum = savedVerify_;
+}
 
 int64_t MonotonicMs() {
-  if (g_monotonic) return g_monotonic();
+  if (linkState.monotonicClock) return linkState.monotonicClock();
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-void SetMonotonicClock(std::function<int64_t()> clock) { g_monotonic = std::move(clock); }
+void SetMonotonicClock(std::function<int64_t()> clock) {
+  linkState.monotonicClock = std::move(clock);
+}
 
 double NowDateTime() {
-  if (g_dateTime) return g_dateTime();
+  if (linkState.dateTimeClock) return linkState.dateTimeClock();
   using namespace std::chrono;
   const auto now = system_clock::now();
   const std::time_t t = system_clock::to_time_t(now);
@@ -62,7 +70,9 @@ double NowDateTime() {
   return 25569.0 + (localSeconds + ms / 1000.0) / 86400.0;
 }
 
-void SetDateTimeClock(std::function<double()> clock) { g_dateTime = std::move(clock); }
+void SetDateTimeClock(std::function<double()> clock) {
+  linkState.dateTimeClock = std::move(clock);
+}
 
 void TStopwatch::Start() {
   FStart = MonotonicMs();

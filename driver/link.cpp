@@ -102,7 +102,7 @@ Attempt SendOnce(int command, const std::vector<uint8_t>& dataBlock, bool printe
 
 // Working data of one reception.
 struct Reception {
-  Reception(int cmd, ByteList& rb) : command(cmd), decoder(cmd, VerifyReplyChecksum, rb) {}
+  Reception(int cmd, ByteList& rb) : command(cmd), decoder(cmd, linkState.verifyReplyChecksum, rb) {}
   int command;
   TReplyDecoder decoder;
   std::string log;  // outcome text of the closing entry
@@ -151,7 +151,7 @@ bool OnEvent(Reception& r, ReplyEvent event) {
     case ReplyEvent::NeedMore:
       return false;
     case ReplyEvent::Ack:
-      RequestAcknowledged = true;
+      linkState.requestAcknowledged = true;
       if (r.command != cmd::ConnectionTest) return false;
       ErrorCode = linkerr::Ok;
       Trace("(ACK)\n");
@@ -201,7 +201,7 @@ bool TakeChunk(Reception& r, const uint8_t* chunk, int k) {
   }
   PublishHeader(r);
   // An ACK inside a candidate late reply that never completed counts too.
-  RequestAcknowledged = r.decoder.Acknowledged();
+  linkState.requestAcknowledged = r.decoder.Acknowledged();
   // A refusal and the connection test's ACK have log lines of their own.
   const bool ownLine = over && (last == ReplyEvent::Nack || last == ReplyEvent::Ack);
   if (!ownLine && rb.size() > storedBefore)
@@ -225,7 +225,7 @@ int ReadChunk(uint8_t* pollBuffer) {
 // Sleeps on the port until input arrives or the budget is over (a
 // millisecond past it, so that the last check sees it exceeded).
 void WaitForMore() {
-  int64_t wait = ReplyBudgetMs - RxStopwatch.ElapsedMilliseconds() + 1;
+  int64_t wait = linkState.replyBudgetMs - RxStopwatch.ElapsedMilliseconds() + 1;
   if (DebugMode) wait = std::min(wait, ProgressIntervalMs);
   if (wait <= 0) return;
   PortCall([&](serial::TComPort& p) { p.WaitForInput(static_cast<int>(wait)); });
@@ -272,11 +272,11 @@ void TComPortZUV::WriteLog(const std::string& s, int64_t timems, int64_t itr) {
   diag::Log(s, timems, itr);
 }
 
-bool TComPortZUV::LastRequestAcknowledged() { return RequestAcknowledged; }
+bool TComPortZUV::LastRequestAcknowledged() { return linkState.requestAcknowledged; }
 
 bool TComPortZUV::SendFrame(int command, const std::vector<uint8_t>& dataBlock, bool printer,
                             bool longCmd) {
-  RequestAcknowledged = false;
+  linkState.requestAcknowledged = false;
   if (!comport) return false;
   // A block that does not fit the frame's length field or the send buffer is
   // refused before anything goes out.
@@ -306,7 +306,7 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
   RxExpectDataLen = 0;
   RxDataIndex = 0;
   ErrorCode = linkerr::NoReply;
-  RequestAcknowledged = false;
+  linkState.requestAcknowledged = false;
   const int64_t startMs = MonotonicMs();
 
   if (DebugMode) Trace("<== receiving started at: " + TimeOfDay(NowDateTime()));
@@ -314,9 +314,9 @@ bool TComPortZUV::ReceiveFrame(int cmd, int /*SOH*/) {
 
   uint8_t pollBuffer[PollBufferSize];
   bool over = false;
-  const int64_t ceilingMs = BusyCeilingBudgets * ReplyBudgetMs;
+  const int64_t ceilingMs = BusyCeilingBudgets * linkState.replyBudgetMs;
   bool tooLong = false;
-  while (!over && RxStopwatch.ElapsedMilliseconds() <= ReplyBudgetMs && !tooLong) {
+  while (!over && RxStopwatch.ElapsedMilliseconds() <= linkState.replyBudgetMs && !tooLong) {
     std::memset(pollBuffer, 0, sizeof pollBuffer);
     const int k = ReadChunk(pollBuffer);
     if (k < 0) return false;

@@ -47,7 +47,7 @@ std::unique_ptr<serial::TComPort> CreatePrinterPort() {
 }  // namespace
 
 void ReleaseDroppedPorts() {
-  for (auto& port : droppedPorts) {
+  for (auto& port : linkState.droppedPorts) {
     port->OnException = nullptr;
     try {
       port->Close();
@@ -55,7 +55,7 @@ void ReleaseDroppedPorts() {
       // A port that faulted may fail to close cleanly; it is discarded anyway.
     }
   }
-  droppedPorts.clear();
+  linkState.droppedPorts.clear();
 }
 
 void TComPortZUV::Init(const std::string& recnik) {
@@ -112,7 +112,7 @@ void TComPortZUV::comportException(serial::TCustomComPort* Sender, serial::TComE
                                    const std::string&, int64_t, const std::string&) {
   serial::TCustomComPort* port = Sender ? Sender : comport.get();
   if (port) port->OnException = nullptr;
-  if (comport && (!Sender || comport.get() == Sender)) droppedPorts.push_back(std::move(comport));
+  if (comport && (!Sender || comport.get() == Sender)) linkState.droppedPorts.push_back(std::move(comport));
   if (receiveBuffer) receiveBuffer->clear();
   ErrorCode = linkerr::PortFault;
 }
@@ -130,9 +130,7 @@ void ResetDriverState() {
   RxExpectDataLen = 0;
   RxDataIndex = 0;
   ErrorCode = 0;
-  RequestAcknowledged = false;
-  VerifyReplyChecksum = true;
-  ReplyBudgetMs = DefaultReplyBudgetMs;
+  linkState = {};
   PrinterType = false;
   DebugMode = false;
 }

@@ -69,7 +69,7 @@ Outcome Exchange(int cmd, const std::vector<Bytes>& chunks, const std::vector<in
   o.error = zuv::ErrorCode;
   o.dataIndex = zuv::RxDataIndex;
   o.expectLen = zuv::RxExpectDataLen;
-  Check(dev.NowMs() - start <= 3 * (total + zuv::ReplyBudgetMs + 2));
+  Check(dev.NowMs() - start <= 3 * (total + zuv::linkState.replyBudgetMs + 2));
   const auto& writes = dev.Writes();
   Check(!writes.empty());
   int closing = 0;
@@ -171,7 +171,7 @@ void ReplyWithWaits(const Bytes& material, std::mt19937& rng, bool corrupt) {
   }
   std::vector<Bytes> chunks;
   std::vector<int64_t> delays;
-  Split(stream, rng, zuv::ReplyBudgetMs, chunks, delays);
+  Split(stream, rng, zuv::linkState.replyBudgetMs, chunks, delays);
   const Outcome o = Exchange(0x38, chunks, delays);
   Check(o.result != corrupt);
   if (!corrupt) Check(*zuv::receiveBuffer == reply);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -139,12 +140,13 @@ class CliTest : public ::testing::TestWithParam<Transport> {
     ::unsetenv("ZUV_PORT");
     ::unsetenv("ZUV_BAUD");
     zuv::ResetDriverState();
-    zuv::ReplyBudgetMs = kTestReplyBudgetMs;
+    budget_.emplace(kTestReplyBudgetMs);
     printer_ = std::make_unique<Printer>(GetParam());
     ASSERT_TRUE(printer_->Started());
   }
   void TearDown() override {
     printer_.reset();
+    budget_.reset();
     zuv::ResetDriverState();
   }
 
@@ -158,6 +160,7 @@ class CliTest : public ::testing::TestWithParam<Transport> {
  private:
   PortDirectory ports_;
   std::unique_ptr<Printer> printer_;
+  std::optional<zuv::ScopedLinkSettings> budget_;
 };
 
 }  // namespace clitest

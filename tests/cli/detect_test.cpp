@@ -49,7 +49,7 @@ class DetectTest : public ::testing::Test {
 
 TEST_F(DetectTest, FindsThePrinterAt9600BehindASilentPortInUnderTwoSeconds) {
   auto printer = PrinterAt(9600);
-  zuv::ReplyBudgetMs = 1234;
+  zuv::linkState.replyBudgetMs = 1234;
   zuv::TDetectOptions options;
   options.ports = {"ttySilent", "ttyPrinter"};
   const zuv::TDetectResult r = zuv::DetectPrinter(options);
@@ -64,7 +64,7 @@ TEST_F(DetectTest, FindsThePrinterAt9600BehindASilentPortInUnderTwoSeconds) {
   // the one at its own speed is heard, and the driver's confirmation.
   EXPECT_EQ(silent_->RequestsOnceAt(5), 5u);
   EXPECT_EQ(printer->RequestsOnceAt(2), 2u);
-  EXPECT_EQ(zuv::ReplyBudgetMs, 1234);
+  EXPECT_EQ(zuv::linkState.replyBudgetMs, 1234);
   EXPECT_TRUE(PortIsFree("ttySilent"));
   EXPECT_TRUE(PortIsFree("ttyPrinter"));
 }
@@ -112,7 +112,7 @@ TEST_F(DetectTest, NoPrinterLeavesEveryPortFreeAndTheBudgetAsItWas) {
   EXPECT_EQ(r.notes[1].finding, TPortFinding::Silent);
   EXPECT_EQ(r.notes[2].finding, TPortFinding::Unusable);
   EXPECT_EQ(r.notes[2].detail, "No such file or directory");
-  EXPECT_EQ(zuv::ReplyBudgetMs, zuv::DefaultReplyBudgetMs);
+  EXPECT_EQ(zuv::linkState.replyBudgetMs, zuv::DefaultReplyBudgetMs);
   EXPECT_TRUE(PortIsFree("ttySilent"));
   EXPECT_TRUE(PortIsFree("ttySilent2"));
 }

@@ -98,11 +98,12 @@ TEST_F(HardeningTest, BadChecksumFailsAtOnceWithoutClosingOrResend) {
             1);
 
   // The switch for devices that fill the checksum differently.
-  VerifyReplyChecksum = false;
-  const TStanjeRacuna unchecked = TFiscal::StanjeRacuna();
-  EXPECT_TRUE(unchecked.UspesanOdgovor);
-  EXPECT_EQ(ClosingBytes(), 1);
-  VerifyReplyChecksum = true;
+  {
+    const ScopedLinkSettings unchecked(DefaultReplyBudgetMs, false);
+    EXPECT_TRUE(TFiscal::StanjeRacuna().UspesanOdgovor);
+    EXPECT_EQ(ClosingBytes(), 1);
+  }
+  EXPECT_TRUE(linkState.verifyReplyChecksum);
   reply[5] ^= 0x10;
   ReplyAlways({reply});
   EXPECT_DOUBLE_EQ(TFiscal::StanjeRacuna().MEDJUZBIR, 131.0);
@@ -142,7 +143,7 @@ TEST_F(HardeningTest, ReplyBudgetEndsAtItsLastMillisecond) {
     while (dev().QueuedChunks() > 0) dev().Advance(10), comport->InputCount(), comport->ClearBuffer(true, true);
   }
   // A probe's shorter budget.
-  ReplyBudgetMs = 150;
+  const ScopedLinkSettings probe(150);
   dev().OnWrite = {};
   const int64_t start = dev().NowMs();
   EXPECT_FALSE(TComPortZUV::SendFrame(101, {}, true, false));

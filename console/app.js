@@ -277,8 +277,9 @@ function renderLastResult() {
     return;
   }
   const lines = [element("p", "", t("jobEnded", { ...names, state: t("state_" + job.state) }))];
-  if (job.error) lines.push(element("p", "error", describeJobError(job.error)));
+  // In doubt, the printer did take the request: "did not answer" would mislead.
   if (job.state === "in-doubt") lines.push(element("p", "", t("inDoubtHint")));
+  else if (job.error) lines.push(element("p", "error", describeJobError(job.error)));
   if (job.result && Object.keys(job.result).length) lines.push(element("pre", "", formatValue(job.result)));
   box.replaceChildren(...lines);
 }
@@ -482,8 +483,8 @@ function showJob(job) {
   if (job.finished) addFact(fields, t("finished"), shortTime(job.finished));
   if (job.args && Object.keys(job.args).length) addBlock(fields, t("args"), JSON.stringify(job.args, null, 1));
   if (job.result && Object.keys(job.result).length) addBlock(fields, t("result"), formatValue(job.result));
-  if (job.error) addFact(fields, t("error"), describeJobError(job.error));
   if (job.state === "in-doubt") addFact(fields, "⚠", t("inDoubtHint"));
+  else if (job.error) addFact(fields, t("error"), describeJobError(job.error));
   addSettlement(fields, job);
   $("resolve-form").hidden = job.state !== "in-doubt";
 }

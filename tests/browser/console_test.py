@@ -183,6 +183,7 @@ class Console(unittest.TestCase):
         self.assertIn("in doubt", self.text_of("#last-result"))
         row = self.journal_row("in-doubt")
         self.assertIn("nonfiscal", row.text)
+        self.browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", row)
         self.screenshot("in-doubt")
         row.find_element(By.CSS_SELECTOR, "button").click()
         dialog = self.wait(EC.visibility_of_element_located((By.ID, "job-dialog")))

@@ -5,6 +5,8 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "app/debug/action_guard.h"
+
 namespace app {
 
 namespace {
@@ -45,15 +47,15 @@ QString TQtDialogs::InputBox(QWidget* parent, const QString& title, const QStrin
 }
 
 void TQtDialogs::Message(QWidget* parent, const QString& text) {
-  Box(parent, QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
+  Box(parent, QMessageBox::NoIcon, QString::fromUtf8(diag::kApplicationTitle), text,
       QMessageBox::Ok);
 }
 
 void TQtDialogs::ShowModal(QDialog& dialog) { dialog.exec(); }
 
 void TQtDialogs::ApplicationError(const QString& text) {
-  Box(QApplication::activeWindow(), QMessageBox::Critical, QApplication::applicationDisplayName(),
-      text, QMessageBox::Ok);
+  Box(QApplication::activeWindow(), QMessageBox::Critical,
+      QString::fromUtf8(diag::kApplicationTitle), text, QMessageBox::Ok);
 }
 
 TDialogs& Dialogs() {

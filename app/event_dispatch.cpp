@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-#include "diagnostics/action_guard.h"
+#include "app/debug/action_guard.h"
 
 namespace app {
 

@@ -13,9 +13,9 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "app/debug/action_guard.h"
+#include "app/debug/debug_open.h"
 #include "app/dialogs.h"
-#include "diagnostics/action_guard.h"
-#include "diagnostics/debug_open.h"
 #include "driver/comportzuv.h"
 
 namespace app {

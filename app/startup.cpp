@@ -2,16 +2,16 @@
 
 #include <exception>
 
+#include "app/debug/action_guard.h"
 #include "app/dialogs.h"
 #include "app/event_dispatch.h"
-#include "diagnostics/action_guard.h"
 #include "driver/comportzuv.h"
 
 namespace app {
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // No display name: the platform would append it to every window title.
   setApplicationName(QStringLiteral("ZUV_Driver_Project"));
-  setApplicationDisplayName(QStringLiteral("ZUV Driver"));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

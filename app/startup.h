@@ -6,9 +6,9 @@
 #include <QApplication>
 
 #include "app/data_module.h"
+#include "app/debug/debug_window.h"
 #include "app/main_window.h"
 #include "app/time_window.h"
-#include "diagnostics/debug_window.h"
 
 namespace app {
 

@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/debug/action_guard.h"
 #include "app/dialogs.h"
-#include "diagnostics/action_guard.h"
 #include "driver/comportzuv.h"
 
 namespace app {

@@ -2,7 +2,6 @@
 // line and prints one line per outcome: "# " success, "* " failure.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -39,17 +38,59 @@ class StderrSink : public diag::LogSink {
   void SetIterationText(const std::string&) override {}
 };
 
-}  // namespace
+constexpr const char* kUsage =
+    "usage: zuv_demo [--debug] [--baud N] PORT\n"
+    "Runs every printer command once against PORT (a device, or an emulator's\n"
+    "link name such as ttyZUV0) and prints one line per outcome.\n"
+    "  --debug    print the traffic log on standard error\n"
+    "  --baud N   line speed (default 115200)\n"
+    "  --help     this text\n";
 
-int main(int argc, char** argv) {
+struct Arguments {
   std::string port;
   int baud = 115200;
   bool debug = false;
+  bool help = false;
+};
+
+// False on anything this program does not take; an option is never a port.
+bool ParseArguments(int argc, char** argv, Arguments& a) {
   for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--debug")) debug = true;
-    else if (!std::strcmp(argv[i], "--baud") && i + 1 < argc) baud = std::atoi(argv[++i]);
-    else port = argv[i];
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      a.help = true;
+    } else if (arg == "--debug") {
+      a.debug = true;
+    } else if (arg == "--baud" && i + 1 < argc) {
+      char* end = nullptr;
+      const long baud = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || baud <= 0 || baud > 10'000'000) return false;
+      a.baud = int(baud);
+    } else if (arg.empty() || arg[0] == '-' || !a.port.empty()) {
+      return false;
+    } else {
+      a.port = arg;
+    }
   }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  const bool parsed = ParseArguments(argc, argv, args);
+  if (args.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (!parsed) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const std::string& port = args.port;
+  const int baud = args.baud;
+  const bool debug = args.debug;
   StderrSink sink;
   if (debug) diag::SetLogSink(&sink);
 

@@ -1,5 +1,9 @@
 // The printer's 8-bit character set, as the emulator needs it: bytes from
 // the host decoded for the paper output, and identifier texts encoded.
+//
+// Its own table and UTF-8 code, kept apart from the driver's on purpose:
+// the paper is the independent check of what the driver encodes, which a
+// shared table would only repeat.
 #pragma once
 
 #include <cstddef>

@@ -2,34 +2,18 @@
 // the executable's standard input and for scripts. The executable's
 // command-line options map onto the same commands.
 //
-//   sale <price> <qty> <name...>  sell an item; opens a receipt if none is
-//                                 open (price 12.34, qty 1 or 0.5)
-//   sell <code> [qty]             sell an article of the programmed base
-//   discount <amount>             discount on the open receipt
-//   void                          void the open receipt
-//   status                        state, counters and active faults
-//   articles                      the article base
-//   requests [n]                  the last n requests received (10)
-//   clock now|<ms>|<dd.mm.yyyy HH:MM:SS> [stopped]
-//                                 set the device clock (device time, ms
-//                                 since 2000-01-01); "stopped" freezes it
-//   id <8 characters>             fiscal memory identifier
-//   receipt-number <n>            number of the last closed receipt
-//   report-number <n>             number of the last Z report
-//   nack <n|always>               NACK the next n requests
-//   error <code> [n|always]       error reply to the next n requests (1)
-//   silent <n|always>             no answer to the next n requests
-//   ack-silent <n|always>         ACK, then nothing, for the next n
-//   wait <n|always> <ms> <code>...
-//                                 wait codes (hex: 08, 09, 07:xx) before the
-//                                 next n replies, <ms> apart
-//   delay <ms>                    reply frame <ms> after the ACK
-//   chunk <bytes> <ms> | chunk off
-//                                 replies in pieces, <ms> apart
-//   baud <n>                      pace both directions (0: off)
-//   clear                         end all faults (pacing stays)
-//   help                          this list
-//   quit                          stop the emulator
+// The commands, their arguments and what they do are listed once, in the
+// table in control.cpp; "help" prints it. Answers end in '\n'; a refused
+// command answers "error: ..." (a usage error "error: usage: ...").
+//
+// "counts", for scripts and tests that check what reached the printer:
+//   received N              request frames received, good or bad
+//   executed all N          requests carried out
+//   executed <command> N    carried out, by command number (decimal), for
+//                           each command carried out at least once
+// A request is carried out when the printer did what it asks: answered
+// with a reply or an ACK, or ACKed and then kept silent on purpose
+// ("ack-silent"); neither a refused nor a NACKed nor an unanswered one.
 #pragma once
 
 #include <optional>
@@ -51,9 +35,10 @@ ControlResult RunControl(PrinterEmulator& emulator, std::string_view line);
 // "name:price:qty" (qty optional, 1 by default); the name may hold colons.
 std::optional<SaleItem> ParseSaleItem(std::string_view text);
 
-// "dd.mm.yyyy HH:MM:SS" as a device timestamp.
+// "dd.mm.yyyy HH:MM:SS", a time as the printer shows it, as a device timestamp.
 std::optional<int64_t> ParseDeviceTime(std::string_view text);
 
-extern const char* const kControlHelp;
+// One line per command: its usage and what it does.
+std::string ControlHelp();
 
 }  // namespace emu

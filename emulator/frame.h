@@ -1,5 +1,9 @@
 // Frames of the printer link, seen from the printer: requests parsed from
 // the host's bytes, replies built for it.
+//
+// Written apart from the driver's framing on purpose, sharing no code with
+// it: the emulator is the independent check of the driver, and a fault in
+// shared framing code would pass on both sides unseen.
 #pragma once
 
 #include <cstddef>

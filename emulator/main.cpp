@@ -89,7 +89,8 @@ void DefineOptions(CLI::App& app, Settings& s) {
            s.pty.match_speed = true;
          },
          "the printer's line speed: pace both directions at N baud (8N1) and, on a pty, answer "
-         "only a host whose line is set to N; 0: no pacing")
+         "only a host whose line is set to N; 0: no pacing (default: no pacing, and a host at "
+         "any speed is answered)")
       ->type_name("N")
       ->trigger_on_parse()
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);

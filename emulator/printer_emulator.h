@@ -136,6 +136,10 @@ class PrinterEmulator {
   // Oldest first; very long runs keep only the most recent 20000 or so.
   const std::vector<ReceivedRequest>& Requests() const { return requests_; }
   size_t RequestCount() const { return request_total_; }  // never trimmed
+  // Requests carried out, by command number: those answered with a reply or
+  // an ACK, and those ACKed and then left unanswered on purpose; neither the
+  // refused nor the NACKed. Never trimmed.
+  const std::map<uint8_t, size_t>& ExecutedCounts() const { return executed_; }
   size_t ClosingBytes() const { return parser_.closing_bytes(); }
   size_t StrayBytes() const { return parser_.stray_bytes(); }
   void ClearRecord();
@@ -260,6 +264,7 @@ class PrinterEmulator {
   RequestParser parser_;
   std::vector<ReceivedRequest> requests_;
   size_t request_total_ = 0;
+  std::map<uint8_t, size_t> executed_;
 
   int64_t clock_base_ms_ = 0;
   SteadyTime clock_base_at_{};

@@ -2,15 +2,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
-#include "serial/names.h"
 #include "serial/tty_termios2.h"
 
 namespace emu {
@@ -19,37 +16,21 @@ namespace {
 
 std::string SystemError(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-// Creates `dir` and its missing parents, private to this user.
-bool MakeDirs(const std::string& dir) {
-  for (size_t pos = 1; pos <= dir.size(); ++pos) {
-    if (pos != dir.size() && dir[pos] != '/') continue;
-    const std::string part = dir.substr(0, pos);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st;
-  return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// A link left by an emulator that died without Stop points nowhere.
-bool IsDanglingLink(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) &&
-         ::stat(path.c_str(), &st) != 0;
-}
-
 }  // namespace
 
 std::string PtyServer::PortName() const {
-  if (link_path_.empty()) return slave_path_;
-  return link_path_.substr(link_path_.rfind('/') + 1);
+  const std::string& link = link_.Path();
+  return link.empty() ? slave_path_ : link.substr(link.rfind('/') + 1);
 }
 
 bool PtyServer::Start(const PtyOptions& options) {
   if (!BeginStart()) return false;
   match_speed_ = options.match_speed;
   hung_up_ = false;
-  if (OpenMaster() && (!options.link || MakeLink(options.link_name)) && StartServing()) return true;
-  RemoveLink();
+  if (OpenMaster() && (!options.link || link_.Make(slave_path_, options.link_name, error_)) &&
+      StartServing())
+    return true;
+  link_.Remove();
   CloseMaster();
   slave_path_.clear();
   return false;
@@ -88,54 +69,13 @@ bool PtyServer::OpenMaster() {
 
 void PtyServer::Stop() {
   if (!StopServing()) return;
-  RemoveLink();
+  link_.Remove();
   CloseMaster();
 }
 
 void PtyServer::CloseMaster() {
   if (master_ >= 0) ::close(master_);
   master_ = -1;
-}
-
-bool PtyServer::MakeLink(const std::string& name) {
-  const std::string dir = serial::PortDirectory();
-  if (!MakeDirs(dir)) {
-    error_ = SystemError("cannot create " + dir);
-    return false;
-  }
-  auto try_link = [&](const std::string& candidate) {
-    const std::string path = dir + "/" + candidate;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      if (::symlink(slave_path_.c_str(), path.c_str()) == 0) {
-        link_path_ = path;
-        return true;
-      }
-      if (errno != EEXIST || !IsDanglingLink(path) || ::unlink(path.c_str()) != 0) break;
-    }
-    return false;
-  };
-  if (!name.empty()) {
-    if (name.find('/') != std::string::npos) {
-      error_ = "link name must not contain '/'";
-      return false;
-    }
-    if (try_link(name)) return true;
-    error_ = SystemError("cannot link " + dir + "/" + name);
-    return false;
-  }
-  for (int i = 0; i < 256; ++i)
-    if (try_link("ttyZUV" + std::to_string(i))) return true;
-  error_ = "no free ttyZUV<n> name in " + dir;
-  return false;
-}
-
-void PtyServer::RemoveLink() {
-  if (link_path_.empty()) return;
-  char target[256];
-  const ssize_t n = ::readlink(link_path_.c_str(), target, sizeof target - 1);
-  // Only our own link: another emulator may have taken the name since.
-  if (n > 0 && std::string(target, size_t(n)) == slave_path_) ::unlink(link_path_.c_str());
-  link_path_.clear();
 }
 
 bool PtyServer::HostSpeedMatches() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "line_server.h"
+#include "port_link.h"
 
 namespace emu {
 
@@ -35,7 +36,7 @@ class PtyServer : public LineServer {
 
   const std::string& SlavePath() const { return slave_path_; }
   // Full path of the link, empty without one.
-  const std::string& LinkPath() const { return link_path_; }
+  const std::string& LinkPath() const { return link_.Path(); }
   // What the host opens: the link's name, else the slave path.
   std::string PortName() const;
 
@@ -45,8 +46,6 @@ class PtyServer : public LineServer {
  private:
   bool OpenMaster();
   bool HostSpeedMatches();
-  bool MakeLink(const std::string& name);
-  void RemoveLink();
   void CloseMaster();
 
   std::chrono::nanoseconds LongestSleep() const override;
@@ -60,7 +59,7 @@ class PtyServer : public LineServer {
   int master_ = -1;
   bool hung_up_ = false;  // serving thread only
   std::string slave_path_;
-  std::string link_path_;
+  PortLink link_;
 };
 
 }  // namespace emu

@@ -73,7 +73,7 @@ int64_t HostClockDeviceMs() {
 
 std::string FormatDeviceTime(int64_t device_ms) {
   using namespace std::chrono;
-  const sys_time<milliseconds> t{milliseconds(device_ms + kDeviceEpochUnixMs)};
+  const sys_time<milliseconds> t{milliseconds(device_ms + kShownAheadMs + kDeviceEpochUnixMs)};
   const sys_days day = floor<days>(t);
   const year_month_day ymd{day};
   const hh_mm_ss<milliseconds> tod{t - day};
@@ -81,6 +81,20 @@ std::string FormatDeviceTime(int64_t device_ms) {
   std::snprintf(text, sizeof text, "%02u.%02u.%04d %02d:%02d:%02d", unsigned(ymd.day()),
                 unsigned(ymd.month()), int(ymd.year()), int(tod.hours().count()),
                 int(tod.minutes().count()), int(tod.seconds().count()));
+  return text;
+}
+
+int64_t DayOfCount(int64_t device_ms) {
+  using namespace std::chrono;
+  return floor<days>(milliseconds(device_ms)).count();
+}
+
+std::string FormatDay(int64_t day) {
+  using namespace std::chrono;
+  const year_month_day ymd{sys_days(floor<days>(milliseconds(kDeviceEpochUnixMs))) + days(day)};
+  char text[16];
+  std::snprintf(text, sizeof text, "%02u.%02u.%04d", unsigned(ymd.day()), unsigned(ymd.month()),
+                int(ymd.year()));
   return text;
 }
 

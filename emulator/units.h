@@ -28,7 +28,20 @@ inline constexpr int64_t kDeviceEpochUnixMs = 946684800000;
 // The host's clock as a device timestamp (UTC).
 int64_t HostClockDeviceMs();
 
-// A device timestamp as "dd.mm.yyyy HH:MM:SS".
+// The printer shows its count one hour ahead, all year round (a fixed
+// UTC+1, no summer time), as the driver's clock read does: the paper, the
+// status and the clock command all read and write times on that scale.
+inline constexpr int64_t kShownAheadMs = 3'600'000;
+inline constexpr int64_t kMsPerDay = 86'400'000;
+
+// A device timestamp as the printer shows it, "dd.mm.yyyy HH:MM:SS".
 std::string FormatDeviceTime(int64_t device_ms);
+
+// Whole days since 2000-01-01 of a count (floor, also before 2000), and
+// such a day as "dd.mm.yyyy".
+int64_t DayOfCount(int64_t device_ms);
+std::string FormatDay(int64_t day);
+// The calendar day the printer shows for a device timestamp.
+inline int64_t ShownDay(int64_t device_ms) { return DayOfCount(device_ms + kShownAheadMs); }
 
 }  // namespace emu

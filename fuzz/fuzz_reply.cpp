@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "driver/comportzuv.h"
-#include "serial/memory_device.h"
-#include "tests/driver/reply_oracle.h"
+#include "testing/memory_device.h"
+#include "testing/reply_oracle.h"
 
 namespace {
 

@@ -18,6 +18,17 @@ std::function<void(const std::string&)>& BeforeRename() {
   return hook;
 }
 
+std::function<int(int)>& FileSync() {
+  static std::function<int(int)> hook;
+  return hook;
+}
+
+// The contents reach the disk before the rename makes them the file's.
+int SyncFile(int fd) {
+  if (FileSync()) return FileSync()(fd);
+  return ::fsync(fd) == 0 ? 0 : errno;
+}
+
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int err) {
   throw std::runtime_error(what + " " + path + ": " + std::strerror(err));
 }
@@ -44,7 +55,7 @@ class TempFile {
       if (n < 0) Fail("cannot write", FPath, errno);
       done += static_cast<size_t>(n);
     }
-    if (::fsync(FFd) != 0) Fail("cannot flush", FPath, errno);
+    if (int err = SyncFile(FFd)) Fail("cannot flush", FPath, err);
     const int fd = FFd;
     FFd = -1;
     if (::close(fd) != 0) Fail("cannot close", FPath, errno);
@@ -79,6 +90,8 @@ void SyncDirectory(const std::string& dir) {
 void SetBeforeRenameHook(std::function<void(const std::string&)> hook) {
   BeforeRename() = std::move(hook);
 }
+
+void SetFileSyncHook(std::function<int(int fd)> hook) { FileSync() = std::move(hook); }
 
 void WriteFileAtomically(const std::string& path, const std::string& contents) {
   TempFile temp(path);

@@ -21,4 +21,8 @@ void MakeDirectories(const std::string& path);
 // A hook that throws stands for a crash at that point.
 void SetBeforeRenameHook(std::function<void(const std::string&)> hook);
 
+// Tests only: stands in for flushing the temporary file's descriptor to the
+// disk; returns 0 or an errno. Empty: the real fsync.
+void SetFileSyncHook(std::function<int(int fd)> hook);
+
 }  // namespace serial

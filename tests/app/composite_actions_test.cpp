@@ -5,9 +5,9 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include "app/debug/debug_open.h"
 #include "app/split_str.h"
 #include "app_fixture.h"
-#include "diagnostics/debug_open.h"
 #include "driver/comportzuv.h"
 #include "driver/hex.h"
 

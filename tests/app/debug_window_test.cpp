@@ -9,8 +9,8 @@
 #include <QScreen>
 #include <QTimer>
 
+#include "app/debug/debug_open.h"
 #include "app_fixture.h"
-#include "diagnostics/debug_open.h"
 #include "driver/comportzuv.h"
 #include "driver/hex.h"
 

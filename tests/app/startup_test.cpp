@@ -7,8 +7,8 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 
+#include "app/debug/debug_open.h"
 #include "app_fixture.h"
-#include "diagnostics/debug_open.h"
 #include "driver/comportzuv.h"
 
 namespace apptest {

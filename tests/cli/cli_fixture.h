@@ -98,10 +98,10 @@ class Printer {
   size_t Requests() {
     return Emu([](emu::PrinterEmulator& e) { return e.RequestCount(); });
   }
-  // The request count once it has reached `count` (or after a second): a
-  // frame written just before may still be on its way.
+  // The request count once it has reached `count` (or after a generous
+  // limit): a frame written just before may still be on its way.
   size_t RequestsOnceAt(size_t count) {
-    const emu::Millis wait(1000);
+    const emu::Millis wait(10000);
     if (pty_) pty_->WaitForRequests(count, wait);
     else tcp_->WaitForRequests(count, wait);
     return Requests();

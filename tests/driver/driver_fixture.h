@@ -9,7 +9,7 @@
 
 #include "diagnostics/log_sink.h"
 #include "driver/comportzuv.h"
-#include "serial/memory_device.h"
+#include "testing/memory_device.h"
 
 using Bytes = std::vector<uint8_t>;
 

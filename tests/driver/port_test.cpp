@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "driver_fixture.h"
@@ -124,6 +126,7 @@ namespace {
 class PtyPrinter {
  public:
   PtyPrinter() {
+    if (pipe2(wake, O_CLOEXEC) != 0) wake[0] = wake[1] = -1;
     master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
     termios t{};
@@ -135,27 +138,30 @@ class PtyPrinter {
   ~PtyPrinter() {
     Stop();
     if (master >= 0) close(master);
+    for (int fd : wake)
+      if (fd >= 0) close(fd);
   }
   // Answers each request frame with `reply` until stopped; on the request
   // numbered `hangUpAt` (from 1) it hangs the line up instead.
   void Serve(Bytes reply, int hangUpAt = 0) {
     worker = std::thread([this, reply, hangUpAt] {
       int requests = 0;
-      while (!stop) {
-        pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, 20) <= 0) continue;
+      for (;;) {
+        pollfd p[2] = {{master, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (poll(p, 2, -1) < 0 && errno != EINTR) return;
+        if (p[1].revents) return;
         uint8_t buf[256];
         const ssize_t n = read(master, buf, sizeof buf);
         if (n <= 0) continue;
         if (n == 1 && buf[0] == 0x40) {
-          ++closings;
+          NoteClosing();
           continue;
         }
         if (++requests == hangUpAt) {
           const int fd = open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
           hungUp = fd >= 0 && ioctl(fd, TIOCVHANGUP) == 0;
           if (fd >= 0) close(fd);
-          hangUpTried = true;
+          NoteHangUpTried();
           continue;
         }
         if (write(master, reply.data(), reply.size()) < 0) return;
@@ -163,16 +169,42 @@ class PtyPrinter {
     });
   }
   void Stop() {
-    stop = true;
+    if (worker.joinable() && write(wake[1], "x", 1) != 1) std::abort();
     if (worker.joinable()) worker.join();
-    stop = false;
+  }
+  // Closing bytes seen once `expected` of them came, or after a generous
+  // limit: the last may still be on its way when the driver returns.
+  int WaitForClosings(int expected) {
+    std::unique_lock<std::mutex> lock(mutex);
+    seen.wait_for(lock, kPatience, [&] { return closings >= expected; });
+    return closings;
+  }
+  // Whether the hang-up was tried (then `hungUp` is final), within the limit.
+  bool WaitForHangUpTried() {
+    std::unique_lock<std::mutex> lock(mutex);
+    return seen.wait_for(lock, kPatience, [&] { return hangUpTried; });
   }
   int master = -1;
   std::string slave;
-  std::atomic<bool> stop{false};
   std::atomic<bool> hungUp{false};
-  std::atomic<bool> hangUpTried{false};  // hungUp is final
-  std::atomic<int> closings{0};
+
+ private:
+  static constexpr std::chrono::seconds kPatience{10};
+  void NoteClosing() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++closings;
+    seen.notify_all();
+  }
+  void NoteHangUpTried() {
+    std::lock_guard<std::mutex> lock(mutex);
+    hangUpTried = true;
+    seen.notify_all();
+  }
+  int wake[2] = {-1, -1};  // written to stop the worker
+  std::mutex mutex;
+  std::condition_variable seen;
+  int closings = 0;
+  bool hangUpTried = false;
   std::thread worker;
 };
 
@@ -192,8 +224,7 @@ TEST_F(PtyDriverTest, ConnectionTestOverAPseudoTerminal) {
   EXPECT_TRUE(TFiscal::TestVeze());
   EXPECT_EQ(ErrorCode, 0);
   EXPECT_EQ(TComPortZUV::GetSettings(), (std::vector<std::string>{printer.slave, "115200"}));
-  printer.Stop();
-  EXPECT_EQ(printer.closings, 1);
+  EXPECT_EQ(printer.WaitForClosings(1), 1);
 }
 
 TEST_F(PtyDriverTest, HangUpMidExchangeThenReopenTheSameDevice) {
@@ -203,10 +234,10 @@ TEST_F(PtyDriverTest, HangUpMidExchangeThenReopenTheSameDevice) {
   ASSERT_TRUE(TComPortZUV::OpenPort(printer.slave, 9600, true, false));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(TFiscal::TestVeze());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  // A sanity limit only: the error code below tells a hang-up from a time-out.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   // The driver can see the hang-up before the printer thread has noted it.
-  for (int i = 0; i < 200 && !printer.hangUpTried; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(printer.WaitForHangUpTried());
   if (!printer.hungUp) GTEST_SKIP() << "this system does not let the test hang up a terminal";
   EXPECT_EQ(ErrorCode, -5);
   EXPECT_EQ(comport, nullptr);

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
+#include <string>
+
 #include "emulator/charset.h"
 #include "emulator/units.h"
 #include "host_frames.h"
@@ -58,8 +62,13 @@ TEST(ControlTest, FaultCommandsReachTheLine) {
 
 TEST(ControlTest, ClockIdentifierAndCounters) {
   PrinterEmulator e;
-  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 00:00:10 stopped").ok);
+  // Times are given as the printer shows them, an hour ahead of the count.
+  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 01:00:10 stopped").ok);
   EXPECT_EQ(e.ClockMs(), 10000);
+  EXPECT_NE(RunControl(e, "status").text.find("clock 01.01.2000 01:00:10 (10000 ms, stopped)"),
+            std::string::npos);
+  EXPECT_TRUE(RunControl(e, "clock 01.01.2000 00:00:00 stopped").ok);
+  EXPECT_EQ(e.ClockMs(), -3600000);
   EXPECT_TRUE(RunControl(e, "clock 123 stopped").ok);
   EXPECT_EQ(e.ClockMs(), 123);
   EXPECT_FALSE(RunControl(e, "clock 31.02.2020 10:00:00").ok);
@@ -72,6 +81,73 @@ TEST(ControlTest, ClockIdentifierAndCounters) {
   EXPECT_FALSE(RunControl(e, "id abc").ok);
   EXPECT_TRUE(RunControl(e, "quit").quit);
   EXPECT_TRUE(RunControl(e, "").ok);
+}
+
+TEST(ControlTest, HelpListsWhatTheDispatchTakes) {
+  PrinterEmulator e;
+  const std::string help = emu::ControlHelp();
+  EXPECT_EQ(RunControl(e, "help").text, help);
+  std::istringstream lines(help);
+  int commands = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == ' ') continue;  // an explanation on its own line
+    ++commands;
+    const std::string name = line.substr(0, line.find(' '));
+    if (name == "quit" || name == "void" || name == "clear") continue;  // no usage error
+    // Too many arguments for any command: the usage line shown is the help's.
+    const std::string answer =
+        RunControl(e, name + " 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18").text;
+    if (answer.rfind("error: usage: ", 0) == 0) {
+      const std::string usage = answer.substr(14, answer.size() - 15);
+      EXPECT_EQ(line.rfind(usage, 0), 0u) << line << " / " << answer;
+    }
+    EXPECT_EQ(answer.find("unknown command"), std::string::npos) << line;
+  }
+  EXPECT_GE(commands, 23);
+  EXPECT_EQ(RunControl(e, "nack").text, "error: usage: nack <n|always>\n");
+  EXPECT_EQ(RunControl(e, "frobnicate").text, "error: unknown command frobnicate (try help)\n");
+  EXPECT_TRUE(RunControl(e, "exit").quit);
+}
+
+// The received count and the carried-out counts a script reads back.
+std::map<std::string, std::string> CountsOf(PrinterEmulator& e) {
+  const emu::ControlResult r = RunControl(e, "counts");
+  EXPECT_TRUE(r.ok);
+  std::map<std::string, std::string> values;
+  std::istringstream lines(r.text);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t last = line.rfind(' ');
+    values[line.substr(0, last)] = line.substr(last + 1);
+  }
+  return values;
+}
+
+TEST(ControlTest, CountsTellReceivedFromCarriedOut) {
+  PrinterEmulator e;
+  EXPECT_EQ(CountsOf(e), (std::map<std::string, std::string>{{"received", "0"},
+                                                             {"executed all", "0"}}));
+  const Bytes state = ShortRequest(56);
+  Bytes bad = state;
+  bad.back() ^= 1;
+  e.Feed(state);
+  e.Feed(state);
+  e.Feed(bad);                                   // NACKed
+  ASSERT_TRUE(RunControl(e, "error 34").ok);
+  e.Feed(state);                                 // refused by the fault
+  ASSERT_TRUE(RunControl(e, "ack-silent 1").ok);
+  e.Feed(ShortRequest(88));                      // carried out, reply withheld
+  e.Feed(ShortRequest(200));                     // unknown: refused
+  ASSERT_TRUE(RunControl(e, "silent 1").ok);
+  e.Feed(ShortRequest(28));                      // never heard of
+  EXPECT_EQ(e.ZReports().size(), 1u);
+  EXPECT_EQ(e.PaperFeeds(), 0);
+  EXPECT_EQ(CountsOf(e), (std::map<std::string, std::string>{{"received", "7"},
+                                                             {"executed all", "3"},
+                                                             {"executed 56", "2"},
+                                                             {"executed 88", "1"}}));
+  e.ClearRecord();
+  EXPECT_EQ(CountsOf(e)["executed all"], "0");
+  EXPECT_EQ(CountsOf(e)["received"], "0");
 }
 
 TEST(ControlTest, SaleItemFromTheCommandLine) {
@@ -110,11 +186,19 @@ TEST(UnitsTest, RoundingParsingAndFormatting) {
   EXPECT_EQ(emu::FormatAmount(123456), "1234.56");
   EXPECT_EQ(emu::FormatQuantity(1500), "1.5");
   EXPECT_EQ(emu::FormatQuantity(2000), "2");
-  EXPECT_EQ(emu::FormatDeviceTime(0), "01.01.2000 00:00:00");
-  EXPECT_EQ(emu::FormatDeviceTime(-1000), "31.12.1999 23:59:59");
-  EXPECT_EQ(emu::FormatDeviceTime(84600000 + 999), "01.01.2000 23:30:00");
+  // Shown an hour ahead of the count, dates included.
+  EXPECT_EQ(emu::FormatDeviceTime(0), "01.01.2000 01:00:00");
+  EXPECT_EQ(emu::FormatDeviceTime(-3600000), "01.01.2000 00:00:00");
+  EXPECT_EQ(emu::FormatDeviceTime(-3601000), "31.12.1999 23:59:59");
+  EXPECT_EQ(emu::FormatDeviceTime(82800000 + 999), "02.01.2000 00:00:00");
   EXPECT_EQ(emu::ParseDeviceTime("29.02.2024 13:14:15"),
-            int64_t(8825) * 86400000 + (13 * 3600 + 14 * 60 + 15) * 1000);
+            int64_t(8825) * 86400000 + (12 * 3600 + 14 * 60 + 15) * 1000);
+  EXPECT_EQ(emu::DayOfCount(-1), -1);
+  EXPECT_EQ(emu::DayOfCount(86399999), 0);
+  EXPECT_EQ(emu::ShownDay(82800000), 1);
+  EXPECT_EQ(emu::ShownDay(82799999), 0);
+  EXPECT_EQ(emu::FormatDay(-1), "31.12.1999");
+  EXPECT_EQ(emu::FormatDay(8825), "29.02.2024");
 }
 
 TEST(CharsetTest, PrinterBytesAndUnicode) {

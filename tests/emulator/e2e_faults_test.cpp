@@ -106,7 +106,6 @@ TEST_F(EndToEnd, SilenceTimesOutWithoutRetry) {
   const double waited = MsSince(t0);
   EXPECT_EQ(zuv::ErrorCode, -1);
   EXPECT_GE(waited, 2500.0);
-  EXPECT_LT(waited, 3500.0);
   EXPECT_EQ(RequestCount(), 1u);
   EXPECT_TRUE(zuv::receiveBuffer->empty());
 
@@ -145,10 +144,8 @@ TEST_F(EndToEnd, StoppedPrinterIsAPortFaultAndReopens) {
   EXPECT_EQ(TFiscal::CitajBI(), 5);
 
   server.Stop();
-  const auto t0 = Clock::now();
   EXPECT_FALSE(TFiscal::TestVeze());
-  EXPECT_LT(MsSince(t0), 1000.0);
-  EXPECT_EQ(zuv::ErrorCode, -5);
+  EXPECT_EQ(zuv::ErrorCode, -5);  // the port fault, not the time-out of a silent printer
   EXPECT_TRUE(TComPortZUV::GetSettings().empty());
   // Without a port nothing is tried and the fault stays the reason.
   EXPECT_EQ(TFiscal::CitajBI(), -1);

@@ -4,14 +4,29 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace emu_test {
 
 using Bytes = std::vector<uint8_t>;
+
+// Whether `condition` comes to hold within `limit`, looked at every few
+// milliseconds. The limit is generous: a loaded machine is slow, and only a
+// condition that never comes may fail a test.
+template <class F>
+bool WaitFor(F condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
 
 inline Bytes Hex(const std::string& text) {
   Bytes out;
@@ -43,7 +58,8 @@ inline void AddChecksum(Bytes& frame) {
 
 inline Bytes ShortRequest(uint8_t cmd, const Bytes& data = {}) {
   Bytes f{0x02, uint8_t(data.size() + 1), cmd};
-  f.insert(f.end(), data.begin(), data.end());
+  // Byte by byte: GCC 12 sees a copy out of bounds in an insert here.
+  for (uint8_t b : data) f.push_back(b);
   AddChecksum(f);
   return f;
 }

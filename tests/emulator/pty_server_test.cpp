@@ -4,7 +4,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -115,9 +118,7 @@ TEST(PtyServerTest, StopHangsUpOnTheHostAndStartServesAgain) {
   server.With([](emu::PrinterEmulator& e) { e.SetReceiptNumber(41); });
   Host host(server.SlavePath());
   ASSERT_TRUE(host.ok());
-  const auto t0 = Clock::now();
   server.Stop();
-  EXPECT_LT(MsSince(t0), 500.0);
   EXPECT_FALSE(server.Running());
   pollfd p{host.fd(), POLLIN, 0};
   ASSERT_EQ(::poll(&p, 1, 1000), 1);
@@ -177,6 +178,78 @@ TEST_F(PortDirectoryTest, LinkLeftByADeadEmulatorIsReused) {
   EXPECT_EQ(std::filesystem::read_symlink(Ports() + "/ttyZUV0"), server.SlavePath());
 }
 
+// Starts the emulator program, serving on a link, and kills it with
+// SIGKILL once it has named its port: nothing of its own clean-up runs.
+// Returns the port it named.
+std::string StartAndKillEmulator() {
+  int out[2];
+  if (::pipe(out) != 0) return "<no pipe>";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::close(out[0]);
+    ::close(out[1]);
+    ::execl(ZUV_EMULATOR, "zuv_emulator", "--no-stdin", "--quiet", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  std::string line;
+  char c;
+  pollfd p{out[0], POLLIN, 0};
+  while (line.find('\n') == std::string::npos && ::poll(&p, 1, 10'000) > 0 &&
+         ::read(out[0], &c, 1) == 1)
+    line += c;
+  ::close(out[0]);
+  if (pid > 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  const std::string prefix = "PORT ";
+  if (line.rfind(prefix, 0) != 0) return "<no PORT line: " + line + ">";
+  return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+}
+
+TEST_F(PortDirectoryTest, NameOfAKilledEmulatorIsTakenAgain) {
+  ASSERT_EQ(StartAndKillEmulator(), "ttyZUV0");
+  EXPECT_TRUE(std::filesystem::is_symlink(Ports() + "/ttyZUV0"));  // left behind
+  {
+    PtyServer next;
+    ASSERT_TRUE(next.Start({true, ""})) << next.Error();
+    EXPECT_EQ(next.PortName(), "ttyZUV0");
+    Host host(Ports() + "/ttyZUV0");
+    ASSERT_TRUE(host.ok());
+    EXPECT_EQ(host.Exchange(ShortRequest(101), 1), Hex("06"));
+  }
+
+  // Another program may have got the dead emulator's pseudo-terminal
+  // number meanwhile, so that the link points to a terminal that exists.
+  ASSERT_EQ(StartAndKillEmulator(), "ttyZUV0");
+  const int other = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(other, 0);
+  PtyServer next;
+  ASSERT_TRUE(next.Start({true, ""})) << next.Error();
+  EXPECT_EQ(next.PortName(), "ttyZUV0");
+  EXPECT_EQ(std::filesystem::read_symlink(Ports() + "/ttyZUV0"), next.SlavePath());
+  ::close(other);
+}
+
+TEST_F(PortDirectoryTest, LinksOfOthersStay) {
+  // A link made by hand, and a running emulator's.
+  ASSERT_TRUE(std::filesystem::create_directories(Ports()));
+  std::filesystem::create_symlink("/dev/null", Ports() + "/ttyZUV0");
+  PtyServer first, second;
+  ASSERT_TRUE(first.Start({true, ""})) << first.Error();
+  EXPECT_EQ(first.PortName(), "ttyZUV1");
+  EXPECT_EQ(std::filesystem::read_symlink(Ports() + "/ttyZUV0"), "/dev/null");
+  EXPECT_FALSE(second.Start({true, "ttyZUV1"}));
+  EXPECT_NE(second.Error().find("in use"), std::string::npos) << second.Error();
+  EXPECT_FALSE(second.Start({true, "ttyZUV0"}));
+  EXPECT_EQ(std::filesystem::read_symlink(Ports() + "/ttyZUV1"), first.SlavePath());
+  // Stopped, the emulator gives its name up for the next one.
+  first.Stop();
+  ASSERT_TRUE(second.Start({true, "ttyZUV1"})) << second.Error();
+}
+
 TEST(PtyServerTest, PacingTakesTheWireTimeOfBothDirections) {
   PtyServer server;
   ASSERT_TRUE(server.Start()) << server.Error();
@@ -196,7 +269,6 @@ TEST(PtyServerTest, PacingTakesTheWireTimeOfBothDirections) {
   EXPECT_TRUE(ParseReply(all).ok);
   EXPECT_GE(chunks.front().ms, 0.9 * 6 * byte_ms);  // the request's wire time, then the ACK's
   EXPECT_GE(chunks.back().ms, 0.95 * (5 + kStateReply) * byte_ms);
-  EXPECT_LT(chunks.back().ms, (5 + kStateReply) * byte_ms + 500);
   // Byte by byte, not all at the end.
   EXPECT_GE(chunks.size(), 10u);
   EXPECT_GE(chunks.back().ms - chunks.front().ms, 0.8 * (kStateReply - 1) * byte_ms);
@@ -243,7 +315,12 @@ TEST(PtyServerTest, UnfinishedRequestIsDroppedAfterAPause) {
   Host host(server.SlavePath());
   ASSERT_TRUE(host.ok());
   host.Write(Hex("02 01 38"));
-  std::this_thread::sleep_for(PtyServer::kAbandonAfter + Millis(200));
+  auto partial = [&] {
+    return server.With([](emu::PrinterEmulator& e) { return e.HasPartialRequest(); });
+  };
+  ASSERT_TRUE(WaitFor(partial));
+  // Still connected, so only the pause on the line can end it.
+  EXPECT_TRUE(WaitFor([&] { return !partial(); }));
   EXPECT_EQ(ParseReply(host.Exchange(ShortRequest(56), kStateReply)).data.size(), 48u);
 }
 

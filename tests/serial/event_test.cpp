@@ -155,8 +155,7 @@ TEST_F(Events, UnreadBytesCostTheThreadNothing) {
   };
   port_.Open();
   pty_.Send({1, 2, 3, 4});
-  for (int i = 0; i < 200 && !tid; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_NE(tid.load(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return tid != 0; }));
   EXPECT_NE(tid.load(), ::gettid());
   const ThreadStats before = StatsOfThread(tid);
   std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -178,8 +177,7 @@ TEST_F(Events, NoneRunsHandlersInTheEventThread) {
   };
   port_.Open();
   pty_.Send({1});
-  for (int i = 0; i < 400 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ASSERT_TRUE(done);
+  ASSERT_TRUE(WaitUntil([&] { return done.load(); }));
   EXPECT_NE(where, std::this_thread::get_id());
   EXPECT_FALSE(Readable(port_.PendingEventsHandle(), 0));
 }
@@ -192,7 +190,8 @@ struct HandOvers {
   bool second = false;     // the second reached the owner in the end
 };
 
-HandOvers NextEventWhileHandlerRuns(TSyncMethod method) {
+// `meanwhileMs`: how long the handler waits for the second hand-over.
+HandOvers NextEventWhileHandlerRuns(TSyncMethod method, int meanwhileMs) {
   PtyPair pty;
   TComPort port;
   port.SetPort(pty.slave());
@@ -204,7 +203,7 @@ HandOvers NextEventWhileHandlerRuns(TSyncMethod method) {
     uint8_t buffer[16];
     p->Read(buffer, sizeof buffer);
     pty.Send({2});
-    seen.meanwhile = Readable(p->PendingEventsHandle(), 300);
+    seen.meanwhile = Readable(p->PendingEventsHandle(), meanwhileMs);
   };
   port.Open();
   pty.Send({1});
@@ -218,14 +217,14 @@ HandOvers NextEventWhileHandlerRuns(TSyncMethod method) {
 }
 
 TEST(EventSync, WindowSyncReleasesTheSenderAtPickUp) {
-  const HandOvers seen = NextEventWhileHandlerRuns(smWindowSync);
+  const HandOvers seen = NextEventWhileHandlerRuns(smWindowSync, kSanityMs);
   EXPECT_TRUE(seen.first);
   EXPECT_TRUE(seen.meanwhile);
   EXPECT_TRUE(seen.second);
 }
 
 TEST(EventSync, ThreadSyncWaitsForTheWholeBatch) {
-  const HandOvers seen = NextEventWhileHandlerRuns(smThreadSync);
+  const HandOvers seen = NextEventWhileHandlerRuns(smThreadSync, 300);
   EXPECT_TRUE(seen.first);
   EXPECT_FALSE(seen.meanwhile);
   EXPECT_TRUE(seen.second);  // handed over once the batch was done
@@ -242,12 +241,11 @@ TEST_F(Events, DispatcherPostsToTheOwnersLoop) {
   port_.Open();
   pty_.Send({1, 2});
   std::function<void()> next;
-  for (int i = 0; i < 400 && !next; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(WaitUntil([&] {
     std::lock_guard<std::mutex> hold(lock);
     if (!loop.empty()) next = loop.front();
-  }
-  ASSERT_TRUE(next);
+    return static_cast<bool>(next);
+  }));
   next();
   EXPECT_EQ(rxChar_, std::vector<int32_t>{2});
   next();  // a second call finds nothing
@@ -268,8 +266,7 @@ TEST_F(Events, LatePumpAfterThePortIsGoneDoesNothing) {
     port.OnRxChar = [&](TCustomComPort*, int32_t) { ADD_FAILURE() << "ran after destruction"; };
     port.Open();
     pty_.Send({1});
-    for (int i = 0; i < 400 && !posted; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(posted);
+    ASSERT_TRUE(WaitUntil([&] { return posted.load(); }));
     port.OnRxChar = nullptr;  // Close serves the hand-over itself
   }
   late();
@@ -282,7 +279,7 @@ TEST_F(Events, CloseServesAPendingHandOverPromptly) {
   ASSERT_TRUE(Readable(port_.PendingEventsHandle(), 2000));
   const int64_t start = SteadyMs();
   port_.Close();
-  EXPECT_LT(SteadyMs() - start, 500);
+  EXPECT_LT(SteadyMs() - start, kSanityMs);  // a hand-over left waiting would hold it
   EXPECT_EQ(rxChar_, std::vector<int32_t>{3});
   EXPECT_FALSE(port_.ThreadCreated());
 }
@@ -300,10 +297,10 @@ TEST_F(Events, HandlerMayCloseThePort) {
     };
     port.Open();
     pty.Send({1});
-    for (int i = 0; i < 400 && !closed; ++i) {
-      if (method != smNone && Readable(port.PendingEventsHandle(), 5)) port.ProcessPendingEvents();
-      if (method == smNone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (method == smNone)
+      WaitUntil([&] { return closed.load(); });
+    else
+      while (!closed && Readable(port.PendingEventsHandle(), kSanityMs)) port.ProcessPendingEvents();
     EXPECT_TRUE(closed) << method;
     EXPECT_FALSE(port.Connected()) << method;
   }
@@ -322,12 +319,10 @@ TEST_F(Events, ExceptionInAnEventThreadHandlerGoesToTheDispatcher) {
   port_.OnRxBuf = [](TCustomComPort*, const uint8_t*, int32_t) { throw std::runtime_error("boom"); };
   port_.Open();
   pty_.Send({1});
-  for (int i = 0; i < 400 && !recorder->caught; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(WaitUntil([&] { return recorder->caught >= 1; }));
   EXPECT_EQ(recorder->caught, 1);
   pty_.Send({2});  // the thread goes on
-  for (int i = 0; i < 400 && recorder->caught < 2; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_TRUE(WaitUntil([&] { return recorder->caught >= 2; }));
   EXPECT_EQ(recorder->caught, 2);
 }
 
@@ -376,7 +371,7 @@ TEST_F(Events, WaitForEventNeedsNoThread) {
   const int64_t took = SteadyMs() - start;
   EXPECT_EQ(events, 0);
   EXPECT_GE(took, 45);
-  EXPECT_LT(took, 300);
+  EXPECT_LT(took, kSanityMs);
   pty_.Send({1});
   events = EventBit(evRxChar);
   port_.WaitForEvent(events, 0, 2000);
@@ -397,7 +392,7 @@ TEST_F(Events, WaitForEventEndsOnTheStopDescriptor) {
   port_.WaitForEvent(events, stop[0], WaitInfinite);
   stopper.join();
   EXPECT_EQ(events, 0);
-  EXPECT_LT(SteadyMs() - start, 1000);
+  EXPECT_LT(SteadyMs() - start, kSanityMs);
   ::close(stop[0]);
   ::close(stop[1]);
 }
@@ -450,7 +445,7 @@ TEST_F(Events, FarEndHangUpLeavesTheThreadQuiet) {
   EXPECT_EQ(faults, std::vector<TComExceptions>{CE_ReadFailed});
   const int64_t start = SteadyMs();
   port_.Close();
-  EXPECT_LT(SteadyMs() - start, 500);
+  EXPECT_LT(SteadyMs() - start, kSanityMs);
   EXPECT_FALSE(port_.Connected());
   EXPECT_FALSE(port_.ThreadCreated());
 }

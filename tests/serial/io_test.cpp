@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,19 @@ TEST_F(Io, NoTimeoutsWaitForTheWholeCount) {
   int64_t elapsed;
   EXPECT_EQ(ReadBytes(3, elapsed), (Bytes{1, 2, 3}));
   EXPECT_EQ(elapsed, 10000);
+}
+
+// The component's default interval with a total constant: the interval
+// rule never ends the read, so it lasts the whole constant.
+TEST_F(Io, LargestIntervalWithATotalConstantWaitsTheConstant) {
+  SetReadTimeouts(-1, 0, 200);
+  int64_t elapsed;
+  EXPECT_EQ(ReadBytes(10, elapsed), Bytes{});
+  EXPECT_EQ(elapsed, 200);
+  dev().QueueChunk({1, 2}, 0);
+  dev().QueueChunk({3}, 150);
+  EXPECT_EQ(ReadBytes(10, elapsed), (Bytes{1, 2, 3}));
+  EXPECT_EQ(elapsed, 200);
 }
 
 TEST_F(Io, WriteSendsEverythingAndStrings) {
@@ -268,4 +282,47 @@ TEST_F(Io, NewPortNameReopens) {
   port().SetConnected(false);
   port().SetPort("/dev/zuv-third");
   EXPECT_EQ(dev().openCalls, opens + 1);
+}
+
+namespace {
+
+// Reports the line errors set in `pending` at the next status query, once.
+class ErrorBitsDevice : public MemoryDevice {
+ public:
+  uint32_t pending = 0;
+  int ClearCommError(TComStat& stat) override {
+    const int err = MemoryDevice::ClearCommError(stat);
+    stat.Errors = pending;
+    pending = 0;
+    return err;
+  }
+};
+
+TComErrors ErrorSet(std::initializer_list<TComError> errors) {
+  TComErrors set = 0;
+  for (TComError e : errors) set |= static_cast<TComErrors>(1u << e);
+  return set;
+}
+
+}  // namespace
+
+TEST(LineErrors, ParityErrorsCountOnlyWithParityChecking) {
+  const DeviceFactory previous =
+      TCustomComPort::SetDefaultDeviceFactory([] { return std::make_unique<ErrorBitsDevice>(); });
+  TComPort port;
+  port.Open();
+  auto& dev = static_cast<ErrorBitsDevice&>(port.Device());
+  const uint32_t every = CE_RXOVER | CE_OVERRUN | CE_RXPARITY | CE_FRAME | CE_BREAK | CE_TXFULL |
+                         CE_IOE | CE_MODE;
+  const TComErrors others = ErrorSet({ceRxOver, ceOverrun, ceFrame, ceBreak, ceTxFull, ceIO, ceMode});
+  for (bool check : {true, false}) {
+    SCOPED_TRACE(check);
+    port.Parity().SetCheck(check);
+    dev.pending = CE_RXPARITY;
+    EXPECT_EQ(port.LastErrors(), check ? ErrorSet({ceRxParity}) : 0);
+    dev.pending = every;
+    EXPECT_EQ(port.LastErrors(), check ? others | ErrorSet({ceRxParity}) : others);
+  }
+  port.Close();
+  TCustomComPort::SetDefaultDeviceFactory(previous);
 }

@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "serial/memory_device.h"
+#include "testing/memory_device.h"
 
 using namespace serial;
 using Bytes = std::vector<uint8_t>;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "serial/comport.h"
-#include "serial/memory_device.h"
+#include "testing/memory_device.h"
 
 class MemoryPortTest : public ::testing::Test {
  protected:

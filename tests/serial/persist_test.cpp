@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "test_support.h"
@@ -108,6 +110,7 @@ class Persist : public ::testing::Test {
   }
   void TearDown() override {
     SetBeforeRenameHook(nullptr);
+    SetFileSyncHook(nullptr);
     if (hadXdg_) ::setenv("XDG_CONFIG_HOME", oldXdg_.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");
     [[maybe_unused]] int rc = std::system(("rm -rf '" + dir_ + "'").c_str());
@@ -232,6 +235,42 @@ TEST_F(Persist, StoreInterruptedBeforeTheRenameKeepsTheOldFile) {
   EXPECT_NE(ReadFile(ini_).find("Port=COM8\n"), std::string::npos);
 }
 
+// What a descriptor's file holds, read without moving its offset.
+std::string ContentsOf(int fd) {
+  std::string out(4096, '\0');
+  const ssize_t n = ::pread(fd, out.data(), out.size(), 0);
+  out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return out;
+}
+
+TEST_F(Persist, NewContentsReachTheDiskBeforeTheRename) {
+  std::vector<std::string> steps;
+  std::string synced;
+  SetFileSyncHook([&](int fd) {
+    steps.push_back("sync");
+    synced = ContentsOf(fd);
+    return ::fsync(fd) == 0 ? 0 : errno;
+  });
+  SetBeforeRenameHook([&](const std::string&) { steps.push_back("rename"); });
+  TComPort port;
+  port.SetPort("COM8");
+  port.StoreSettings(stIniFile, ini_);
+  EXPECT_EQ(steps, (std::vector<std::string>{"sync", "rename"}));
+  EXPECT_EQ(synced, ReadFile(ini_));
+}
+
+TEST_F(Persist, StoreWhoseFlushFailsKeepsTheOldFile) {
+  TComPort port;
+  port.StoreSettings(stIniFile, ini_);
+  const std::string old = ReadFile(ini_);
+  port.SetPort("COM8");
+  SetFileSyncHook([](int) { return EIO; });
+  EXPECT_EQ(RaisedBy([&] { port.StoreSettings(stIniFile, ini_); }),
+            (Raised{CError_StoreFailed, -1, "Failed to store settings"}));
+  EXPECT_EQ(ReadFile(ini_), old);
+  EXPECT_EQ(FilesIn(dir_), 1);
+}
+
 TEST_F(Persist, RegistryRootsAndLayout) {
   TComPort port;
   port.SetName("Port1");
@@ -274,6 +313,28 @@ TEST_F(Persist, RegistryIntegersAreTypedAndTextsDefaultToEmpty) {
             CError_LoadFailed);
   EXPECT_EQ(other.Port(), "COM4");
   EXPECT_EQ(other.BaudRate(), brCustom);
+}
+
+TEST_F(Persist, RegistryNamesAndValuesKeepTheirBackslashesAndQuotes) {
+  const std::vector<std::pair<std::string, std::string>> values = {
+      {"Port", "\\\\.\\COM3"}, {"a\\b", "ends in a backslash\\"}, {"q\"\\", "\\\"x\"\\\\"}};
+  TRegistry out;
+  ASSERT_TRUE(out.OpenKey("T\\Key", true));
+  for (const auto& [name, value] : values) out.WriteString(name, value);
+  out.WriteInteger("n\\", 7);
+  out.CloseKey();
+  TRegistry in;
+  ASSERT_TRUE(in.OpenKey("T\\Key", false));
+  for (const auto& [name, value] : values) EXPECT_EQ(in.ReadString(name), value) << name;
+  EXPECT_EQ(in.ReadInteger("n\\"), 7);
+
+  // And through the component: a device path in the platform's form.
+  TComPort port;
+  port.SetPort("\\\\.\\COM3");
+  port.StoreSettings(stRegistry, "HKEY_CURRENT_USER\\T");
+  TComPort loaded;
+  loaded.LoadSettings(stRegistry, "HKEY_CURRENT_USER\\T");
+  EXPECT_EQ(loaded.Port(), "\\\\.\\COM3");
 }
 
 TEST_F(Persist, UnsafeNamesAndValuesAreRefused) {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,32 +108,36 @@ TEST_F(Pty, ReadWaitsAtMostItsTotalTimeout) {
   uint8_t buf[10];
   int64_t start = SteadyMs();
   EXPECT_EQ(port_.Read(buf, 10), 0);  // defaults: at once
-  EXPECT_LT(SteadyMs() - start, 50);
+  EXPECT_LT(SteadyMs() - start, kSanityMs);
 
   SetReadTimeouts(0, 10, 200);
   start = SteadyMs();
   EXPECT_EQ(port_.Read(buf, 10), 0);
   const int64_t elapsed = SteadyMs() - start;
   EXPECT_GE(elapsed, 295);
-  EXPECT_LT(elapsed, 800);
+  EXPECT_LT(elapsed, kSanityMs);
 }
 
 TEST_F(Pty, IntervalTimeoutEndsTheReadAtTheGap) {
   port_.Open();
-  SetReadTimeouts(100, 0, 3000);
+  SetReadTimeouts(100, 0, 2 * kSanityMs);
   pty_.Send({1, 2, 3});
-  std::thread later([this] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  // More bytes come only once the read has ended, or after the sanity limit:
+  // a read that missed the gap would take them too.
+  std::promise<void> readEnded;
+  std::thread later([this, ended = readEnded.get_future()] {
+    ended.wait_for(std::chrono::milliseconds(kSanityMs));
     pty_.Send({4, 5});
   });
   uint8_t buf[10];
   const int64_t start = SteadyMs();
   const int32_t n = port_.Read(buf, 10);
   const int64_t elapsed = SteadyMs() - start;
+  readEnded.set_value();
   later.join();
   EXPECT_EQ(n, 3);
   EXPECT_GE(elapsed, 95);
-  EXPECT_LT(elapsed, 500);
+  EXPECT_LT(elapsed, kSanityMs);  // ended by the gap, not the total
 }
 
 TEST_F(Pty, WriteStopsAtItsTotalTimeout) {
@@ -146,7 +152,7 @@ TEST_F(Pty, WriteStopsAtItsTotalTimeout) {
   EXPECT_GT(sent, 0);
   EXPECT_LT(sent, static_cast<int32_t>(big.size()));
   EXPECT_GE(elapsed, 195);
-  EXPECT_LT(elapsed, 800);
+  EXPECT_LT(elapsed, kSanityMs);
 }
 
 TEST_F(Pty, SecondOpenOfTheSameDeviceFails) {
@@ -227,7 +233,7 @@ TEST_F(Pty, FarEndHangingUpIsReportedNotHung) {
 
 TEST_F(Pty, HangUpEndsAWaitingRead) {
   port_.Open();
-  SetReadTimeouts(0, 0, 5000);
+  SetReadTimeouts(0, 0, 2 * kSanityMs);
   std::thread hangup([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     pty_.HangUp();
@@ -237,7 +243,7 @@ TEST_F(Pty, HangUpEndsAWaitingRead) {
   EXPECT_EQ(RaisedBy([&] { port_.Read(buf, 8); }),
             (Raised{CError_ReadFailed, EIO, "ReadFile function failed (Error: 5)"}));
   hangup.join();
-  EXPECT_LT(SteadyMs() - start, 2000);
+  EXPECT_LT(SteadyMs() - start, kSanityMs);
 }
 
 // The waits report a hung-up line at once: reception sleeps in them, and a
@@ -250,10 +256,10 @@ TEST(TtyDevice, WaitsOnAHungUpLineReportTheFaultAtOnce) {
   pty.HangUp();
   bool ready = true;
   const int64_t start = SteadyMs();
-  EXPECT_EQ(device->WaitReadable(2000, ready), EIO);
+  EXPECT_EQ(device->WaitReadable(2 * kSanityMs, ready), EIO);
   EXPECT_FALSE(ready);
-  EXPECT_EQ(device->WaitWritable(2000, ready), EIO);
-  EXPECT_LT(SteadyMs() - start, 1000);
+  EXPECT_EQ(device->WaitWritable(2 * kSanityMs, ready), EIO);
+  EXPECT_LT(SteadyMs() - start, kSanityMs);
   EXPECT_EQ(device->Close(), 0);
 }
 

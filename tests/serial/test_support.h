@@ -1,11 +1,30 @@
 // Helpers shared by the serial tests.
 #pragma once
 
+#include <chrono>
 #include <ostream>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "serial/comport.h"
+
+// How long a call that should end at once may take on a loaded machine
+// before a test calls it stuck. How fast it ends is for the benchmarks.
+constexpr int kSanityMs = 10000;
+
+// Waits until `done()` holds or `limitMs` have passed; whether it holds. For
+// a condition another thread sets without anything to wait on: it is
+// checked every few milliseconds.
+template <typename Done>
+bool WaitUntil(Done done, int limitMs = kSanityMs) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 // What a component call raised, compared in one expectation.
 struct Raised {

@@ -1,9 +1,9 @@
-#include "debug_open.h"
+#include "app/debug/debug_open.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
-#include "debug_window.h"
+#include "app/debug/debug_window.h"
 
 namespace diag {
 

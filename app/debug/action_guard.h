@@ -9,6 +9,11 @@
 
 namespace diag {
 
+// The title of the message boxes the application raises without a title of
+// its own. The application sets no display name: Qt would append it to
+// every window's title on the screen.
+inline constexpr char kApplicationTitle[] = "ZUV Driver";
+
 using ErrorHandler = std::function<void(const QString& message)>;
 
 // Replaces the handler; an empty one restores the default, a critical

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
+#include "serial/device.h"
 
 namespace serial {
 

@@ -1,4 +1,4 @@
-#include "memory_device.h"
+#include "testing/memory_device.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "action_guard.h"
+#include "app/debug/action_guard.h"
 
 #include <exception>
 
@@ -15,7 +15,7 @@ ErrorHandler& Handler() {
 }
 
 void DefaultHandler(const QString& message) {
-  QMessageBox::critical(QApplication::activeWindow(), QApplication::applicationDisplayName(),
+  QMessageBox::critical(QApplication::activeWindow(), QString::fromUtf8(kApplicationTitle),
                         message);
 }
 

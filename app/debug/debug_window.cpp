@@ -1,4 +1,4 @@
-#include "debug_window.h"
+#include "app/debug/debug_window.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "diagnostics/action_guard.h"
+#include "app/debug/action_guard.h"
 #include "driver/comportzuv.h"
 #include "driver/hex.h"
 

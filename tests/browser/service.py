@@ -129,3 +129,6 @@ def stop(process):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+    for stream in (process.stdin, process.stdout, process.stderr):
+        if stream:
+            stream.close()

@@ -1,0 +1,580 @@
+// The print service's console: signs in with the service token, shows the
+// printers live from the event stream, runs commands, edits non-fiscal
+// receipts and keeps the job journal. The token lives in this tab's session
+// storage only and goes in the Authorization header, never in a URL.
+"use strict";
+
+const TOKEN_KEY = "zuv-token";
+const LANG_KEY = "zuv-lang";
+const WAIT_MS = 30000;          // how long a command waits for its job to finish
+const JOURNAL_LIMIT = 100;
+const RECONNECT_MS = 2000;      // pause before the event stream is opened again
+const PRINTER_COMMANDS = ["test", "clock", "receipt-state", "x-report", "z-report"];
+const CONFIRMED_COMMANDS = new Set(["z-report"]);
+const SETTLED_STATES = new Set(["done", "failed", "in-doubt", "not-done"]);
+// Error codes the driver sets itself (printer codes are positive).
+const NO_ANSWER = -1;
+const REFUSED = -2;
+const PORT_FAULT = -5;
+
+const $ = (id) => document.getElementById(id);
+const ui = {
+  printers: new Map(),   // id -> printer object
+  jobs: new Map(),       // id -> job object, the journal rows shown
+  events: null,          // AbortController of the event stream
+  lastJob: null,         // the job whose outcome "Last result" shows
+  lastMessage: null,     // or a message: {text, kind}
+  openJob: null,         // the job shown in the details dialog
+};
+
+class ApiError extends Error {
+  constructor(status, body) {
+    super("HTTP " + status);
+    this.status = status;   // 0: the service could not be reached
+    this.body = body;
+  }
+}
+
+function token() { return sessionStorage.getItem(TOKEN_KEY) || ""; }
+function authHeaders() { return { Authorization: "Bearer " + token() }; }
+
+async function api(method, path, body) {
+  const options = { method, headers: authHeaders(), cache: "no-store" };
+  if (body !== undefined) {
+    options.headers["Content-Type"] = "application/json";
+    options.body = JSON.stringify(body);
+  }
+  let response;
+  try {
+    response = await fetch(path, options);
+  } catch (err) {
+    throw new ApiError(0, null);
+  }
+  let data = null;
+  try { data = await response.json(); } catch (err) { data = null; }
+  if (!response.ok) throw new ApiError(response.status, data);
+  return { status: response.status, data };
+}
+
+// ---- words a technician understands ----
+
+function describeJobError(error) {
+  if (!error) return "";
+  if (typeof error === "string") return error;
+  switch (error.code) {
+    case NO_ANSWER: return t("err_noAnswer");
+    case REFUSED: return t("err_refused");
+    case PORT_FAULT: return t("err_port");
+  }
+  if (Number.isInteger(error.code) && error.code > 0)
+    return t("err_printer", { code: error.code, message: error.message || "" });
+  return error.message || JSON.stringify(error);
+}
+
+function describeApiError(err) {
+  if (!(err instanceof ApiError)) return String((err && err.message) || err);
+  if (err.status === 0) return t("err_unreachable");
+  if (err.status === 401) return t("err_token");
+  const error = err.body && err.body.error;
+  if (err.status === 400 && error && error.kind === "input")
+    return t("err_input", { field: error.field || "", message: error.message || "" });
+  if (err.status === 409 && ui.openJob) return t("err_conflict");
+  if (error && error.message) return error.message;
+  return t("err_unknown", { status: err.status });
+}
+
+// A 401 after signing in means the token was changed under us.
+function failed(err, show) {
+  if (err instanceof ApiError && err.status === 401) signOut(t("err_token"));
+  else show(describeApiError(err));
+}
+
+// ---- signing in ----
+
+async function signIn(value) {
+  sessionStorage.setItem(TOKEN_KEY, value);
+  let printers;
+  try {
+    printers = listOf((await api("GET", "/v1/printers")).data, "printers");
+  } catch (err) {
+    sessionStorage.removeItem(TOKEN_KEY);
+    $("sign-in-error").textContent = describeApiError(err);
+    $("token").select();  // typing again replaces the wrong token
+    return;
+  }
+  $("sign-in-error").textContent = "";
+  $("token").value = "";
+  $("sign-in").hidden = true;
+  $("console").hidden = false;
+  $("sign-out").hidden = false;
+  setPrinters(printers);
+  refreshJournal();
+  followEvents();
+  const first = document.querySelector("#printers button");
+  (first || $("editor-text")).focus();
+}
+
+function signOut(message) {
+  sessionStorage.removeItem(TOKEN_KEY);
+  if (ui.events) ui.events.abort();
+  ui.events = null;
+  ui.jobs.clear();
+  ui.lastJob = null;
+  ui.lastMessage = null;
+  for (const dialog of document.querySelectorAll("dialog[open]")) dialog.close();
+  $("console").hidden = true;
+  $("sign-out").hidden = true;
+  $("sign-in").hidden = false;
+  $("sign-in-error").textContent = message || "";
+  setLink(null);
+  $("token").focus();
+}
+
+// The service answers lists either bare or wrapped in an object.
+function listOf(data, name) {
+  if (Array.isArray(data)) return data;
+  return (data && Array.isArray(data[name])) ? data[name] : [];
+}
+
+// ---- printers ----
+
+function setPrinters(printers) {
+  ui.printers = new Map(printers.map((p) => [p.id, p]));
+  renderPrinters();
+}
+
+function renderPrinters() {
+  const box = $("printers");
+  const focus = focusedPrinterButton();
+  box.replaceChildren(...[...ui.printers.values()].map(printerCard));
+  restorePrinterButton(focus);
+  $("no-printers").hidden = ui.printers.size > 0;
+  fillPrinterSelect($("editor-printer"), false);
+  fillPrinterSelect($("filter-printer"), true);
+}
+
+function fillPrinterSelect(select, withAll) {
+  const chosen = select.value;
+  const options = [];
+  if (withAll) options.push(new Option(t("all"), ""));
+  for (const id of ui.printers.keys()) options.push(new Option(id, id));
+  select.replaceChildren(...options);
+  if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
+}
+
+function element(tag, className, text) {
+  const el = document.createElement(tag);
+  if (className) el.className = className;
+  if (text !== undefined) el.textContent = text;
+  return el;
+}
+
+function printerCard(printer) {
+  const card = element("article", "printer");
+  card.dataset.printer = printer.id;
+  card.setAttribute("aria-label", printer.id);
+  const head = element("h3", "", printer.id + " ");
+  const badge = element("span", "badge printer-" + printer.state, t("printer_" + printer.state));
+  badge.dataset.role = "printer-state";
+  head.append(badge);
+  const facts = element("dl", "facts");
+  addFact(facts, t("port"), printer.port);
+  addFact(facts, t("queue"), String(printer.queue ?? printer.queue_length ?? 0));
+  if (printer.last_error) addFact(facts, t("lastError"), describeJobError(printer.last_error));
+  const buttons = element("div", "buttons");
+  for (const command of PRINTER_COMMANDS) {
+    const button = element("button", CONFIRMED_COMMANDS.has(command) ? "danger" : "", t("cmd_" + command));
+    button.type = "button";
+    button.dataset.command = command;
+    button.addEventListener("click", () => askAndRun(printer.id, command));
+    buttons.append(button);
+  }
+  card.append(head, facts, buttons);
+  return card;
+}
+
+function addFact(list, name, value) {
+  list.append(element("dt", "", name), element("dd", "", value));
+}
+
+// Cards are rebuilt on every change: a keyboard user keeps the button.
+function focusedPrinterButton() {
+  const button = document.activeElement;
+  const card = button && button.closest && button.closest("[data-printer]");
+  return card && button.dataset.command ? { printer: card.dataset.printer, command: button.dataset.command } : null;
+}
+
+function restorePrinterButton(focus) {
+  if (!focus) return;
+  const card = document.querySelector(`#printers [data-printer="${CSS.escape(focus.printer)}"]`);
+  const button = card && card.querySelector(`[data-command="${focus.command}"]`);
+  if (button) button.focus();
+}
+
+function updatePrinter(printer) {
+  ui.printers.set(printer.id, { ...ui.printers.get(printer.id), ...printer });
+  const old = document.querySelector(`#printers [data-printer="${CSS.escape(printer.id)}"]`);
+  if (!old) return renderPrinters();
+  const focus = focusedPrinterButton();
+  old.replaceWith(printerCard(ui.printers.get(printer.id)));
+  restorePrinterButton(focus);
+}
+
+// ---- running commands ----
+
+function askAndRun(printer, command) {
+  if (!CONFIRMED_COMMANDS.has(command)) return runCommand(printer, command, {});
+  const dialog = $("confirm-z");
+  $("confirm-z-text").textContent = t("zQuestion", { printer });
+  dialog.returnValue = "";
+  dialog.onclose = () => {
+    if (dialog.returnValue === "run") runCommand(printer, command, {});
+  };
+  dialog.showModal();
+  $("confirm-z-cancel").focus();
+}
+
+async function runCommand(printer, command, args) {
+  ui.lastJob = null;
+  showMessage(t("running", { command: commandName(command), printer }), "pending");
+  try {
+    const path = `/v1/printers/${encodeURIComponent(printer)}/${command}?wait=${WAIT_MS}`;
+    const job = (await api("POST", path, args)).data;
+    noteJob(job);
+    ui.lastJob = job;
+    renderLastResult();
+  } catch (err) {
+    failed(err, (text) => showMessage(text, "error"));
+  }
+}
+
+// The button's name of a command, or the command itself when it has none.
+function commandName(command) {
+  const key = "cmd_" + command;
+  const name = t(key);
+  return name === key ? command : name;
+}
+
+function showMessage(text, kind) {
+  ui.lastMessage = { text, kind };
+  renderLastResult();
+}
+
+function renderLastResult() {
+  const box = $("last-result");
+  const job = ui.lastJob;
+  box.dataset.job = job ? String(job.id) : "";
+  if (!job) {
+    const message = ui.lastMessage;
+    box.className = "result " + (message ? message.kind : "");
+    box.replaceChildren(message ? message.text : "");
+    return;
+  }
+  const names = { command: commandName(job.command), printer: job.printer, id: job.id };
+  box.className = "result state-" + job.state;
+  if (!SETTLED_STATES.has(job.state)) {
+    box.replaceChildren(t("stillRunning", names));
+    return;
+  }
+  const lines = [element("p", "", t("jobEnded", { ...names, state: t("state_" + job.state) }))];
+  // In doubt, the printer did take the request: "did not answer" would mislead.
+  if (job.state === "in-doubt") lines.push(element("p", "", t("inDoubtHint")));
+  else if (job.error) lines.push(element("p", "error", describeJobError(job.error)));
+  if (job.result && Object.keys(job.result).length) lines.push(element("pre", "", formatValue(job.result)));
+  box.replaceChildren(...lines);
+}
+
+function formatValue(value) {
+  if (value === null || value === undefined) return "";
+  if (typeof value !== "object") return String(value);
+  return Object.entries(value)
+    .map(([k, v]) => k + ": " + (typeof v === "object" && v !== null ? JSON.stringify(v) : v))
+    .join("\n");
+}
+
+// ---- the event stream ----
+
+async function followEvents() {
+  if (ui.events) ui.events.abort();
+  const controller = new AbortController();
+  ui.events = controller;
+  while (!controller.signal.aborted) {
+    try {
+      await readEvents(controller.signal);
+    } catch (err) {
+      if (err instanceof ApiError && err.status === 401) return signOut(t("err_token"));
+    }
+    if (controller.signal.aborted) return;
+    setLink(false);
+    await pause(RECONNECT_MS, controller.signal);
+  }
+}
+
+async function readEvents(signal) {
+  const response = await fetch("/v1/events", { headers: authHeaders(), signal, cache: "no-store" });
+  if (!response.ok || !response.body) throw new ApiError(response.status, null);
+  setLink(true);
+  // Whatever changed while the stream was down.
+  refreshPrinters();
+  refreshJournal();
+  const reader = response.body.pipeThrough(new TextDecoderStream()).getReader();
+  let buffer = "";
+  for (;;) {
+    const { value, done } = await reader.read();
+    if (done) return;
+    buffer = (buffer + value).replace(/\r\n/g, "\n");
+    let end;
+    while ((end = buffer.indexOf("\n\n")) >= 0) {
+      handleEvent(parseEvent(buffer.slice(0, end)));
+      buffer = buffer.slice(end + 2);
+    }
+  }
+}
+
+// One event block: "event:" names it, "data:" lines carry the JSON.
+function parseEvent(block) {
+  let name = "message";
+  const data = [];
+  for (const line of block.split("\n")) {
+    if (line === "" || line.startsWith(":")) continue;
+    const colon = line.indexOf(":");
+    const field = colon < 0 ? line : line.slice(0, colon);
+    let value = colon < 0 ? "" : line.slice(colon + 1);
+    if (value.startsWith(" ")) value = value.slice(1);
+    if (field === "event") name = value;
+    else if (field === "data") data.push(value);
+  }
+  return { name, data: data.join("\n") };
+}
+
+function handleEvent(event) {
+  if (!event.data) return;
+  let object;
+  try { object = JSON.parse(event.data); } catch (err) { return; }
+  if (event.name === "printer") updatePrinter(object);
+  else if (event.name === "job") noteJob(object);
+}
+
+function pause(ms, signal) {
+  return new Promise((resolve) => {
+    const timer = setTimeout(resolve, ms);
+    signal.addEventListener("abort", () => { clearTimeout(timer); resolve(); }, { once: true });
+  });
+}
+
+function setLink(live) {
+  const el = $("link-state");
+  el.textContent = live === null ? "" : t(live ? "live" : "reconnecting");
+  el.className = "link " + (live ? "live" : "down");
+  el.dataset.live = live ? "1" : "0";
+}
+
+async function refreshPrinters() {
+  try {
+    setPrinters(listOf((await api("GET", "/v1/printers")).data, "printers"));
+  } catch (err) {
+    failed(err, showNotice);
+  }
+}
+
+function showNotice(text) {
+  $("notice").textContent = text;
+  $("notice").hidden = !text;
+}
+
+// ---- the journal ----
+
+function journalFilters() {
+  return { printer: $("filter-printer").value, state: $("filter-state").value };
+}
+
+async function refreshJournal() {
+  const { printer, state } = journalFilters();
+  const query = new URLSearchParams({ limit: String(JOURNAL_LIMIT) });
+  if (printer) query.set("printer", printer);
+  if (state) query.set("state", state);
+  try {
+    const jobs = listOf((await api("GET", "/v1/jobs?" + query)).data, "jobs");
+    ui.jobs = new Map(jobs.map((job) => [job.id, job]));
+    showNotice("");
+    renderJournal();
+  } catch (err) {
+    failed(err, showNotice);
+  }
+}
+
+// A job changed: the journal, the last result and an open dialog follow it.
+function noteJob(job) {
+  const { printer, state } = journalFilters();
+  const shown = (!printer || job.printer === printer) && (!state || job.state === state);
+  if (shown) ui.jobs.set(job.id, job);
+  else ui.jobs.delete(job.id);
+  renderJournal();
+  if (ui.lastJob && ui.lastJob.id === job.id) {
+    ui.lastJob = job;
+    renderLastResult();
+  }
+  if (ui.openJob && ui.openJob.id === job.id) showJob(job);
+}
+
+function renderJournal() {
+  const jobs = [...ui.jobs.values()].sort((a, b) => b.id - a.id).slice(0, JOURNAL_LIMIT);
+  const focused = document.activeElement && document.activeElement.dataset.job;
+  $("jobs").tBodies[0].replaceChildren(...jobs.map(jobRow));
+  $("no-jobs").hidden = jobs.length > 0;
+  if (focused) {
+    const button = document.querySelector(`#jobs button[data-job="${CSS.escape(focused)}"]`);
+    if (button) button.focus();
+  }
+}
+
+function jobRow(job) {
+  const row = element("tr", "state-" + job.state);
+  row.dataset.jobId = String(job.id);
+  const state = element("td", "");
+  state.append(element("span", "badge state-" + job.state,
+    (job.state === "in-doubt" ? "⚠ " : "") + t("state_" + job.state)));
+  if (job.settled_by) state.append(" (" + t("settled_" + job.settled_by) + ")");
+  const details = element("button", "link-button", t("details"));
+  details.type = "button";
+  details.dataset.job = String(job.id);
+  details.setAttribute("aria-label", t("details") + " " + t("job", { id: job.id }));
+  details.addEventListener("click", () => openJob(job.id));
+  const cell = element("td", "");
+  cell.append(details);
+  row.append(element("td", "", String(job.id)), element("td", "", job.printer),
+    element("td", "", job.command), state, element("td", "", shortTime(job.created)), cell);
+  return row;
+}
+
+function shortTime(iso) {
+  if (!iso) return "";
+  const date = new Date(iso);
+  return isNaN(date) ? iso : date.toLocaleString(currentLang === "sr" ? "sr-Latn-RS" : "en-GB");
+}
+
+async function openJob(id) {
+  let job = ui.jobs.get(id);
+  try {
+    job = (await api("GET", "/v1/jobs/" + encodeURIComponent(id))).data;
+  } catch (err) {
+    if (!job) return failed(err, showNotice);
+  }
+  showJob(job);
+  const dialog = $("job-dialog");
+  if (!dialog.open) {
+    $("resolve-error").textContent = "";
+    $("resolve-form").reset();
+    dialog.showModal();
+    const first = dialog.querySelector("#resolve-form:not([hidden]) input") || $("job-close");
+    first.focus();
+  }
+}
+
+function showJob(job) {
+  ui.openJob = job;
+  $("job-title").textContent = t("job", { id: job.id }) + " · " + job.command;
+  const fields = $("job-fields");
+  fields.replaceChildren();
+  addFact(fields, t("printer"), job.printer);
+  addFact(fields, t("state"), t("state_" + job.state));
+  addFact(fields, t("created"), shortTime(job.created));
+  if (job.started) addFact(fields, t("started"), shortTime(job.started));
+  if (job.finished) addFact(fields, t("finished"), shortTime(job.finished));
+  if (job.args && Object.keys(job.args).length) addBlock(fields, t("args"), JSON.stringify(job.args, null, 1));
+  if (job.result && Object.keys(job.result).length) addBlock(fields, t("result"), formatValue(job.result));
+  if (job.state === "in-doubt") addFact(fields, "⚠", t("inDoubtHint"));
+  else if (job.error) addFact(fields, t("error"), describeJobError(job.error));
+  addSettlement(fields, job);
+  $("resolve-form").hidden = job.state !== "in-doubt";
+}
+
+function addBlock(list, name, text) {
+  const value = element("dd", "");
+  value.append(element("pre", "", text));
+  list.append(element("dt", "", name), value);
+}
+
+function addSettlement(fields, job) {
+  if (!job.settled_by) return;
+  addFact(fields, t("settledBy"), t("settled_" + job.settled_by));
+  const settlement = job.settlement || {};
+  if (settlement.before !== undefined) addBlock(fields, t("before"), formatValue(settlement.before));
+  if (settlement.after !== undefined) addBlock(fields, t("after"), formatValue(settlement.after));
+  if (settlement.note) addFact(fields, t("note"), settlement.note);
+}
+
+async function resolveOpenJob(event) {
+  event.preventDefault();
+  const job = ui.openJob;
+  const outcome = new FormData($("resolve-form")).get("outcome");
+  if (!job || !outcome) return;
+  try {
+    const path = "/v1/jobs/" + encodeURIComponent(job.id) + "/resolve";
+    noteJob((await api("POST", path, { outcome, note: $("resolve-note").value })).data);
+    $("resolve-error").textContent = "";
+    $("job-close").focus();
+  } catch (err) {
+    failed(err, (text) => { $("resolve-error").textContent = text; });
+  }
+}
+
+// ---- the receipt editor ----
+
+function editorWidth() { return Number($("editor-width").value); }
+
+function renderPreview() {
+  const width = editorWidth();
+  const layout = layoutReceipt($("editor-text").value, width);
+  const paper = $("preview");
+  if (Number.isInteger(width) && width > 0) paper.style.width = `calc(${width}ch + 1.5em)`;
+  paper.replaceChildren(...layout.lines.map((line) => element("div", line.bold ? "bold" : "", line.text)));
+  $("preview-errors").replaceChildren(...layout.errors.map((e) => element("li", "", t(e.key, e))));
+  return layout;
+}
+
+function printReceipt() {
+  const layout = renderPreview();
+  const printer = $("editor-printer").value;
+  if (layout.errors.length || !printer) return $("editor-text").focus();
+  const lines = $("editor-text").value.replace(/\r/g, "").split("\n");
+  if (lines[lines.length - 1] === "") lines.pop();
+  runCommand(printer, "nonfiscal", { lines, width: editorWidth() });
+}
+
+// ---- start ----
+
+function applyLanguage(lang) {
+  localStorage.setItem(LANG_KEY, lang);
+  $("lang").value = lang;
+  setLanguage(lang);
+  renderPrinters();
+  renderJournal();
+  renderPreview();
+  renderLastResult();
+  if (ui.openJob && $("job-dialog").open) showJob(ui.openJob);
+  if (ui.events) setLink($("link-state").dataset.live === "1");
+}
+
+function start() {
+  const saved = localStorage.getItem(LANG_KEY);
+  applyLanguage(saved || (navigator.language.startsWith("sr") ? "sr" : "en"));
+  $("lang").addEventListener("change", (e) => applyLanguage(e.target.value));
+  $("sign-in-form").addEventListener("submit", (e) => {
+    e.preventDefault();
+    signIn($("token").value.trim());
+  });
+  $("sign-out").addEventListener("click", () => signOut(""));
+  $("journal-filters").addEventListener("submit", (e) => { e.preventDefault(); refreshJournal(); });
+  $("filter-printer").addEventListener("change", refreshJournal);
+  $("filter-state").addEventListener("change", refreshJournal);
+  $("editor-text").addEventListener("input", renderPreview);
+  $("editor-width").addEventListener("input", renderPreview);
+  $("editor-print").addEventListener("click", printReceipt);
+  $("resolve-form").addEventListener("submit", resolveOpenJob);
+  $("job-dialog").addEventListener("close", () => { ui.openJob = null; });
+  if (token()) signIn(token());
+  else $("token").focus();
+}
+
+document.addEventListener("DOMContentLoaded", start);

@@ -1,0 +1,258 @@
+#!/usr/bin/env python3
+"""The web console in headless Chromium, against a real zuv-server on two
+emulated printers. Also takes the README's screenshots (docs/console-*.png).
+
+usage: console_test.py ZUV_SERVER ZUV_EMULATOR SOURCE_DIR"""
+
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+import service
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+if not (os.path.exists(CHROMIUM) and os.path.exists(CHROMEDRIVER)):
+    print("SKIP: Debian's chromium and chromium-driver are not installed")
+    sys.exit(77)
+
+from selenium import webdriver  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+from selenium.webdriver.support import expected_conditions as EC  # noqa: E402
+from selenium.webdriver.support.ui import Select, WebDriverWait  # noqa: E402
+
+SERVER, EMULATOR, SOURCE_DIR = sys.argv[1], sys.argv[2], sys.argv[3]
+CONSOLE_DIR = os.path.join(SOURCE_DIR, "console")
+DOCS_DIR = os.path.join(SOURCE_DIR, "docs")
+TOKEN = "console-test-token-0123456789"
+WAIT_S = 60          # generous: the machine may be loaded
+DAILY_REPORT = 88    # the Z report's command byte
+
+
+def chromium_options(profile):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync",
+                 "--disable-dev-shm-usage", "--window-size=1024,768",
+                 "--lang=en-GB", f"--user-data-dir={profile}"):
+        options.add_argument(flag)
+    return options
+
+
+class Console(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="zuv-console-")
+        cls.till = service.Emulator(EMULATOR)
+        cls.kitchen = service.Emulator(EMULATOR)
+        cls.server = service.Server(
+            SERVER, os.path.join(cls.work, "state"),
+            {"till": cls.till.port, "kitchen": cls.kitchen.port}, TOKEN, CONSOLE_DIR)
+        cls.browser = webdriver.Chrome(
+            service=webdriver.ChromeService(CHROMEDRIVER)
+            if hasattr(webdriver, "ChromeService")
+            else webdriver.chrome.service.Service(CHROMEDRIVER),
+            options=chromium_options(os.path.join(cls.work, "profile")))
+        cls.browser.set_window_size(1024, 768)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.quit()
+        cls.server.stop()
+        cls.till.stop()
+        cls.kitchen.stop()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    # ---- helpers ----
+
+    def wait(self, condition, message=""):
+        return WebDriverWait(self.browser, WAIT_S).until(condition, message)
+
+    def css(self, selector):
+        return self.browser.find_element(By.CSS_SELECTOR, selector)
+
+    def text_of(self, selector):
+        return self.css(selector).text
+
+    def sign_in(self, token):
+        self.browser.get(self.server.url + "/")
+        field = self.wait(EC.element_to_be_clickable((By.ID, "token")))
+        field.clear()
+        field.send_keys(token, Keys.ENTER)
+
+    def signed_in(self):
+        self.wait(EC.visibility_of_element_located((By.CSS_SELECTOR, '[data-printer="till"]')),
+                  "the printers did not appear")
+        self.wait(lambda b: b.find_element(By.ID, "link-state").get_attribute("data-live") == "1",
+                  "the event stream did not connect")
+
+    def printer_button(self, printer, command):
+        return self.css(f'[data-printer="{printer}"] button[data-command="{command}"]')
+
+    def last_result_state(self, state):
+        """Waits until "Last result" shows a job that ended in `state`."""
+        self.wait(lambda b: f"state-{state}" in b.find_element(By.ID, "last-result")
+                  .get_attribute("class"), f"the last result never became {state}")
+        return self.text_of("#last-result")
+
+    def run_job(self, click, state):
+        """Clicks, then waits until "Last result" shows the new job ended in
+        `state`; returns the job's id."""
+        box = self.css("#last-result")
+        before = box.get_attribute("data-job") or ""
+        click()
+        self.wait(lambda b: box.get_attribute("data-job") not in ("", before),
+                  "no new job in the last result")
+        self.last_result_state(state)
+        return box.get_attribute("data-job")
+
+    def journal_row(self, state):
+        return self.wait(EC.visibility_of_element_located(
+            (By.CSS_SELECTOR, f"#jobs tbody tr.state-{state}")), f"no {state} job in the journal")
+
+    def screenshot(self, name):
+        os.makedirs(DOCS_DIR, exist_ok=True)
+        self.browser.save_screenshot(os.path.join(DOCS_DIR, f"console-{name}.png"))
+
+    def use_english(self):
+        Select(self.css("#lang")).select_by_value("en")
+
+    # ---- scenarios, run in name order ----
+
+    def test_1_wrong_token_then_the_right_one(self):
+        self.sign_in("not-the-token")
+        error = self.wait(EC.visibility_of_element_located((By.ID, "sign-in-error")))
+        self.wait(lambda b: error.text != "", "no message for a wrong token")
+        self.assertEqual(error.text, "wrong token")
+        self.assertTrue(self.css("#console").get_attribute("hidden"))
+        self.screenshot("sign-in")
+        # The token never reaches a cookie or the address.
+        self.sign_in(TOKEN)
+        self.signed_in()
+        self.assertEqual(self.browser.get_cookies(), [])
+        self.assertNotIn(TOKEN, self.browser.current_url)
+        self.assertEqual(self.browser.execute_script(
+            "return sessionStorage.getItem('zuv-token')"), TOKEN)
+        # Tills are often offline: nothing may come from another host.
+        foreign = self.browser.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name)"
+            ".filter(n => !n.startsWith(location.origin + '/'))")
+        self.assertEqual(foreign, [])
+
+    def test_2_test_runs_and_is_done_using_the_keyboard(self):
+        # After signing in the focus is on the first printer's first button.
+        self.browser.refresh()
+        self.signed_in()
+        focused = self.browser.switch_to.active_element
+        self.assertEqual(focused.get_attribute("data-command"), "test")
+        self.run_job(lambda: focused.send_keys(Keys.ENTER), "done")
+        row = self.journal_row("done")
+        self.assertIn("test", row.text)
+        self.screenshot("printers")
+
+    def test_3_a_silent_printer_is_said_in_a_technicians_words(self):
+        self.kitchen.control("silent always")
+        self.addCleanup(self.kitchen.control, "silent 0")
+        self.run_job(self.printer_button("kitchen", "test").click, "failed")
+        self.assertIn("printer did not answer: check cable and power",
+                      self.text_of("#last-result"))
+
+    def test_4_nonfiscal_in_doubt_then_resolved(self):
+        Select(self.css("#editor-printer")).select_by_value("till")
+        editor = self.css("#editor-text")
+        editor.clear()
+        editor.send_keys("*^ZUV DEMO\n^Thank you\nCoffee||120.00\n>12:30")
+        width = self.css("#editor-width")
+        width.clear()
+        width.send_keys("24")
+        lines = self.browser.execute_script(
+            "return [...document.querySelectorAll('#preview div')].map(d => d.textContent)")
+        self.assertEqual(lines, [" " * 8 + "ZUV DEMO" + " " * 8,
+                                 # An odd gap puts the extra space in front.
+                                 " " * 8 + "Thank you" + " " * 7,
+                                 "Coffee" + " " * 12 + "120.00",
+                                 " " * 19 + "12:30"])
+        self.assertEqual(self.css("#preview div").get_attribute("class"), "bold")
+        self.till.control("ack-silent 1")
+        self.run_job(self.css("#editor-print").click, "in-doubt")
+        self.assertIn("in doubt", self.text_of("#last-result"))
+        row = self.journal_row("in-doubt")
+        self.assertIn("nonfiscal", row.text)
+        self.browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", row)
+        self.screenshot("in-doubt")
+        row.find_element(By.CSS_SELECTOR, "button").click()
+        dialog = self.wait(EC.visibility_of_element_located((By.ID, "job-dialog")))
+        dialog.find_element(By.CSS_SELECTOR, 'input[value="done"]').click()
+        dialog.find_element(By.ID, "resolve-note").send_keys("receipt found in the printer")
+        self.screenshot("resolve")
+        dialog.find_element(By.ID, "resolve-submit").click()
+        self.wait(lambda b: "receipt found in the printer" in b.find_element(By.ID, "job-fields").text,
+                  "the dialog does not show the resolution")
+        self.assertIn("a person", self.text_of("#job-fields"))
+        self.assertFalse(self.css("#resolve-form").is_displayed())
+        self.css("#job-close").click()
+        self.assertIn("done", self.last_result_state("done"))
+        self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tr.state-in-doubt"), [])
+
+    def test_5_a_second_tab_sees_jobs_live(self):
+        first = self.browser.current_window_handle
+        self.browser.switch_to.new_window("tab")
+        second = self.browser.current_window_handle
+        self.sign_in(TOKEN)
+        self.signed_in()
+        known = len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr"))
+        self.browser.switch_to.window(first)
+        newest = self.run_job(self.printer_button("kitchen", "clock").click, "done")
+        self.browser.switch_to.window(second)
+        row = self.wait(EC.visibility_of_element_located(
+            (By.CSS_SELECTOR, f'#jobs tbody tr[data-job-id="{newest}"].state-done')),
+            "the second tab did not see the job")
+        self.assertIn("clock", row.text)
+        self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr")), known + 1)
+        self.browser.close()
+        self.browser.switch_to.window(first)
+
+    def test_6_z_report_runs_only_when_confirmed(self):
+        jobs_before = len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr"))
+        self.printer_button("till", "z-report").click()
+        dialog = self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
+        self.assertIn("till", dialog.text)
+        self.screenshot("z-confirm")
+        # Escape, then the Cancel button: neither sends anything.
+        self.browser.switch_to.active_element.send_keys(Keys.ESCAPE)
+        self.wait(EC.invisibility_of_element((By.ID, "confirm-z")))
+        self.printer_button("till", "z-report").click()
+        self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
+        self.css("#confirm-z-cancel").click()
+        self.assertEqual(self.till.commands_received(DAILY_REPORT), 0)
+        self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr")),
+                         jobs_before)
+        self.printer_button("till", "z-report").click()
+        self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
+        self.run_job(self.css("#confirm-z-run").click, "done")
+        # Had a cancelled dialog sent one, it would have run before this one.
+        self.assertEqual(self.till.commands_received(DAILY_REPORT), 1)
+
+    def test_7_serbian_and_a_phone_sized_window(self):
+        Select(self.css("#lang")).select_by_value("sr")
+        self.addCleanup(self.use_english)
+        self.assertEqual(self.text_of("header h1"), "Fiskalni štampači")
+        self.assertEqual(self.printer_button("till", "x-report").text, "X izveštaj")
+        self.assertEqual(self.browser.execute_script("return document.documentElement.lang"),
+                         "sr-Latn")
+        self.browser.set_window_size(390, 844)
+        self.addCleanup(self.browser.set_window_size, 1024, 768)
+        # Nothing wider than the window: no sideways scrolling on a phone.
+        self.wait(lambda b: b.execute_script(
+            "return document.documentElement.scrollWidth <= window.innerWidth"),
+            "the page is wider than a phone")
+        self.screenshot("phone")
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
+#include "driver/protocol.h"
 #include "utf8.h"
 
 namespace zuvcli {
@@ -16,11 +17,6 @@ constexpr char kCentreMark = '^';
 constexpr char kRightMark = '>';
 constexpr std::string_view kColumnSeparator = "||";
 constexpr char kCommentMark = '#';
-// Alignment codes of TNonfiscalLine.
-constexpr int kAlignLeft = -1;
-constexpr int kAlignCentre = 0;
-constexpr int kAlignRight = 1;
-constexpr int kAlignColumns = 2;
 constexpr int kArticleFields = 5;
 
 bool AllDigits(std::string_view text) {
@@ -108,7 +104,7 @@ std::u16string CheckArticleName(std::string_view text, const std::string& where)
 
 zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& where, int width) {
   bool bold = false;
-  int align = kAlignLeft;
+  int align = zuv::align::Left;
   if (!text.empty() && text.front() == kBoldMark) {
     bold = true;
     text.remove_prefix(1);
@@ -116,8 +112,8 @@ zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& wh
   if (!text.empty()) {
     switch (text.front()) {
       case kLeftMark: text.remove_prefix(1); break;
-      case kCentreMark: align = kAlignCentre; text.remove_prefix(1); break;
-      case kRightMark: align = kAlignRight; text.remove_prefix(1); break;
+      case kCentreMark: align = zuv::align::Centre; text.remove_prefix(1); break;
+      case kRightMark: align = zuv::align::Right; text.remove_prefix(1); break;
       default: break;
     }
   }
@@ -133,7 +129,7 @@ zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& wh
     if (left.size() + right.size() + 1 > wide)
       throw InputError(where, "two columns of " + std::to_string(left.size() + right.size()) +
                                   " characters do not fit a line of " + std::to_string(width));
-    return zuv::TNonfiscalLine(u"", kAlignColumns, bold, left, right);
+    return zuv::TNonfiscalLine(u"", zuv::align::Columns, bold, left, right);
   }
   const std::u16string line = decode(text);
   if (line.size() > wide)

@@ -13,6 +13,7 @@
 #include "app/debug/action_guard.h"
 #include "driver/comportzuv.h"
 #include "driver/hex.h"
+#include "driver/protocol.h"
 
 namespace diag {
 
@@ -154,7 +155,8 @@ void TfrmDebug::Button2Click() {
   const int32_t code = zuv::ErrorCode;
   // Throws for a code the table lacks: the action then appends nothing.
   const std::string message =
-      (code != 0 && code < 1000) ? zuv::TComPortZUV::ErrorMessage(code) : std::string();
+      (code != 0 && code < zuv::linkerr::UnlistedOffset) ? zuv::TComPortZUV::ErrorMessage(code)
+                                                         : std::string();
   const std::string dump = zuv::receiveBuffer ? zuv::TBytesToHEX(*zuv::receiveBuffer) : "";
   const QStringList entry = {
       kRule,

@@ -9,8 +9,9 @@ const LANG_KEY = "zuv-lang";
 const WAIT_MS = 30000;          // how long a command waits for its job to finish
 const JOURNAL_LIMIT = 100;
 const RECONNECT_MS = 2000;      // pause before the event stream is opened again
-const PRINTER_COMMANDS = ["test", "clock", "receipt-state", "x-report", "z-report"];
+const PRINTER_COMMANDS = ["test", "clock", "receipt-state", "x-report", "z-report", "detect"];
 const CONFIRMED_COMMANDS = new Set(["z-report"]);
+const SERVICE_COMMANDS = new Set(["detect"]);   // work on the port, not the paper
 const SETTLED_STATES = new Set(["done", "failed", "in-doubt", "not-done"]);
 // Error codes the driver sets itself (printer codes are positive).
 const NO_ANSWER = -1;
@@ -25,6 +26,7 @@ const ui = {
   lastJob: null,         // the job whose outcome "Last result" shows
   lastMessage: null,     // or a message: {text, kind}
   openJob: null,         // the job shown in the details dialog
+  pending: new Set(),    // "printer/command" of card buttons whose request is on its way
 };
 
 class ApiError extends Error {
@@ -179,18 +181,40 @@ function printerCard(printer) {
   head.append(badge);
   const facts = element("dl", "facts");
   addFact(facts, t("port"), printer.port);
+  if (printer.baud !== undefined) addFact(facts, t("speed"), describeSpeed(printer.baud));
   addFact(facts, t("queue"), String(printer.queue ?? printer.queue_length ?? 0));
   if (printer.last_error) addFact(facts, t("lastError"), describeJobError(printer.last_error));
   const buttons = element("div", "buttons");
-  for (const command of PRINTER_COMMANDS) {
-    const button = element("button", CONFIRMED_COMMANDS.has(command) ? "danger" : "", t("cmd_" + command));
-    button.type = "button";
-    button.dataset.command = command;
-    button.addEventListener("click", () => askAndRun(printer.id, command));
-    buttons.append(button);
-  }
+  for (const command of PRINTER_COMMANDS) buttons.append(commandButton(printer.id, command));
   card.append(head, facts, buttons);
   return card;
+}
+
+// A button whose request is on its way says so and ignores further clicks;
+// it stays focusable so a keyboard user does not lose their place.
+function commandButton(printer, command) {
+  const style = CONFIRMED_COMMANDS.has(command) ? "danger" : SERVICE_COMMANDS.has(command) ? "secondary" : "";
+  const button = element("button", style, t("cmd_" + command));
+  button.type = "button";
+  button.dataset.command = command;
+  if (ui.pending.has(pendingKey(printer, command))) button.setAttribute("aria-busy", "true");
+  button.addEventListener("click", () => {
+    if (!ui.pending.has(pendingKey(printer, command))) askAndRun(printer, command);
+  });
+  return button;
+}
+
+function pendingKey(printer, command) { return printer + "/" + command; }
+
+function setPending(printer, command, on) {
+  const key = pendingKey(printer, command);
+  if (on) ui.pending.add(key);
+  else ui.pending.delete(key);
+  const card = document.querySelector(`#printers [data-printer="${CSS.escape(printer)}"]`);
+  const button = card && card.querySelector(`[data-command="${command}"]`);
+  if (!button) return;
+  if (on) button.setAttribute("aria-busy", "true");
+  else button.removeAttribute("aria-busy");
 }
 
 function addFact(list, name, value) {
@@ -236,7 +260,8 @@ function askAndRun(printer, command) {
 
 async function runCommand(printer, command, args) {
   ui.lastJob = null;
-  showMessage(t("running", { command: commandName(command), printer }), "pending");
+  showMessage(runningText(printer, command), "pending");
+  setPending(printer, command, true);
   try {
     const path = `/v1/printers/${encodeURIComponent(printer)}/${command}?wait=${WAIT_MS}`;
     const job = (await api("POST", path, args)).data;
@@ -245,7 +270,16 @@ async function runCommand(printer, command, args) {
     renderLastResult();
   } catch (err) {
     failed(err, (text) => showMessage(text, "error"));
+  } finally {
+    setPending(printer, command, false);
   }
+}
+
+// A command may say more while it runs (detection takes the port a while).
+function runningText(printer, command) {
+  const key = "running_" + command;
+  const text = t(key, { printer });
+  return text === key ? t("running", { command: commandName(command), printer }) : text;
 }
 
 // The button's name of a command, or the command itself when it has none.
@@ -277,10 +311,13 @@ function renderLastResult() {
     return;
   }
   const lines = [element("p", "", t("jobEnded", { ...names, state: t("state_" + job.state) }))];
+  const detection = isDetection(job) ? detectionLines(job) : [];
   // In doubt, the printer did take the request: "did not answer" would mislead.
   if (job.state === "in-doubt") lines.push(element("p", "", t("inDoubtHint")));
+  else if (detection.length) lines.push(...detection);
   else if (job.error) lines.push(element("p", "error", describeJobError(job.error)));
-  if (job.result && Object.keys(job.result).length) lines.push(element("pre", "", formatValue(job.result)));
+  if (!detection.length && job.result && Object.keys(job.result).length)
+    lines.push(element("pre", "", formatValue(job.result)));
   box.replaceChildren(...lines);
 }
 
@@ -482,16 +519,22 @@ function showJob(job) {
   if (job.started) addFact(fields, t("started"), shortTime(job.started));
   if (job.finished) addFact(fields, t("finished"), shortTime(job.finished));
   if (job.args && Object.keys(job.args).length) addBlock(fields, t("args"), JSON.stringify(job.args, null, 1));
-  if (job.result && Object.keys(job.result).length) addBlock(fields, t("result"), formatValue(job.result));
+  const detection = isDetection(job) ? detectionLines(job) : [];
+  if (detection.length) addElements(fields, t("result"), detection);
+  else if (job.result && Object.keys(job.result).length) addBlock(fields, t("result"), formatValue(job.result));
   if (job.state === "in-doubt") addFact(fields, "⚠", t("inDoubtHint"));
-  else if (job.error) addFact(fields, t("error"), describeJobError(job.error));
+  else if (job.error && !detection.length) addFact(fields, t("error"), describeJobError(job.error));
   addSettlement(fields, job);
   $("resolve-form").hidden = job.state !== "in-doubt";
 }
 
 function addBlock(list, name, text) {
+  addElements(list, name, [element("pre", "", text)]);
+}
+
+function addElements(list, name, children) {
   const value = element("dd", "");
-  value.append(element("pre", "", text));
+  value.append(...children);
   list.append(element("dt", "", name), value);
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """The web console in headless Chromium, against a real zuv-server on two
-emulated printers. Also takes the README's screenshots (docs/console-*.png).
+emulated printers, and detection against a second one whose printers do not
+answer at their configured speed. Also takes the README's screenshots
+(docs/console-*.png).
 
 usage: console_test.py ZUV_SERVER ZUV_EMULATOR SOURCE_DIR"""
 
@@ -30,6 +32,8 @@ DOCS_DIR = os.path.join(SOURCE_DIR, "docs")
 TOKEN = "console-test-token-0123456789"
 WAIT_S = 60          # generous: the machine may be loaded
 DAILY_REPORT = 88    # the Z report's command byte
+CONFIGURED_BAUD = 115200
+PRINTER_BAUD = 9600  # what the detection's printer really runs at
 
 
 def chromium_options(profile):
@@ -44,29 +48,60 @@ def chromium_options(profile):
     return options
 
 
-class Console(unittest.TestCase):
+# One browser for every scenario; each service has its own origin, so its own
+# session storage.
+BROWSER = {}
+
+
+def setUpModule():
+    BROWSER["work"] = tempfile.mkdtemp(prefix="zuv-console-")
+    browser = webdriver.Chrome(
+        service=webdriver.ChromeService(CHROMEDRIVER)
+        if hasattr(webdriver, "ChromeService")
+        else webdriver.chrome.service.Service(CHROMEDRIVER),
+        options=chromium_options(os.path.join(BROWSER["work"], "profile")))
+    browser.set_window_size(1024, 768)
+    BROWSER["driver"] = browser
+
+
+def tearDownModule():
+    if "driver" in BROWSER:
+        BROWSER["driver"].quit()
+    shutil.rmtree(BROWSER["work"], ignore_errors=True)
+
+
+class ConsolePage(unittest.TestCase):
+    """A zuv-server on emulated printers, and the helpers that drive its
+    console. `printers` maps a printer's id to the emulator options and the
+    speed suffix of its configured port."""
+
+    printers = {}
+
     @classmethod
     def setUpClass(cls):
-        cls.work = tempfile.mkdtemp(prefix="zuv-console-")
-        cls.till = service.Emulator(EMULATOR)
-        cls.kitchen = service.Emulator(EMULATOR)
-        cls.server = service.Server(
-            SERVER, os.path.join(cls.work, "state"),
-            {"till": cls.till.port, "kitchen": cls.kitchen.port}, TOKEN, CONSOLE_DIR)
-        cls.browser = webdriver.Chrome(
-            service=webdriver.ChromeService(CHROMEDRIVER)
-            if hasattr(webdriver, "ChromeService")
-            else webdriver.chrome.service.Service(CHROMEDRIVER),
-            options=chromium_options(os.path.join(cls.work, "profile")))
-        cls.browser.set_window_size(1024, 768)
+        cls.browser = BROWSER["driver"]
+        cls.work = tempfile.mkdtemp(prefix="zuv-service-", dir=BROWSER["work"])
+        cls.emulators = {}
+        try:
+            for name, (options, speed) in cls.printers.items():
+                cls.emulators[name] = service.Emulator(EMULATOR, *options)
+            cls.server = service.Server(
+                SERVER, os.path.join(cls.work, "state"),
+                {name: cls.emulators[name].port + cls.printers[name][1] for name in cls.printers},
+                TOKEN, CONSOLE_DIR)
+        except Exception:
+            cls.stop_emulators()
+            raise
+
+    @classmethod
+    def stop_emulators(cls):
+        for emulator in cls.emulators.values():
+            emulator.stop()
 
     @classmethod
     def tearDownClass(cls):
-        cls.browser.quit()
         cls.server.stop()
-        cls.till.stop()
-        cls.kitchen.stop()
-        shutil.rmtree(cls.work, ignore_errors=True)
+        cls.stop_emulators()
 
     # ---- helpers ----
 
@@ -86,7 +121,8 @@ class Console(unittest.TestCase):
         field.send_keys(token, Keys.ENTER)
 
     def signed_in(self):
-        self.wait(EC.visibility_of_element_located((By.CSS_SELECTOR, '[data-printer="till"]')),
+        first = next(iter(self.printers))
+        self.wait(EC.visibility_of_element_located((By.CSS_SELECTOR, f'[data-printer="{first}"]')),
                   "the printers did not appear")
         self.wait(lambda b: b.find_element(By.ID, "link-state").get_attribute("data-live") == "1",
                   "the event stream did not connect")
@@ -121,6 +157,16 @@ class Console(unittest.TestCase):
 
     def use_english(self):
         Select(self.css("#lang")).select_by_value("en")
+
+
+class Console(ConsolePage):
+    printers = {"till": ((), ""), "kitchen": ((), "")}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.till = cls.emulators["till"]
+        cls.kitchen = cls.emulators["kitchen"]
 
     # ---- scenarios, run in name order ----
 
@@ -252,6 +298,76 @@ class Console(unittest.TestCase):
             "return document.documentElement.scrollWidth <= window.innerWidth"),
             "the page is wider than a phone")
         self.screenshot("phone")
+
+
+class Detection(ConsolePage):
+    """Printers configured at one speed: "counter" runs at another, "backroom"
+    answers nothing at all."""
+
+    printers = {"counter": (("--baud", str(PRINTER_BAUD)), f"@{CONFIGURED_BAUD}"),
+                "backroom": (("--silent",), f"@{CONFIGURED_BAUD}")}
+
+    def speed_of(self, printer):
+        return self.browser.find_element(By.XPATH, f'//*[@data-printer="{printer}"]'
+                                         '//dt[.="Speed"]/following-sibling::dd[1]').text
+
+    def record_progress(self):
+        """From now on notes each state of "Last result" and which card
+        buttons say they are busy."""
+        self.browser.execute_script("""
+            if (window.progressObserver) window.progressObserver.disconnect();
+            window.progress = [];
+            window.progressObserver = new MutationObserver(() => window.progress.push({
+              text: document.getElementById('last-result').textContent,
+              busy: [...document.querySelectorAll('#printers button[aria-busy="true"]')]
+                .map(b => b.closest('[data-printer]').dataset.printer + '/' + b.dataset.command)}));
+            window.progressObserver.observe(document.getElementById('console'),
+              {subtree: true, childList: true, attributes: true, characterData: true});""")
+
+    def progress_seen(self):
+        return self.browser.execute_script("return window.progress")
+
+    def test_1_a_printer_at_another_speed_is_found_and_then_answers(self):
+        self.sign_in(TOKEN)
+        self.signed_in()
+        self.assertEqual(self.speed_of("counter"), f"{CONFIGURED_BAUD} baud")
+        # At the configured speed the printer cannot be reached.
+        self.run_job(self.printer_button("counter", "test").click, "failed")
+        self.record_progress()
+        button = self.printer_button("counter", "detect")
+        job = self.run_job(lambda: button.send_keys(Keys.ENTER), "done")
+        text = self.text_of("#last-result")
+        self.assertIn(f"at {PRINTER_BAUD} baud", text)
+        self.assertIn(f"The configuration says {CONFIGURED_BAUD} baud", text)
+        self.assertIn("until it restarts", text)
+        self.assertIn("counter's [[printer]] table in /etc/zuv-server/config.toml", text)
+        self.assertEqual(self.text_of("#last-result pre.config-line"), f"baud = {PRINTER_BAUD}")
+        # While it ran the console said so, and the button was busy.
+        self.assertTrue(any(state["busy"] == ["counter/detect"] and "at every speed" in state["text"]
+                            for state in self.progress_seen()), self.progress_seen())
+        self.assertIsNone(self.printer_button("counter", "detect").get_attribute("aria-busy"))
+        self.wait(lambda b: self.speed_of("counter") == f"{PRINTER_BAUD} baud",
+                  "the card does not show the speed found")
+        self.run_job(self.printer_button("counter", "test").click, "done")
+        # The journal's details read as words, not as the raw result.
+        self.css(f'#jobs tbody tr[data-job-id="{job}"] button').click()
+        fields = self.wait(EC.visibility_of_element_located((By.ID, "job-fields")))
+        self.assertIn(f"baud = {PRINTER_BAUD}", fields.text)
+        self.assertNotIn("finding", fields.text)
+        self.css("#job-close").click()
+        self.wait(EC.invisibility_of_element((By.ID, "job-dialog")))
+
+    def test_2_nothing_answers_and_the_console_says_why(self):
+        self.run_job(self.printer_button("backroom", "detect").click, "failed")
+        text = self.text_of("#last-result")
+        self.assertIn("No printer answered on", text)
+        self.assertIn("no answer at any speed: check cable and power", text)
+        self.assertNotIn("baud = ", text)
+        self.assertEqual(self.speed_of("backroom"), f"{CONFIGURED_BAUD} baud")
+        Select(self.css("#lang")).select_by_value("sr")
+        self.addCleanup(self.use_english)
+        self.assertIn("nema odgovora ni na jednoj brzini: proverite kabl i napajanje",
+                      self.text_of("#last-result"))
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "commands.h"
+#include "detect_report.h"
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
 
@@ -59,8 +60,6 @@ std::string SpeedText(int baud) {
               : std::string("(") + zuv::SpeedSetByDeviceServer + ")";
 }
 
-Json BaudJson(int baud) { return baud ? Json(baud) : Json(nullptr); }
-
 void AddDetect(CLI::App& app, Action& action) {
   auto ports = std::make_shared<std::vector<std::string>>();
   auto* sub = app.add_subcommand(
@@ -73,12 +72,9 @@ void AddDetect(CLI::App& app, Action& action) {
       options.trace = s.Options().trace;
       options.consolesFile = kConsolesFile;
       const zuv::TDetectResult r = zuv::DetectPrinter(options);
-      Json notes = Json::array();
+      const Json notes = PortNotesJson(r);
       std::string also;  // printers found after the first
       for (const zuv::TPortNote& note : r.notes) {
-        Json entry = {{"port", note.port}, {"finding", zuv::PortFindingName(note.finding)},
-                      {"baud", BaudJson(note.baud)}, {"detail", note.detail}};
-        notes.push_back(std::move(entry));
         if (note.finding == zuv::TPortFinding::Answered && note.port != r.port)
           also += "\nanother printer on " + note.port + " " + SpeedText(note.baud);
         else if (const std::string text = NoteText(note); !text.empty())

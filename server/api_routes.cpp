@@ -35,6 +35,8 @@ const std::vector<Api::Route>& Api::Table() {
       {{"GET", "/metrics", false}, &Api::Metrics},
       {{"GET", "/v1/openapi.json", false}, &Api::Document},
       {{"GET", "/v1/printers", true}, &Api::Printers},
+      // Before the commands' route, which would take "detect" for a command.
+      {{"POST", "/v1/printers/{id}/detect", true}, &Api::Detect},
       {{"POST", "/v1/printers/{id}/{command}", true}, &Api::Submit},
       {{"GET", "/v1/jobs", true}, &Api::ListJobs},
       {{"GET", "/v1/jobs/{id}", true}, &Api::GetJob},
@@ -70,20 +72,46 @@ void Api::Submit(const httplib::Request& req, httplib::Response& res, const Path
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
   if (!zuvcli::FindCommand(command))
     return SendError(res, status::kNotFound, kind::kNotFound, "no command \"" + command + "\"");
+  zuvcli::CommandRequest request;
+  try {
+    request = zuvcli::CheckRequest(command, ParseBody(req.body));
+  } catch (const zuvcli::ArgumentError& e) {
+    return SendInputError(res, e);
+  }
+  QueueJob(req, res, [&](const std::optional<std::string>& key) {
+    return jobs_.Submit(printer, request, key);
+  });
+}
+
+void Api::Detect(const httplib::Request& req, httplib::Response& res, const PathParams& params) {
+  const std::string& printer = params.at(0);
+  if (!jobs_.HasPrinter(printer))
+    return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
+  try {
+    CheckNoArguments(ParseBody(req.body));
+  } catch (const zuvcli::ArgumentError& e) {
+    return SendInputError(res, e);
+  }
+  QueueJob(req, res, [&](const std::optional<std::string>& key) {
+    return jobs_.Detect(printer, key);
+  });
+}
+
+void Api::QueueJob(
+    const httplib::Request& req, httplib::Response& res,
+    const std::function<JobService::Submitted(const std::optional<std::string>&)>& submit) {
   std::optional<std::string> key;
   std::chrono::milliseconds wait{};
-  zuvcli::CommandRequest request;
   try {
     if (req.has_header(kIdempotencyHeader))
       key = CheckIdempotencyKey(req.get_header_value(kIdempotencyHeader));
     wait = ParseWait(Query(req, "wait"));
-    request = zuvcli::CheckRequest(command, ParseBody(req.body));
   } catch (const zuvcli::ArgumentError& e) {
     return SendInputError(res, e);
   }
   JobService::Submitted submitted;
   try {
-    submitted = jobs_.Submit(printer, request, key);
+    submitted = submit(key);
   } catch (const IdempotencyConflict& e) {
     return SendError(res, status::kConflict, kind::kConflict, e.what(), kIdempotencyHeader);
   } catch (const UnknownPrinter& e) {

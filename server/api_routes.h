@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -37,12 +38,18 @@ class Api {
   void Document(const httplib::Request&, httplib::Response&, const PathParams&);
   void Printers(const httplib::Request&, httplib::Response&, const PathParams&);
   void Submit(const httplib::Request&, httplib::Response&, const PathParams&);
+  void Detect(const httplib::Request&, httplib::Response&, const PathParams&);
   void ListJobs(const httplib::Request&, httplib::Response&, const PathParams&);
   void GetJob(const httplib::Request&, httplib::Response&, const PathParams&);
   void Resolve(const httplib::Request&, httplib::Response&, const PathParams&);
   void Events(const httplib::Request&, httplib::Response&, const PathParams&);
 
  private:
+  // Queues what `submit` makes of the request and answers with the job,
+  // once settled when the request asked to wait.
+  void QueueJob(const httplib::Request& req, httplib::Response& res,
+                const std::function<JobService::Submitted(const std::optional<std::string>& key)>&
+                    submit);
   void AnswerJob(httplib::Response& res, const Job& job);
 
   JobService& jobs_;

@@ -48,6 +48,17 @@ void FillEmptyError(httplib::Response& res) {
   SendError(res, res.status, kind::kInput, "the request could not be read");
 }
 
+// Whether the Allow list "GET, POST" names `method`.
+bool HasMethod(const std::string& allow, const std::string& method) {
+  size_t start = 0;
+  while (start <= allow.size()) {
+    const size_t end = std::min(allow.find(", ", start), allow.size());
+    if (allow.compare(start, end - start, method) == 0) return true;
+    start = end + 2;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::vector<RouteInfo> Routes() {
@@ -130,7 +141,8 @@ void HttpService::Impl::Dispatch(const httplib::Request& req, httplib::Response&
     if (!std::regex_match(req.path, match, compiled.pattern)) continue;
     const RouteInfo& info = compiled.route->info;
     if (info.method != method) {
-      allow += (allow.empty() ? "" : ", ") + info.method;
+      // Two routes may match one path ("detect" is also a command name).
+      if (!HasMethod(allow, info.method)) allow += (allow.empty() ? "" : ", ") + info.method;
       continue;
     }
     if (info.needsToken && !Authorized(req)) {

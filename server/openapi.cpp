@@ -45,6 +45,20 @@ constexpr const char* kDocument = R"json({
         "404": {"$ref": "#/components/responses/NotFound"},
         "409": {"$ref": "#/components/responses/Conflict"},
         "413": {"$ref": "#/components/responses/TooLarge"}}}},
+    "/v1/printers/{id}/detect": {"post": {"summary": "Find the speed the printer answers at on its own port",
+      "description": "Queues a job with command 'detect'. The printer's worker closes its port, tries the configured port at every speed, fastest first (a tcp:// port once: its device server sets the speed), and opens the port again at the speed found, which it uses until the service stops. Only connection tests are sent: the job ends done or failed, never in doubt. Its result: port, baud (null for a tcp:// port), configured_baud, elapsed_ms and ports, one finding per port.",
+      "parameters": [
+        {"name": "id", "in": "path", "required": true, "schema": {"type": "string"}},
+        {"name": "wait", "in": "query", "description": "Milliseconds to wait for the outcome; 0 does not wait", "schema": {"type": "integer", "minimum": 0, "maximum": 600000, "default": 30000}},
+        {"name": "Idempotency-Key", "in": "header", "description": "Binds the request to one job: a repeat returns that job", "schema": {"type": "string", "minLength": 1, "maxLength": 128, "pattern": "^[!-~]+$"}}],
+      "requestBody": {"required": false, "content": {"application/json": {"schema": {"type": "object", "maxProperties": 0}}}},
+      "responses": {
+        "200": {"description": "The detection job, finished", "headers": {"Location": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
+        "202": {"description": "The detection job, still queued or running", "headers": {"Location": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
+        "400": {"$ref": "#/components/responses/BadRequest"},
+        "401": {"$ref": "#/components/responses/Unauthorized"},
+        "404": {"$ref": "#/components/responses/NotFound"},
+        "409": {"$ref": "#/components/responses/Conflict"}}}},
     "/v1/jobs": {"get": {"summary": "Jobs, newest first",
       "parameters": [
         {"name": "state", "in": "query", "schema": {"$ref": "#/components/schemas/State"}},
@@ -91,6 +105,7 @@ constexpr const char* kDocument = R"json({
         "settlement": {"type": "object", "nullable": true}}},
       "Printer": {"type": "object", "required": ["id", "state"], "properties": {
         "id": {"type": "string"}, "port": {"type": "string"},
+        "baud": {"type": "integer", "nullable": true, "description": "The speed in use; null for a tcp:// port"},
         "state": {"type": "string", "enum": ["idle", "busy", "offline"]},
         "queue_length": {"type": "integer"}, "last_error": {"type": "object", "nullable": true}}},
       "Arguments": {"type": "object", "description": "The command's arguments, as the zuv tool takes them; a command without arguments takes {} or no body", "properties": {

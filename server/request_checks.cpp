@@ -61,6 +61,12 @@ Json ParseBody(const std::string& body) {
   return parsed;
 }
 
+void CheckNoArguments(const Json& body) {
+  if (body.empty()) return;
+  const std::string& field = body.begin().key();
+  throw ArgumentError(field, "unknown field \"" + field + "\": this takes no arguments");
+}
+
 std::optional<int64_t> ParseJobId(const std::string& text) {
   const std::optional<int64_t> id = Decimal(text);
   if (!id || *id <= 0) return std::nullopt;

@@ -30,6 +30,8 @@ std::optional<JobState> ParseStateFilter(const std::optional<std::string>& text)
 std::string CheckIdempotencyKey(const std::string& key);
 // The request body as a JSON object; an empty body is {}.
 Json ParseBody(const std::string& body);
+// A request that takes no arguments: the body must be empty or {}.
+void CheckNoArguments(const Json& body);
 // A job id in a path: a positive decimal number, or nothing.
 std::optional<int64_t> ParseJobId(const std::string& text);
 

@@ -19,6 +19,14 @@ const char* const kPrinterEvent = "printer";
 
 bool StillMoving(JobState state) { return state == JobState::Queued || state == JobState::Running; }
 
+// A job of this command that was cut off cannot have changed the printer:
+// detection and the reads.
+bool ChangesNothing(const std::string& command) {
+  if (command == kDetectCommand) return true;
+  const zuvcli::CommandInfo* info = zuvcli::FindCommand(command);
+  return info && info->effect == zuvcli::Effect::Read;
+}
+
 }  // namespace
 
 struct JobService::Impl {
@@ -77,7 +85,7 @@ JobService::JobService(const std::string& stateDir, std::vector<PrinterConfig> p
   for (const auto& printer : printers)
     if (!ids.insert(printer.id).second)
       throw std::invalid_argument("printer " + printer.id + " is configured twice");
-  impl_->journal.RecoverRunning();
+  impl_->journal.RecoverRunning(ChangesNothing);
   Impl* impl = impl_.get();
   const WorkerHooks hooks{
       [impl](const Job& job) { impl->Emit(kJobEvent, ToJson(job)); },
@@ -99,9 +107,20 @@ void JobService::Stop() {
 JobService::Submitted JobService::Submit(const std::string& printer,
                                          const zuvcli::CommandRequest& request,
                                          const std::optional<std::string>& idempotencyKey) {
-  PrinterWorker& worker = impl_->Worker(printer);
   if (!request.info) throw std::invalid_argument("a request without a command");
-  auto inserted = impl_->journal.Insert(printer, request.info->name, request.args, idempotencyKey);
+  return Queue(printer, request.info->name, request.args, idempotencyKey);
+}
+
+JobService::Submitted JobService::Detect(const std::string& printer,
+                                         const std::optional<std::string>& idempotencyKey) {
+  return Queue(printer, kDetectCommand, Json::object(), idempotencyKey);
+}
+
+JobService::Submitted JobService::Queue(const std::string& printer, const std::string& command,
+                                        const Json& args,
+                                        const std::optional<std::string>& idempotencyKey) {
+  PrinterWorker& worker = impl_->Worker(printer);
+  auto inserted = impl_->journal.Insert(printer, command, args, idempotencyKey);
   if (inserted.replayed) return {std::move(inserted.job), true};
   // The queued event goes out before the worker can take the job, so no
   // listener hears of it running first.

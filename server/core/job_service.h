@@ -56,11 +56,16 @@ std::string_view ToString(PrinterState state);
 struct PrinterStatus {
   std::string id;
   std::string port;
+  int baud = 0;  // the speed in use; 0 for a tcp:// port, whose device server sets it
   PrinterState state = PrinterState::Idle;
   size_t queueLength = 0;
   Json lastError;  // null when none
 };
 Json ToJson(const PrinterStatus& status);
+
+// The job that finds the speed a printer answers at on its own port: it
+// sends connection tests only, so it is never in doubt.
+constexpr const char* kDetectCommand = "detect";
 
 class UnknownPrinter : public std::runtime_error { using std::runtime_error::runtime_error; };
 class UnknownJob : public std::runtime_error { using std::runtime_error::runtime_error; };
@@ -105,6 +110,11 @@ class JobService {
   Submitted Submit(const std::string& printer, const zuvcli::CommandRequest& request,
                    const std::optional<std::string>& idempotencyKey);
 
+  // Queues detection on the printer's own port (kDetectCommand). The worker
+  // then uses the speed found until the service stops. Throws
+  // UnknownPrinter, IdempotencyConflict.
+  Submitted Detect(const std::string& printer, const std::optional<std::string>& idempotencyKey);
+
   std::optional<Job> Get(int64_t id);
   std::vector<Job> List(std::optional<JobState> state, std::optional<std::string> printer,
                         int limit);
@@ -126,6 +136,9 @@ class JobService {
   MetricsSnapshot Metrics();
 
  private:
+  Submitted Queue(const std::string& printer, const std::string& command, const Json& args,
+                  const std::optional<std::string>& idempotencyKey);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -64,6 +64,7 @@ std::string_view ToString(PrinterState state) {
 Json ToJson(const PrinterStatus& status) {
   return {{"id", status.id},
           {"port", status.port},
+          {"baud", status.baud ? Json(status.baud) : Json(nullptr)},
           {"state", ToString(status.state)},
           {"queue_length", status.queueLength},
           {"last_error", status.lastError}};

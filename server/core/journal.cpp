@@ -102,19 +102,30 @@ Journal::Journal(const std::string& path) : writer_(path), reader_(path) {
   db.Exec(kSchema);
 }
 
-int Journal::RecoverRunning() {
-  const Json error = {{"kind", "stopped"},
-                      {"code", 0},
-                      {"message", "the service stopped while the job was running"}};
+int Journal::RecoverRunning(const std::function<bool(const std::string&)>& changesNothing) {
+  const Json inDoubt = {{"kind", "stopped"},
+                        {"code", 0},
+                        {"message", "the service stopped while the job was running"}};
+  const Json failed = {{"kind", "stopped"},
+                       {"code", 0},
+                       {"message", "the service stopped while the job was running; it changes "
+                                   "nothing on the printer and can be run again"}};
   int changed = 0;
   writer_.Write([&](Database& db) {
-    db.Prepare("UPDATE jobs SET state = ?, finished = ?, error = ? WHERE state = ?")
-        .Bind(1, Str(JobState::InDoubt))
-        .Bind(2, NowUtc())
-        .Bind(3, error.dump())
-        .Bind(4, Str(JobState::Running))
-        .Run();
-    changed = db.Changes();
+    std::vector<std::pair<int64_t, bool>> running;  // id, whether it may have taken effect
+    auto list = db.Prepare("SELECT id, command FROM jobs WHERE state = ?");
+    list.Bind(1, Str(JobState::Running));
+    while (list.Step())
+      running.emplace_back(list.Int(0), !(changesNothing && changesNothing(list.Text(1))));
+    for (const auto& [id, mayHaveTakenEffect] : running) {
+      db.Prepare("UPDATE jobs SET state = ?, finished = ?, error = ? WHERE id = ?")
+          .Bind(1, Str(mayHaveTakenEffect ? JobState::InDoubt : JobState::Failed))
+          .Bind(2, NowUtc())
+          .Bind(3, (mayHaveTakenEffect ? inDoubt : failed).dump())
+          .Bind(4, id)
+          .Run();
+      changed += db.Changes();
+    }
   });
   return changed;
 }

@@ -4,6 +4,7 @@
 // connection that sees only what is committed.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,8 +24,9 @@ class Journal {
   // Opens or creates `path`.
   explicit Journal(const std::string& path);
 
-  // At start: jobs left running become in-doubt. Returns how many.
-  int RecoverRunning();
+  // At start: jobs left running become in-doubt, or failed when their
+  // command `changesNothing` on the printer. Returns how many changed.
+  int RecoverRunning(const std::function<bool(const std::string& command)>& changesNothing = {});
 
   struct Inserted {
     Job job;

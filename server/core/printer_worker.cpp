@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <exception>
 
+#include "cli/detect_report.h"
 #include "driver/comportzuv.h"
+#include "driver/detect.h"
 #include "driver/protocol.h"
+#include "serial/tcp_device.h"
 #include "settling.h"
 
 namespace zuvsrv {
@@ -62,7 +65,7 @@ JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& 
 }  // namespace
 
 PrinterWorker::PrinterWorker(PrinterConfig config, Journal& journal, WorkerHooks hooks)
-    : config_(std::move(config)), journal_(journal), hooks_(std::move(hooks)) {}
+    : config_(std::move(config)), journal_(journal), hooks_(std::move(hooks)), baud_(config_.baud) {}
 
 PrinterWorker::~PrinterWorker() { Stop(); }
 
@@ -98,7 +101,12 @@ void PrinterWorker::Stop() {
 
 PrinterStatus PrinterWorker::Status() {
   std::lock_guard lock(mutex_);
-  return {config_.id, config_.port, state_, queue_.size(), lastError_};
+  return StatusLocked();
+}
+
+PrinterStatus PrinterWorker::StatusLocked() const {
+  const int baud = serial::IsTcpPortName(config_.port) ? 0 : baud_;
+  return {config_.id, config_.port, baud, state_, queue_.size(), lastError_};
 }
 
 void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
@@ -135,6 +143,7 @@ void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
 void PrinterWorker::RunJob(int64_t id) {
   const auto job = journal_.Get(id);
   if (!job || job->state != JobState::Queued) return;
+  if (job->command == kDetectCommand) return Detect(*job);
   zuvcli::CommandRequest request{zuvcli::FindCommand(job->command), job->args};
   if (!request.info) return Fail(id, {{"kind", "input"}, {"code", 0},
                                       {"message", "unknown command " + job->command}});
@@ -184,9 +193,59 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
   if (state == JobState::InDoubt && portOpen_) SettleUnsettled();
 }
 
+// Searches the printer's own port at every speed, fastest first, on a port
+// of the search's own: this worker's port is closed meanwhile and opened
+// again at the speed found. Only connection tests go out, so the job ends
+// done or failed, never in doubt, and a job waiting to be settled still
+// can be.
+void PrinterWorker::Detect(const Job& job) {
+  SetState(PrinterState::Busy);
+  const auto running = journal_.MarkRunning(job.id, nullptr);
+  if (!running) return;
+  hooks_.jobChanged(*running);
+  zuv::TComPortZUV::ClosePort();
+  portOpen_ = false;
+  zuv::TDetectOptions options;
+  options.ports = {config_.port};
+  const zuv::TDetectResult found = zuv::DetectPrinter(options);
+  const int configured = config_.baud;
+  if (found.found && found.baud) SetBaud(found.baud);
+  Json result = {{"port", config_.port}};
+  if (found.found) result["baud"] = zuvcli::BaudJson(found.baud);
+  result["configured_baud"] = configured;
+  result["elapsed_ms"] = found.elapsedMs;
+  result["ports"] = zuvcli::PortNotesJson(found);
+  Json error = nullptr;
+  if (!found.found)
+    error = {{"kind", kKindLink}, {"code", zuv::linkerr::NoReply},
+             {"message", "no printer answered on " + config_.port + " at any speed (" +
+                             std::to_string(found.elapsedMs) + " ms)"}};
+  hooks_.jobChanged(
+      journal_.Finish(job.id, found.found ? JobState::Done : JobState::Failed, result, error));
+  if (!EnsureOpen()) return;
+  SetState(PrinterState::Idle, error);
+  if (found.found) SettleUnsettled();
+}
+
+int PrinterWorker::Baud() {
+  std::lock_guard lock(mutex_);
+  return baud_;
+}
+
+void PrinterWorker::SetBaud(int baud) {
+  PrinterStatus status;
+  {
+    std::lock_guard lock(mutex_);
+    if (baud_ == baud) return;
+    baud_ = baud;
+    status = StatusLocked();
+  }
+  hooks_.printerChanged(status);
+}
+
 bool PrinterWorker::EnsureOpen() {
   if (portOpen_) return true;
-  portOpen_ = zuv::TComPortZUV::OpenPort(config_.port, config_.baud, true, false);
+  portOpen_ = zuv::TComPortZUV::OpenPort(config_.port, Baud(), true, false);
   if (!portOpen_)
     SetState(PrinterState::Offline,
              {{"kind", kKindPort}, {"code", zuv::linkerr::PortFault},
@@ -242,7 +301,7 @@ void PrinterWorker::SetState(PrinterState state, const Json& lastError) {
     if (state_ == state && lastError_ == lastError) return;
     state_ = state;
     lastError_ = lastError;
-    status = {config_.id, config_.port, state_, queue_.size(), lastError_};
+    status = StatusLocked();
   }
   hooks_.printerChanged(status);
 }

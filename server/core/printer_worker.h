@@ -43,7 +43,11 @@ class PrinterWorker {
   void Run(const std::vector<int64_t>& unsettled);
   void RunJob(int64_t id);
   void Send(const Job& job, const zuvcli::CommandRequest& request, const Json& before);
+  void Detect(const Job& job);
   bool EnsureOpen();
+  int Baud();
+  void SetBaud(int baud);
+  PrinterStatus StatusLocked() const;  // mutex_ held
   void NotePortFault();
   bool SettleUnsettled();
   void Fail(int64_t id, const Json& error);
@@ -60,6 +64,7 @@ class PrinterWorker {
   bool stopping_ = false;
   PrinterState state_ = PrinterState::Idle;
   Json lastError_;
+  int baud_;  // the configured speed until detection finds another
   bool portOpen_ = false;  // worker thread only
   std::thread thread_;
 };

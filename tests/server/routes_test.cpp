@@ -223,6 +223,38 @@ TEST_F(ServiceTest, UnknownThingsAre404AndWrongMethods405) {
   EXPECT_EQ(Printer().Requests(), 0u);
 }
 
+TEST_F(ServiceTest, DetectionIsAJobOnThePrintersOwnPort) {
+  auto result = Post("/v1/printers/a/detect", "");
+  ASSERT_TRUE(result);
+  ASSERT_EQ(result->status, 200) << result->body;
+  const Json job = BodyOf(result);
+  EXPECT_EQ(job["command"], "detect");
+  EXPECT_EQ(job["state"], "done") << job;
+  EXPECT_EQ(job["result"]["port"], Printer().Port());
+  EXPECT_EQ(job["result"]["baud"], 115200) << "the fastest speed answers first";
+  EXPECT_EQ(job["result"]["ports"][0]["finding"], "answered");
+  EXPECT_EQ(result->get_header_value("Location"), "/v1/jobs/" + std::to_string(IdOf(job)));
+  const Json printers = BodyOf(Get("/v1/printers"))["printers"];
+  EXPECT_EQ(printers[0]["baud"], 115200);
+  EXPECT_EQ(printers[0]["state"], "idle");
+
+  // Refused before anything is queued: arguments, an unknown printer, GET.
+  const size_t requests = Printer().Requests();
+  auto withArgs = Post("/v1/printers/a/detect", R"({"baud":9600})");
+  ASSERT_TRUE(withArgs);
+  EXPECT_EQ(withArgs->status, 400);
+  EXPECT_EQ(BodyOf(withArgs)["error"]["field"], "baud");
+  auto nobody = Post("/v1/printers/zz/detect");
+  ASSERT_TRUE(nobody);
+  EXPECT_EQ(nobody->status, 404);
+  auto get = Get("/v1/printers/a/detect");
+  ASSERT_TRUE(get);
+  EXPECT_EQ(get->status, 405);
+  EXPECT_EQ(get->get_header_value("Allow"), "POST") << "named once though two routes match";
+  EXPECT_EQ(Printer().Requests(), requests);
+  EXPECT_EQ(Jobs().List(std::nullopt, std::nullopt, 10).size(), 1u);
+}
+
 TEST_F(ServiceTest, BodyOverOneMebibyteIs413AndQueuesNothing) {
   const std::string body = R"({"lines":[")" + std::string(zuvsrv::kMaxBodyBytes, 'x') + R"("]})";
   auto result = Post("/v1/printers/a/nonfiscal", body);

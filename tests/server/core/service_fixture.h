@@ -41,12 +41,16 @@ class ServiceTest : public ::testing::Test {
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  // Printer `id` served by a new emulator, linked as "tty_<id>".
-  emu::PtyServer& AddPrinter(const std::string& id) {
+  // Printer `id` served by a new emulator, linked as "tty_<id>" and
+  // configured at 115200 baud. With `lineBaud` the emulator's line is set
+  // to that speed and it answers nothing sent at another.
+  emu::PtyServer& AddPrinter(const std::string& id, int lineBaud = 0) {
     auto server = std::make_unique<emu::PtyServer>();
     emu::PtyOptions options;
     options.link = true;
     options.link_name = "tty_" + id;
+    options.match_speed = lineBaud != 0;
+    if (lineBaud) server->With([lineBaud](emu::PrinterEmulator& e) { e.SetBaud(lineBaud); });
     EXPECT_TRUE(server->Start(options)) << server->Error();
     configs_.push_back({id, options.link_name, 115200, "GBR"});
     printers_.push_back(std::move(server));
@@ -79,6 +83,21 @@ class ServiceTest : public ::testing::Test {
   static zuvcli::CommandRequest Request(const std::string& command,
                                         const Json& body = Json::object()) {
     return zuvcli::CheckRequest(command, body);
+  }
+
+  // Queues detection and waits until it has ended.
+  Job Detect(const std::string& printer) {
+    const auto submitted = service->Detect(printer, std::nullopt);
+    const auto job = service->WaitSettled(submitted.job.id, kSettleWait);
+    EXPECT_TRUE(job);
+    return job ? *job : submitted.job;
+  }
+
+  PrinterStatus StatusOf(const std::string& printer) {
+    for (const auto& status : service->Printers())
+      if (status.id == printer) return status;
+    ADD_FAILURE() << "no printer " << printer;
+    return {};
   }
 
   // Submits and waits until the job has settled (or the wait ran out).

@@ -57,6 +57,24 @@ zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request) {
   }
 }
 
+// What a detect job found: the port, the speed (null for a tcp:// port)
+// next to the configured one, and the finding of the port.
+Json DetectionResult(const zuv::TDetectResult& found, const PrinterConfig& config) {
+  Json result = {{"port", config.port}};
+  if (found.found) result["baud"] = zuvcli::BaudJson(found.baud);
+  result["configured_baud"] = config.baud;
+  result["elapsed_ms"] = found.elapsedMs;
+  result["ports"] = zuvcli::PortNotesJson(found);
+  return result;
+}
+
+Json DetectionError(const zuv::TDetectResult& found, const std::string& port) {
+  return {{"kind", kKindLink},
+          {"code", zuv::linkerr::NoReply},
+          {"message", "no printer answered on " + port + " at any speed (" +
+                          std::to_string(found.elapsedMs) + " ms)"}};
+}
+
 JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& outcome) {
   if (outcome.ok) return JobState::Done;
   return zuvcli::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
@@ -199,29 +217,20 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
 // done or failed, never in doubt, and a job waiting to be settled still
 // can be.
 void PrinterWorker::Detect(const Job& job) {
-  SetState(PrinterState::Busy);
   const auto running = journal_.MarkRunning(job.id, nullptr);
   if (!running) return;
   hooks_.jobChanged(*running);
+  SetState(PrinterState::Busy);
   zuv::TComPortZUV::ClosePort();
   portOpen_ = false;
   zuv::TDetectOptions options;
   options.ports = {config_.port};
   const zuv::TDetectResult found = zuv::DetectPrinter(options);
-  const int configured = config_.baud;
   if (found.found && found.baud) SetBaud(found.baud);
-  Json result = {{"port", config_.port}};
-  if (found.found) result["baud"] = zuvcli::BaudJson(found.baud);
-  result["configured_baud"] = configured;
-  result["elapsed_ms"] = found.elapsedMs;
-  result["ports"] = zuvcli::PortNotesJson(found);
-  Json error = nullptr;
-  if (!found.found)
-    error = {{"kind", kKindLink}, {"code", zuv::linkerr::NoReply},
-             {"message", "no printer answered on " + config_.port + " at any speed (" +
-                             std::to_string(found.elapsedMs) + " ms)"}};
+  const Json error = found.found ? Json(nullptr) : DetectionError(found, config_.port);
   hooks_.jobChanged(
-      journal_.Finish(job.id, found.found ? JobState::Done : JobState::Failed, result, error));
+      journal_.Finish(job.id, found.found ? JobState::Done : JobState::Failed,
+                      DetectionResult(found, config_), error));
   if (!EnsureOpen()) return;
   SetState(PrinterState::Idle, error);
   if (found.found) SettleUnsettled();

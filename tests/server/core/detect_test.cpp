@@ -72,6 +72,21 @@ TEST_F(ServiceTest, NoPrinterOnThePortFailsAndSaysWhy) {
   EXPECT_EQ(Run("quiet", "test").state, JobState::Done);
 }
 
+// A device server sets the line's speed: nothing is claimed, and the worker
+// gives up its connection for the search's (many take one client at a time).
+TEST_F(ServiceTest, DetectionOverTcpClaimsNoSpeed) {
+  emu::TcpServer& server = AddTcpPrinter("net");
+  StartService();
+  EXPECT_EQ(Run("net", "test").state, JobState::Done);
+  EXPECT_EQ(ToJson(StatusOf("net"))["baud"], nullptr);
+  const Job detected = Detect("net");
+  ASSERT_EQ(detected.state, JobState::Done) << detected.error;
+  EXPECT_EQ(detected.result["baud"], nullptr);
+  EXPECT_EQ(detected.result["ports"][0]["finding"], "answered");
+  EXPECT_EQ(Run("net", "test").state, JobState::Done);
+  EXPECT_EQ(server.Connections(), 3u) << "the worker's, the search's, the worker's again";
+}
+
 TEST_F(ServiceTest, JobsQueuedBehindDetectionRunAfterItInOrder) {
   AddPrinter("a", kLineBaud);
   StartService();

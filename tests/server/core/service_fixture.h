@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "emulator/pty_server.h"
+#include "emulator/tcp_server.h"
 #include "job_service.h"
 
 namespace zuvsrv::testing {
@@ -36,6 +37,7 @@ class ServiceTest : public ::testing::Test {
   void TearDown() override {
     service.reset();
     printers_.clear();
+    tcpPrinters_.clear();
     ::unsetenv("ZUV_PORT_DIR");
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
@@ -55,6 +57,15 @@ class ServiceTest : public ::testing::Test {
     configs_.push_back({id, options.link_name, 115200, "GBR"});
     printers_.push_back(std::move(server));
     return *printers_.back();
+  }
+  // Printer `id` behind a device server in raw TCP mode (an emulator on a
+  // loopback port).
+  emu::TcpServer& AddTcpPrinter(const std::string& id) {
+    auto server = std::make_unique<emu::TcpServer>();
+    EXPECT_TRUE(server->Start()) << server->Error();
+    configs_.push_back({id, server->PortName(), 115200, "GBR"});
+    tcpPrinters_.push_back(std::move(server));
+    return *tcpPrinters_.back();
   }
   // A configured printer with no device behind its port.
   void AddMissingPrinter(const std::string& id) {
@@ -133,6 +144,7 @@ class ServiceTest : public ::testing::Test {
   std::string dir_;
   std::vector<PrinterConfig> configs_;
   std::vector<std::unique_ptr<emu::PtyServer>> printers_;
+  std::vector<std::unique_ptr<emu::TcpServer>> tcpPrinters_;
 };
 
 }  // namespace zuvsrv::testing

@@ -47,6 +47,8 @@ const std::vector<Api::Route>& Api::Table() {
 }
 
 void Api::Health(const httplib::Request&, httplib::Response& res, const PathParams&) {
+  constexpr int kUnavailable = 503;
+  if (const auto fault = jobs_.JournalFault()) return SendError(res, kUnavailable, "journal", *fault);
   SendJson(res, status::kOk, {{"ok", true}});
 }
 

@@ -21,7 +21,8 @@ constexpr const char* kDocument = R"json({
   "security": [{"bearer": []}],
   "paths": {
     "/healthz": {"get": {"summary": "The service is up", "security": [],
-      "responses": {"200": {"description": "Up", "content": {"application/json": {"schema": {"type": "object", "properties": {"ok": {"type": "boolean"}}}}}}}}},
+      "responses": {"200": {"description": "Up", "content": {"application/json": {"schema": {"type": "object", "properties": {"ok": {"type": "boolean"}}}}}},
+        "503": {"description": "A printer cannot commit to the journal; the error names it"}}}},
     "/metrics": {"get": {"summary": "Prometheus text exposition", "security": [],
       "responses": {"200": {"description": "Jobs by printer and state, queue depth, in-doubt count, exchange time histogram", "content": {"text/plain": {"schema": {"type": "string"}}}}}}},
     "/v1/openapi.json": {"get": {"summary": "This document", "security": [],
@@ -106,7 +107,7 @@ constexpr const char* kDocument = R"json({
       "Printer": {"type": "object", "required": ["id", "state"], "properties": {
         "id": {"type": "string"}, "port": {"type": "string"},
         "baud": {"type": "integer", "nullable": true, "description": "The speed in use; null for a tcp:// port"},
-        "state": {"type": "string", "enum": ["idle", "busy", "offline"]},
+        "state": {"type": "string", "enum": ["idle", "busy", "offline", "journal"]},
         "queue_length": {"type": "integer"}, "last_error": {"type": "object", "nullable": true}}},
       "Arguments": {"type": "object", "description": "The command's arguments, as the zuv tool takes them; a command without arguments takes {} or no body", "properties": {
         "type": {"type": "string"}, "amount": {"type": "string"}, "from": {"type": "string"}, "to": {"type": "string"},

@@ -1,5 +1,6 @@
 #include "job_service.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -77,21 +78,27 @@ struct JobService::Impl {
   std::condition_variable settled;
   std::set<int64_t> inHand;  // jobs a worker is running or settling
   uint64_t generation = 0;
+
+  std::atomic<uint64_t> journalFailures{0};
 };
 
-JobService::JobService(const std::string& stateDir, std::vector<PrinterConfig> printers)
+JobService::JobService(const std::string& stateDir, std::vector<PrinterConfig> printers,
+                       JobServiceOptions options)
     : impl_(std::make_unique<Impl>(stateDir)) {
   std::set<std::string> ids;
   for (const auto& printer : printers)
     if (!ids.insert(printer.id).second)
       throw std::invalid_argument("printer " + printer.id + " is configured twice");
+  if (options.beforeCommit) impl_->journal.SetCommitHook(options.beforeCommit);
   impl_->journal.RecoverRunning(ChangesNothing);
   Impl* impl = impl_.get();
   const WorkerHooks hooks{
       [impl](const Job& job) { impl->Emit(kJobEvent, ToJson(job)); },
       [impl](const PrinterStatus& status) { impl->Emit(kPrinterEvent, ToJson(status)); },
       [impl](double seconds) { impl->exchangeTimes.Add(seconds); },
-      [impl](int64_t id, bool busy) { impl->JobBusy(id, busy); }};
+      [impl](int64_t id, bool busy) { impl->JobBusy(id, busy); },
+      [impl] { ++impl->journalFailures; },
+      options.exchange};
   for (auto& printer : printers)
     impl_->workers.push_back(
         std::make_unique<PrinterWorker>(std::move(printer), impl_->journal, hooks));
@@ -100,7 +107,9 @@ JobService::JobService(const std::string& stateDir, std::vector<PrinterConfig> p
 
 JobService::~JobService() { Stop(); }
 
+// All told first, so the printers wind down side by side.
 void JobService::Stop() {
+  for (auto& worker : impl_->workers) worker->RequestStop();
   for (auto& worker : impl_->workers) worker->Stop();
 }
 
@@ -177,6 +186,15 @@ bool JobService::HasPrinter(std::string_view id) const {
   return false;
 }
 
+std::optional<std::string> JobService::JournalFault() const {
+  for (const auto& worker : impl_->workers) {
+    const PrinterStatus status = worker->Status();
+    if (status.state == PrinterState::Journal)
+      return "printer " + status.id + ": " + status.lastError.value("message", std::string());
+  }
+  return std::nullopt;
+}
+
 int JobService::Subscribe(Listener listener) {
   std::lock_guard lock(impl_->listenersMutex);
   const int token = impl_->nextToken++;
@@ -201,6 +219,7 @@ MetricsSnapshot JobService::Metrics() {
     snapshot.queueDepth[status.id] = status.queueLength;
   }
   snapshot.exchange = impl_->exchangeTimes.Snapshot();
+  snapshot.journalFailures = impl_->journalFailures;
   return snapshot;
 }
 

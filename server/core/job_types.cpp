@@ -57,6 +57,7 @@ std::string_view ToString(PrinterState state) {
     case PrinterState::Idle: return "idle";
     case PrinterState::Busy: return "busy";
     case PrinterState::Offline: return "offline";
+    case PrinterState::Journal: return "journal";
   }
   return "unknown";
 }

@@ -70,6 +70,9 @@ class Journal {
   // printer -> state -> count.
   std::map<std::string, std::map<std::string, int64_t>> Counts();
 
+  // See GroupCommit::SetCommitHook.
+  void SetCommitHook(std::function<void()> hook) { writer_.SetCommitHook(std::move(hook)); }
+
  private:
   GroupCommit writer_;
   std::mutex readMutex_;

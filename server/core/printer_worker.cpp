@@ -16,10 +16,19 @@ namespace zuvsrv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+// A failed journal commit is tried again after this, doubling up to the
+// last: a lock held by another process may last seconds.
+constexpr auto kFirstRetry = 50ms;
+constexpr auto kLastRetry = 5s;
+// How often a counter that did not answer is read again.
+constexpr auto kSettleRetry = 5s;
 
 const char* const kKindPort = "port";
 const char* const kKindPrinter = "printer";
 const char* const kKindLink = "link";
+const char* const kKindJournal = "journal";
 
 // The driver's last error on this thread, as the API shows errors.
 Json DriverError() {
@@ -40,21 +49,6 @@ Json OutcomeError(const zuvcli::CommandOutcome& outcome) {
 // Problems nobody waits for an answer about go to the service's log.
 void LogProblem(const std::string& printer, const std::string& what, const std::exception& e) {
   std::fprintf(stderr, "zuv-server: printer %s, %s: %s\n", printer.c_str(), what.c_str(), e.what());
-}
-
-// The catalogue reports failures in its outcome; an exception is a fault
-// of its own, after which nobody can say what reached the printer.
-zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request) {
-  try {
-    return zuvcli::Execute(request);
-  } catch (const std::exception& e) {
-    zuvcli::CommandOutcome outcome;
-    // Taken as a lost reply: in doubt unless the command only reads.
-    outcome.sent = outcome.acknowledged = true;
-    outcome.errorCode = zuv::linkerr::NoReply;
-    outcome.message = e.what();
-    return outcome;
-  }
 }
 
 // What a detect job found: the port, the speed (null for a tcp:// port)
@@ -108,12 +102,16 @@ void PrinterWorker::Enqueue(int64_t id) {
   wake_.notify_one();
 }
 
-void PrinterWorker::Stop() {
+void PrinterWorker::RequestStop() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
   wake_.notify_one();
+}
+
+void PrinterWorker::Stop() {
+  RequestStop();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -130,36 +128,116 @@ PrinterStatus PrinterWorker::StatusLocked() const {
 void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
   // The driver keeps its state per thread: this thread owns the port.
   zuv::TComPortZUV::Init(config_.lang);
-  try {
-    if (EnsureOpen()) SettleUnsettled();
-  } catch (const std::exception& e) {
-    LogProblem(config_.id, "settling", e);
-  }
+  SettleWhenOpen();
   for (int64_t id : unsettled) hooks_.jobBusy(id, false);
-  for (;;) {
-    int64_t id = 0;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-      if (stopping_) break;
-      id = queue_.front();
-      queue_.pop_front();
-    }
+  int64_t id = 0;
+  while (WaitForWork(id)) {
     hooks_.jobBusy(id, true);
     try {
       RunJob(id);
     } catch (const std::exception& e) {
-      // The journal failed (disk full?): the job stays as last committed,
-      // and a job left running is in doubt at the next start.
       LogProblem(config_.id, "job " + std::to_string(id), e);
     }
+    Dequeue(id);
     hooks_.jobBusy(id, false);
   }
   zuv::TComPortZUV::ClosePort();
 }
 
+// The job at the head of the queue, left there until its running commit
+// is durable. While a job in doubt waits for its counter, the counter is
+// read again every few seconds. False once stopping.
+bool PrinterWorker::WaitForWork(int64_t& id) {
+  for (;;) {
+    std::unique_lock lock(mutex_);
+    const auto ready = [this] { return stopping_ || !queue_.empty(); };
+    if (!settleAgain_) {
+      wake_.wait(lock, ready);
+    } else if (!wake_.wait_for(lock, kSettleRetry, ready)) {
+      lock.unlock();
+      SettleWhenOpen();
+      continue;
+    }
+    if (stopping_) return false;
+    id = queue_.front();
+    return true;
+  }
+}
+
+void PrinterWorker::SettleWhenOpen() {
+  try {
+    if (EnsureOpen()) SettleUnsettled();
+  } catch (const std::exception& e) {
+    LogProblem(config_.id, "settling", e);
+  }
+}
+
+void PrinterWorker::Dequeue(int64_t id) {
+  std::lock_guard lock(mutex_);
+  if (!queue_.empty() && queue_.front() == id) queue_.pop_front();
+}
+
+bool PrinterWorker::Stopping() {
+  std::lock_guard lock(mutex_);
+  return stopping_;
+}
+
+// Runs a journal access until it succeeds: nothing more goes to the printer
+// before it has. Meanwhile the printer shows the journal's fault. False
+// when Stop came first; what the access would have written is not.
+bool PrinterWorker::Durably(const std::function<void()>& access) {
+  auto wait = std::chrono::milliseconds(kFirstRetry);
+  for (;;) {
+    try {
+      access();
+      if (beforeJournalFault_) JournalBack();
+      return true;
+    } catch (const SqliteError& e) {
+      JournalFailed(e);
+    }
+    std::unique_lock lock(mutex_);
+    if (wake_.wait_for(lock, wait, [this] { return stopping_; })) return false;
+    wait = std::min<std::chrono::milliseconds>(wait * 2, kLastRetry);
+  }
+}
+
+void PrinterWorker::JournalFailed(const std::exception& e) {
+  LogProblem(config_.id, "journal", e);
+  hooks_.journalFailed();
+  if (!beforeJournalFault_) {
+    std::lock_guard lock(mutex_);
+    beforeJournalFault_.emplace(state_, lastError_);
+  }
+  SetState(PrinterState::Journal,
+           {{"kind", kKindJournal},
+            {"code", 0},
+            {"message", std::string("the journal cannot be written: ") + e.what()}});
+}
+
+void PrinterWorker::JournalBack() {
+  const auto [state, error] = *beforeJournalFault_;
+  beforeJournalFault_.reset();
+  SetState(state, error);
+}
+
+// The catalogue reports failures in its outcome; an exception is a fault
+// of its own, after which nobody can say what reached the printer.
+zuvcli::CommandOutcome PrinterWorker::ExecuteGuarded(const zuvcli::CommandRequest& request) {
+  try {
+    return hooks_.exchange ? hooks_.exchange(request) : zuvcli::Execute(request);
+  } catch (const std::exception& e) {
+    zuvcli::CommandOutcome outcome;
+    // Taken as a lost reply: in doubt unless the command only reads.
+    outcome.sent = outcome.acknowledged = true;
+    outcome.errorCode = zuv::linkerr::NoReply;
+    outcome.message = e.what();
+    return outcome;
+  }
+}
+
 void PrinterWorker::RunJob(int64_t id) {
-  const auto job = journal_.Get(id);
+  std::optional<Job> job;
+  if (!Durably([&] { job = journal_.Get(id); })) return;
   if (!job || job->state != JobState::Queued) return;
   if (job->command == kDetectCommand) return Detect(*job);
   zuvcli::CommandRequest request{zuvcli::FindCommand(job->command), job->args};
@@ -172,6 +250,7 @@ void PrinterWorker::RunJob(int64_t id) {
   // A counter read after another job was sent tells nothing about the one
   // in doubt, so nothing is sent while one waits to be settled.
   if (!SettleUnsettled()) {
+    if (Stopping()) return;
     Json error = DriverError();
     error["message"] = "a job in doubt waits to be settled and the printer does not answer: " +
                        error["message"].get<std::string>();
@@ -187,6 +266,7 @@ void PrinterWorker::RunJob(int64_t id) {
     }
     before = *reading;
   }
+  if (Stopping()) return;  // stays queued for the next start
   Send(*job, request, before);
 }
 
@@ -194,8 +274,9 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
                          const Json& before) {
   // Durable before the first byte leaves: a crash from here on leaves the
   // job in doubt, never queued to be sent again.
-  const auto running = journal_.MarkRunning(job.id, before);
-  if (!running) return;
+  std::optional<Job> running;
+  if (!Durably([&] { running = journal_.MarkRunning(job.id, before); }) || !running) return;
+  Dequeue(job.id);
   hooks_.jobChanged(*running);
   const auto t0 = Clock::now();
   const zuvcli::CommandOutcome outcome = ExecuteGuarded(request);
@@ -204,11 +285,14 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
   const Json error = state == JobState::Done ? Json(nullptr) : OutcomeError(outcome);
   // A batch that stopped partway says where in its result.
   const Json result = outcome.ok || !outcome.result.empty() ? outcome.result : Json(nullptr);
-  const Job finished = journal_.Finish(job.id, state, result, error);
+  // Nothing else goes to the printer before the outcome is durable. Given
+  // up at a stop, the job stays running and is in doubt at the next start.
+  Job finished;
+  if (!Durably([&] { finished = journal_.Finish(job.id, state, result, error); })) return;
   hooks_.jobChanged(finished);
   if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
   if (portOpen_) SetState(PrinterState::Idle, error);
-  if (state == JobState::InDoubt && portOpen_) SettleUnsettled();
+  if (state == JobState::InDoubt && portOpen_ && !Stopping()) SettleUnsettled();
 }
 
 // Searches the printer's own port at every speed, fastest first, on a port
@@ -217,8 +301,9 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
 // done or failed, never in doubt, and a job waiting to be settled still
 // can be.
 void PrinterWorker::Detect(const Job& job) {
-  const auto running = journal_.MarkRunning(job.id, nullptr);
-  if (!running) return;
+  std::optional<Job> running;
+  if (!Durably([&] { running = journal_.MarkRunning(job.id, nullptr); }) || !running) return;
+  Dequeue(job.id);
   hooks_.jobChanged(*running);
   SetState(PrinterState::Busy);
   zuv::TComPortZUV::ClosePort();
@@ -228,12 +313,16 @@ void PrinterWorker::Detect(const Job& job) {
   const zuv::TDetectResult found = zuv::DetectPrinter(options);
   if (found.found && found.baud) SetBaud(found.baud);
   const Json error = found.found ? Json(nullptr) : DetectionError(found, config_.port);
-  hooks_.jobChanged(
-      journal_.Finish(job.id, found.found ? JobState::Done : JobState::Failed,
-                      DetectionResult(found, config_), error));
+  Job finished;
+  if (!Durably([&] {
+        finished = journal_.Finish(job.id, found.found ? JobState::Done : JobState::Failed,
+                                   DetectionResult(found, config_), error);
+      }))
+    return;
+  hooks_.jobChanged(finished);
   if (!EnsureOpen()) return;
   SetState(PrinterState::Idle, error);
-  if (found.found) SettleUnsettled();
+  if (found.found && !Stopping()) SettleUnsettled();
 }
 
 int PrinterWorker::Baud() {
@@ -273,33 +362,44 @@ void PrinterWorker::NotePortFault() {
 }
 
 // Reads the counter of each job in doubt that has one and settles it.
-// False when the printer did not answer (the jobs stay in doubt).
+// False when the printer did not answer (the jobs stay in doubt) or the
+// service is stopping.
 bool PrinterWorker::SettleUnsettled() {
-  for (const auto& pending : journal_.UnsettledJobs(config_.id)) {
+  std::vector<Journal::Unsettled> unsettled;
+  if (!Durably([&] { unsettled = journal_.UnsettledJobs(config_.id); })) return false;
+  for (const auto& pending : unsettled) {
+    if (Stopping()) return false;
     const auto* info = zuvcli::FindCommand(pending.command);
     if (!info || info->counter == zuvcli::Counter::None) {
-      journal_.LeaveToPerson(pending.id, nullptr);
+      if (!Durably([&] { journal_.LeaveToPerson(pending.id, nullptr); })) return false;
       continue;
     }
     const auto after = zuvcli::ReadCounter(info->counter);
     if (!after) {
       NotePortFault();
+      settleAgain_ = true;
       return false;
     }
     const auto done = TookEffect(info->counter, pending.args, pending.before, *after);
     const Json settlement = {{"before", pending.before}, {"after", *after}};
     if (!done) {
-      journal_.LeaveToPerson(pending.id, settlement);
+      if (!Durably([&] { journal_.LeaveToPerson(pending.id, settlement); })) return false;
       continue;
     }
-    if (const auto settled = journal_.Settle(pending.id, *done, "counter", settlement))
-      hooks_.jobChanged(*settled);
+    std::optional<Job> settled;
+    if (!Durably([&] { settled = journal_.Settle(pending.id, *done, "counter", settlement); }))
+      return false;
+    if (settled) hooks_.jobChanged(*settled);
   }
+  settleAgain_ = false;
   return true;
 }
 
 void PrinterWorker::Fail(int64_t id, const Json& error) {
-  hooks_.jobChanged(journal_.Finish(id, JobState::Failed, nullptr, error));
+  Job failed;
+  if (!Durably([&] { failed = journal_.Finish(id, JobState::Failed, nullptr, error); })) return;
+  Dequeue(id);
+  hooks_.jobChanged(failed);
   SetState(portOpen_ ? PrinterState::Idle : PrinterState::Offline, error);
 }
 

@@ -21,6 +21,11 @@ struct WorkerHooks {
   std::function<void(double seconds)> exchangeTimed;
   // Brackets everything the worker does with one job, settling included.
   std::function<void(int64_t id, bool busy)> jobBusy;
+  // A journal commit failed; the worker retries it.
+  std::function<void()> journalFailed;
+  // The job's exchange with the printer; zuvcli::Execute unless a test
+  // puts another in.
+  std::function<zuvcli::CommandOutcome(const zuvcli::CommandRequest&)> exchange;
 };
 
 class PrinterWorker {
@@ -33,7 +38,10 @@ class PrinterWorker {
   // Starts the thread with the jobs the journal holds queued.
   void Start(std::vector<int64_t> queued);
   void Enqueue(int64_t id);
-  // Waits for the job in hand, if any; the rest stay queued.
+  // Tells the thread to stop without waiting for it.
+  void RequestStop();
+  // Waits for the exchange in hand, if any, and its commit; the rest stay
+  // queued. A commit being retried is given up.
   void Stop();
 
   const PrinterConfig& Config() const { return config_; }
@@ -41,7 +49,15 @@ class PrinterWorker {
 
  private:
   void Run(const std::vector<int64_t>& unsettled);
+  bool WaitForWork(int64_t& id);
   void RunJob(int64_t id);
+  void Dequeue(int64_t id);
+  bool Stopping();
+  bool Durably(const std::function<void()>& access);
+  void JournalFailed(const std::exception& e);
+  void JournalBack();
+  zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request);
+  void SettleWhenOpen();
   void Send(const Job& job, const zuvcli::CommandRequest& request, const Json& before);
   void Detect(const Job& job);
   bool EnsureOpen();
@@ -66,6 +82,11 @@ class PrinterWorker {
   Json lastError_;
   int baud_;  // the configured speed until detection finds another
   bool portOpen_ = false;  // worker thread only
+  // A job in doubt waits for a counter the printer did not give: read
+  // again now and then, not only when the next job comes. Worker thread only.
+  bool settleAgain_ = false;
+  // The state and error shown before the journal failed. Worker thread only.
+  std::optional<std::pair<PrinterState, Json>> beforeJournalFault_;
   std::thread thread_;
 };
 

@@ -72,9 +72,9 @@ class ServiceTest : public ::testing::Test {
     configs_.push_back({id, "tty_missing_" + id, 115200, "GBR"});
   }
 
-  JobService& StartService() {
+  JobService& StartService(JobServiceOptions options = {}) {
     service.reset();
-    service = std::make_unique<JobService>(StateDir(), configs_);
+    service = std::make_unique<JobService>(StateDir(), configs_, std::move(options));
     return *service;
   }
   void StopService() { service.reset(); }

@@ -129,6 +129,10 @@ JobService::Submitted JobService::Queue(const std::string& printer, const std::s
                                         const Json& args,
                                         const std::optional<std::string>& idempotencyKey) {
   PrinterWorker& worker = impl_->Worker(printer);
+  if (auto taken = worker.TakeAtOnce(command, args, idempotencyKey)) {
+    auto inserted = taken->get();
+    return {std::move(inserted.job), inserted.replayed};
+  }
   auto inserted = impl_->journal.Insert(printer, command, args, idempotencyKey);
   if (inserted.replayed) return {std::move(inserted.job), true};
   // The queued event goes out before the worker can take the job, so no

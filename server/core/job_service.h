@@ -121,8 +121,9 @@ class JobService {
     Job job;
     bool replayed = false;  // an earlier request with the same key made it
   };
-  // Commits the job as queued before it returns. Throws UnknownPrinter,
-  // IdempotencyConflict.
+  // Commits the job before it returns: queued, or already running when its
+  // printer is idle and takes it at once (one commit for both). Returns it
+  // as queued. Throws UnknownPrinter, IdempotencyConflict.
   Submitted Submit(const std::string& printer, const zuvcli::CommandRequest& request,
                    const std::optional<std::string>& idempotencyKey);
 

@@ -131,7 +131,8 @@ int Journal::RecoverRunning(const std::function<bool(const std::string&)>& chang
 }
 
 Journal::Inserted Journal::Insert(const std::string& printer, const std::string& command,
-                                  const Json& args, const std::optional<std::string>& key) {
+                                  const Json& args, const std::optional<std::string>& key,
+                                  const std::optional<Json>& runningBefore) {
   Inserted inserted;
   writer_.Write([&](Database& db) {
     if (key) {
@@ -144,14 +145,17 @@ Journal::Inserted Journal::Insert(const std::string& printer, const std::string&
         return;
       }
     }
-    db.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key) "
-               "VALUES (?, ?, ?, ?, ?, ?)")
+    const std::string now = NowUtc();
+    db.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key, "
+               "started, counter_before) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
         .Bind(1, printer)
         .Bind(2, command)
         .Bind(3, args.dump())
-        .Bind(4, Str(JobState::Queued))
-        .Bind(5, NowUtc())
+        .Bind(4, Str(runningBefore ? JobState::Running : JobState::Queued))
+        .Bind(5, now)
         .Bind(6, key)
+        .Bind(7, runningBefore ? now : std::string())
+        .Bind(8, runningBefore ? runningBefore->dump() : std::string("null"))
         .Run();
     inserted = {Load(db, db.LastInsertId()), false};
   });

@@ -34,8 +34,11 @@ class Journal {
   };
   // A new queued job, or the earlier job with the same key. Throws
   // IdempotencyConflict when that job differs in printer, command or args.
+  // With `runningBefore` the new job goes straight to running with that
+  // counter reading, in the same commit.
   Inserted Insert(const std::string& printer, const std::string& command, const Json& args,
-                  const std::optional<std::string>& key);
+                  const std::optional<std::string>& key,
+                  const std::optional<Json>& runningBefore = std::nullopt);
 
   // queued -> running with the counter reading taken before (null when the
   // command has none). Nothing when the job is no longer queued.

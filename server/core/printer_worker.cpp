@@ -84,7 +84,7 @@ PrinterWorker::~PrinterWorker() { Stop(); }
 void PrinterWorker::Start(std::vector<int64_t> queued) {
   {
     std::lock_guard lock(mutex_);
-    queue_.assign(queued.begin(), queued.end());
+    for (int64_t id : queued) queue_.push_back({id, nullptr});
   }
   // Jobs found in doubt are in hand until the first settling attempt, so
   // that a caller waiting for one hears the counter's verdict.
@@ -97,9 +97,25 @@ void PrinterWorker::Start(std::vector<int64_t> queued) {
 void PrinterWorker::Enqueue(int64_t id) {
   {
     std::lock_guard lock(mutex_);
-    queue_.push_back(id);
+    queue_.push_back({id, nullptr});
   }
   wake_.notify_one();
+}
+
+std::optional<std::future<Journal::Inserted>> PrinterWorker::TakeAtOnce(
+    const std::string& command, const Json& args, const std::optional<std::string>& key) {
+  auto fresh = std::make_shared<FreshJob>(FreshJob{command, args, key, {}});
+  auto inserted = fresh->inserted.get_future();
+  {
+    std::lock_guard lock(mutex_);
+    // A job in doubt waiting for its counter could hold the caller for a
+    // reply timeout: such a printer is not idle.
+    if (stopping_ || inHand_ || settleAgain_ || !queue_.empty() || !thread_.joinable())
+      return std::nullopt;
+    queue_.push_back({0, std::move(fresh)});
+  }
+  wake_.notify_one();
+  return inserted;
 }
 
 void PrinterWorker::RequestStop() {
@@ -130,24 +146,109 @@ void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
   zuv::TComPortZUV::Init(config_.lang);
   SettleWhenOpen();
   for (int64_t id : unsettled) hooks_.jobBusy(id, false);
-  int64_t id = 0;
-  while (WaitForWork(id)) {
-    hooks_.jobBusy(id, true);
-    try {
-      RunJob(id);
-    } catch (const std::exception& e) {
-      LogProblem(config_.id, "job " + std::to_string(id), e);
+  Entry entry;
+  while (WaitForWork(entry)) {
+    const int64_t id = RunEntry(entry);
+    Dequeue(entry);
+    {
+      std::lock_guard lock(mutex_);
+      inHand_ = false;
     }
-    Dequeue(id);
-    hooks_.jobBusy(id, false);
+    // Idle before anyone waiting hears the job ended, so their next job
+    // finds the printer idle.
+    if (id) hooks_.jobBusy(id, false);
   }
+  ShelveFresh();
   zuv::TComPortZUV::ClosePort();
+}
+
+// The id of the job it marked busy, or 0.
+int64_t PrinterWorker::RunEntry(const Entry& entry) {
+  if (entry.fresh) return RunFresh(entry);
+  hooks_.jobBusy(entry.id, true);
+  try {
+    RunJob(entry.id);
+  } catch (const std::exception& e) {
+    LogProblem(config_.id, "job " + std::to_string(entry.id), e);
+  }
+  return entry.id;
+}
+
+// A job handed over while idle: the printer is readied and the job's
+// counter read first, so that one commit makes it queued and running. When
+// the printer cannot be readied, the job is committed queued and takes the
+// usual way (or fails with why).
+int64_t PrinterWorker::RunFresh(const Entry& entry) {
+  FreshJob& fresh = *entry.fresh;
+  const auto* info = zuvcli::FindCommand(fresh.command);
+  Json before = nullptr, error = nullptr;
+  bool ready = false;
+  if (info) {
+    SetState(PrinterState::Busy);
+    ready = Ready(*info, before, error);
+  }
+  Journal::Inserted inserted;
+  try {
+    inserted = journal_.Insert(config_.id, fresh.command, fresh.args, fresh.key,
+                               ready ? std::optional<Json>(before) : std::nullopt);
+  } catch (...) {
+    fresh.inserted.set_exception(std::current_exception());
+    if (portOpen_) SetState(PrinterState::Idle);
+    return 0;
+  }
+  if (inserted.replayed) {
+    fresh.inserted.set_value(std::move(inserted));
+    if (portOpen_) SetState(PrinterState::Idle);
+    return 0;
+  }
+  const int64_t id = inserted.job.id;
+  Dequeue(entry);
+  hooks_.jobBusy(id, true);
+  Job queued = inserted.job;
+  queued.state = JobState::Queued;
+  queued.started.clear();
+  hooks_.jobChanged(queued);
+  fresh.inserted.set_value({queued, false});
+  try {
+    if (ready) {
+      hooks_.jobChanged(inserted.job);
+      Exchange(inserted.job, {info, inserted.job.args});
+    } else if (!error.is_null()) {
+      Fail(id, error);
+    } else {
+      RunJob(id);
+    }
+  } catch (const std::exception& e) {
+    LogProblem(config_.id, "job " + std::to_string(id), e);
+  }
+  return id;
+}
+
+// Jobs handed over that the worker did not get to before stopping: kept
+// queued for the next start.
+void PrinterWorker::ShelveFresh() {
+  std::deque<Entry> left;
+  {
+    std::lock_guard lock(mutex_);
+    left.swap(queue_);
+  }
+  for (const Entry& entry : left) {
+    if (!entry.fresh) continue;
+    FreshJob& fresh = *entry.fresh;
+    try {
+      auto inserted = journal_.Insert(config_.id, fresh.command, fresh.args, fresh.key);
+      if (!inserted.replayed) hooks_.jobChanged(inserted.job);
+      fresh.inserted.set_value(std::move(inserted));
+    } catch (...) {
+      fresh.inserted.set_exception(std::current_exception());
+    }
+  }
 }
 
 // The job at the head of the queue, left there until its running commit
 // is durable. While a job in doubt waits for its counter, the counter is
 // read again every few seconds. False once stopping.
-bool PrinterWorker::WaitForWork(int64_t& id) {
+bool PrinterWorker::WaitForWork(Entry& entry) {
   for (;;) {
     std::unique_lock lock(mutex_);
     const auto ready = [this] { return stopping_ || !queue_.empty(); };
@@ -159,7 +260,8 @@ bool PrinterWorker::WaitForWork(int64_t& id) {
       continue;
     }
     if (stopping_) return false;
-    id = queue_.front();
+    entry = queue_.front();
+    inHand_ = true;
     return true;
   }
 }
@@ -172,9 +274,13 @@ void PrinterWorker::SettleWhenOpen() {
   }
 }
 
-void PrinterWorker::Dequeue(int64_t id) {
+// Takes the entry off the head of the queue once its job is running or
+// has ended.
+void PrinterWorker::Dequeue(const Entry& entry) {
   std::lock_guard lock(mutex_);
-  if (!queue_.empty() && queue_.front() == id) queue_.pop_front();
+  if (queue_.empty()) return;
+  const Entry& head = queue_.front();
+  if (entry.fresh ? head.fresh == entry.fresh : head.id == entry.id) queue_.pop_front();
 }
 
 bool PrinterWorker::Stopping() {
@@ -244,40 +350,53 @@ void PrinterWorker::RunJob(int64_t id) {
   if (!request.info) return Fail(id, {{"kind", "input"}, {"code", 0},
                                       {"message", "unknown command " + job->command}});
   SetState(PrinterState::Busy);
-  if (!EnsureOpen())
-    return Fail(id, {{"kind", kKindPort}, {"code", zuv::linkerr::PortFault},
-                     {"message", "cannot open " + config_.port}});
-  // A counter read after another job was sent tells nothing about the one
-  // in doubt, so nothing is sent while one waits to be settled.
-  if (!SettleUnsettled()) {
-    if (Stopping()) return;
-    Json error = DriverError();
-    error["message"] = "a job in doubt waits to be settled and the printer does not answer: " +
-                       error["message"].get<std::string>();
-    return Fail(id, error);
+  Json before, error;
+  if (!Ready(*request.info, before, error)) {
+    if (!error.is_null()) Fail(id, error);
+    return;  // stopping: stays queued for the next start
   }
-  Json before = nullptr;
-  if (request.info->counter != zuvcli::Counter::None) {
-    const auto reading = zuvcli::ReadCounter(request.info->counter);
-    if (!reading) {
-      const Json error = DriverError();
-      NotePortFault();
-      return Fail(id, error);
-    }
-    before = *reading;
-  }
-  if (Stopping()) return;  // stays queued for the next start
-  Send(*job, request, before);
-}
-
-void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
-                         const Json& before) {
   // Durable before the first byte leaves: a crash from here on leaves the
   // job in doubt, never queued to be sent again.
   std::optional<Job> running;
-  if (!Durably([&] { running = journal_.MarkRunning(job.id, before); }) || !running) return;
-  Dequeue(job.id);
+  if (!Durably([&] { running = journal_.MarkRunning(id, before); }) || !running) return;
+  Dequeue({id, nullptr});
   hooks_.jobChanged(*running);
+  Exchange(*running, request);
+}
+
+// Readies the printer for a job: its port open, no job in doubt waiting
+// for its counter (a reading after another job was sent would tell nothing
+// about that one), and the job's own counter reading in `before` (null when
+// it has none). False with the error the job fails with, or with a null
+// error when the service is stopping.
+bool PrinterWorker::Ready(const zuvcli::CommandInfo& info, Json& before, Json& error) {
+  before = error = nullptr;
+  if (!EnsureOpen()) {
+    error = {{"kind", kKindPort}, {"code", zuv::linkerr::PortFault},
+             {"message", "cannot open " + config_.port}};
+    return false;
+  }
+  if (!SettleUnsettled()) {
+    if (Stopping()) return false;
+    error = DriverError();
+    error["message"] = "a job in doubt waits to be settled and the printer does not answer: " +
+                       error["message"].get<std::string>();
+    return false;
+  }
+  if (info.counter != zuvcli::Counter::None) {
+    const auto reading = zuvcli::ReadCounter(info.counter);
+    if (!reading) {
+      error = DriverError();
+      NotePortFault();
+      return false;
+    }
+    before = *reading;
+  }
+  return !Stopping();
+}
+
+// Sends a job the journal holds running and commits its outcome.
+void PrinterWorker::Exchange(const Job& running, const zuvcli::CommandRequest& request) {
   const auto t0 = Clock::now();
   const zuvcli::CommandOutcome outcome = ExecuteGuarded(request);
   hooks_.exchangeTimed(std::chrono::duration<double>(Clock::now() - t0).count());
@@ -288,7 +407,7 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
   // Nothing else goes to the printer before the outcome is durable. Given
   // up at a stop, the job stays running and is in doubt at the next start.
   Job finished;
-  if (!Durably([&] { finished = journal_.Finish(job.id, state, result, error); })) return;
+  if (!Durably([&] { finished = journal_.Finish(running.id, state, result, error); })) return;
   hooks_.jobChanged(finished);
   if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
   if (portOpen_) SetState(PrinterState::Idle, error);
@@ -303,7 +422,7 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
 void PrinterWorker::Detect(const Job& job) {
   std::optional<Job> running;
   if (!Durably([&] { running = journal_.MarkRunning(job.id, nullptr); }) || !running) return;
-  Dequeue(job.id);
+  Dequeue({job.id, nullptr});
   hooks_.jobChanged(*running);
   SetState(PrinterState::Busy);
   zuv::TComPortZUV::ClosePort();
@@ -377,7 +496,7 @@ bool PrinterWorker::SettleUnsettled() {
     const auto after = zuvcli::ReadCounter(info->counter);
     if (!after) {
       NotePortFault();
-      settleAgain_ = true;
+      SetSettleAgain(true);
       return false;
     }
     const auto done = TookEffect(info->counter, pending.args, pending.before, *after);
@@ -391,14 +510,19 @@ bool PrinterWorker::SettleUnsettled() {
       return false;
     if (settled) hooks_.jobChanged(*settled);
   }
-  settleAgain_ = false;
+  SetSettleAgain(false);
   return true;
+}
+
+void PrinterWorker::SetSettleAgain(bool again) {
+  std::lock_guard lock(mutex_);
+  settleAgain_ = again;
 }
 
 void PrinterWorker::Fail(int64_t id, const Json& error) {
   Job failed;
   if (!Durably([&] { failed = journal_.Finish(id, JobState::Failed, nullptr, error); })) return;
-  Dequeue(id);
+  Dequeue({id, nullptr});
   hooks_.jobChanged(failed);
   SetState(portOpen_ ? PrinterState::Idle : PrinterState::Offline, error);
 }

@@ -14,38 +14,6 @@
 namespace zuvsrv::testing {
 namespace {
 
-// Every event the service sends, kept for waiting on.
-class EventLog {
- public:
-  explicit EventLog(JobService& service) : service_(service) {
-    token_ = service_.Subscribe([this](const std::string& event, const Json& data) {
-      {
-        std::lock_guard lock(mutex_);
-        events_.emplace_back(event, data);
-      }
-      changed_.notify_all();
-    });
-  }
-  ~EventLog() { service_.Unsubscribe(token_); }
-
-  // Waits until printer `id` has shown `state`.
-  bool WaitForPrinter(const std::string& id, const std::string& state) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, kSettleWait, [&] {
-      for (const auto& [event, data] : events_)
-        if (event == "printer" && data["id"] == id && data["state"] == state) return true;
-      return false;
-    });
-  }
-
- private:
-  JobService& service_;
-  int token_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::pair<std::string, Json>> events_;
-};
-
 // Another connection on the journal that holds its write lock.
 class JournalLock {
  public:

@@ -99,5 +99,54 @@ TEST_F(RestartTest, NothingIsSentWhileAJobWaitsForItsCounter) {
   EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.ZReports().empty(); }));
 }
 
+// The worker reads the counter again by itself every few seconds: the job
+// is settled once the printer answers, though no other job comes.
+TEST_F(RestartTest, ACounterThatDidNotAnswerIsReadAgainWithoutAnotherJob) {
+  AddPrinter("a");
+  Emu(0, [](emu::PrinterEmulator& e) {
+    e.SetDailyReportNumber(7);
+    e.InjectSilence(emu::kAlways);
+  });
+  const int64_t id = LeftRunning("z-report", Json::object(), {{"report_number", 7}});
+  StartService();
+  EventLog events(*service);
+  ASSERT_TRUE(Printer(0).WaitForRequests(1, kSettleWait));
+  Emu(0, [](emu::PrinterEmulator& e) { e.ClearFaults(); });
+  ASSERT_TRUE(events.WaitForJob(id, "not-done"));
+  EXPECT_EQ(service->Get(id)->settledBy, "counter");
+  EXPECT_TRUE(Emu(0, [](emu::PrinterEmulator& e) { return e.ZReports().empty(); }));
+}
+
+// Ended jobs past their retention are deleted at start (and daily); jobs in
+// doubt and queued ones stay, and the metrics follow.
+TEST_F(RestartTest, RetentionDeletesEndedJobsOnly) {
+  AddPrinter("a");
+  StartService();
+  Run("a", "beep");
+  Emu(0, [](emu::PrinterEmulator& e) { e.InjectError(0x21); });
+  Run("a", "feed");
+  Emu(0, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
+  const Job doubt = Run("a", "cut");
+  ASSERT_EQ(doubt.state, JobState::InDoubt);
+  StopService();
+  const int64_t queued = LeftQueued("beep");
+
+  JobServiceOptions keepAll;  // the default 90 days keeps today's jobs
+  StartService(keepAll);
+  WaitForWorker(queued);
+  EXPECT_EQ(service->List(std::nullopt, std::nullopt, 100).size(), 4u);
+  StopService();
+
+  JobServiceOptions none;
+  none.retentionDays = 0;
+  StartService(std::move(none));
+  const auto left = service->List(std::nullopt, std::nullopt, 100);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].id, doubt.id);
+  const auto metrics = service->Metrics();
+  EXPECT_EQ(metrics.jobs, (std::map<std::string, std::map<std::string, int64_t>>{
+                              {"a", {{"in-doubt", 1}}}}));
+}
+
 }  // namespace
 }  // namespace zuvsrv::testing

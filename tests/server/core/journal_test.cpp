@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -220,6 +221,38 @@ TEST_F(JournalTest, RetentionDeletesEndedJobsBeforeTheCutoffOnly) {
   std::vector<int64_t> left;
   for (const Job& job : journal.List(std::nullopt, std::nullopt, 100)) left.push_back(job.id);
   EXPECT_EQ(left, (std::vector<int64_t>{running, queued, doubt}));
+}
+
+// A group whose commit fails fails for every writer in it: none may
+// report a change the journal does not hold.
+TEST_F(JournalTest, AFailedCommitReachesEveryWriterOfItsGroup) {
+  GroupCommit writer(path_);
+  writer.Connection().Exec("CREATE TABLE t (x INTEGER)");
+  std::atomic<bool> failing{true};
+  writer.SetCommitHook([&] {
+    if (failing) throw SqliteError("disk I/O error");
+  });
+  constexpr int kWriters = 8;
+  std::atomic<int> refused{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWriters; ++i)
+    threads.emplace_back([&, i] {
+      try {
+        writer.Write([&](Database& db) { db.Exec("INSERT INTO t VALUES (" + std::to_string(i) + ")"); });
+      } catch (const SqliteError&) {
+        ++refused;
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(refused, kWriters);
+  failing = false;
+  int64_t rows = -1;
+  writer.Write([&](Database& db) {
+    auto count = db.Prepare("SELECT COUNT(*) FROM t");
+    count.Step();
+    rows = count.Int(0);
+  });
+  EXPECT_EQ(rows, 0);
 }
 
 TEST_F(JournalTest, AnUnreadableFileIsAClearError) {

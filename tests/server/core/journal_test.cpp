@@ -161,6 +161,8 @@ TEST_F(JournalTest, ListsFilterByStateAndPrinterNewestFirst) {
   EXPECT_EQ(journal.List(JobState::Queued, std::string("a"), 10).size(), 2u);
   EXPECT_EQ(journal.List(JobState::Failed, std::nullopt, 10).at(0).id, ids[0]);
   EXPECT_EQ(journal.List(std::nullopt, std::nullopt, 2).size(), 2u);
+  EXPECT_EQ(journal.Queued("a"), (std::vector<int64_t>{ids[2], ids[4]}));
+  EXPECT_EQ(journal.Queued("b"), (std::vector<int64_t>{ids[1], ids[3]}));
 }
 
 // Each commit is synced (synchronous FULL = 2) to a write-ahead log, and

@@ -24,13 +24,16 @@ class RestartTest : public ServiceTest {
     Journal journal(StateDir() + "/journal.sqlite");
     return journal.Insert(printer, command, Json::object(), std::nullopt).job.id;
   }
-  size_t ReportsSent(size_t index) {
-    return Emu(index, [](emu::PrinterEmulator& e) {
+  // Requests printer `index` received with command `command`, or with any
+  // other command when `other` is set.
+  size_t Sent(size_t index, uint8_t command, bool other = false) {
+    return Emu(index, [&](emu::PrinterEmulator& e) {
       size_t sent = 0;
-      for (const auto& request : e.Requests()) sent += request.command == emu::printer::kDailyReport;
+      for (const auto& request : e.Requests()) sent += (request.command == command) != other;
       return sent;
     });
   }
+  size_t ReportsSent(size_t index) { return Sent(index, emu::printer::kDailyReport); }
   // Waits until the worker has dealt with what the journal held at start:
   // the queued job is the last thing it does.
   void WaitForWorker(int64_t queued) {
@@ -101,7 +104,10 @@ TEST_F(RestartTest, NothingIsSentWhileAJobWaitsForItsCounter) {
   StartService();
   const Job blocked = Run("a", "z-report");
   EXPECT_EQ(blocked.state, JobState::Failed);
-  EXPECT_EQ(ReportsSent(0), 0u) << "the blocked report never reached the printer";
+  const Job beep = Run("a", "beep");  // one that needs no reading of its own
+  EXPECT_EQ(beep.state, JobState::Failed);
+  EXPECT_EQ(Sent(0, emu::printer::kDailyReportNumber, true), 0u)
+      << "nothing but readings reached the printer";
   EXPECT_EQ(service->Get(id)->state, JobState::InDoubt);
   Emu(0, [](emu::PrinterEmulator& e) { e.ClearFaults(); });
   const Job next = Run("a", "beep");
@@ -125,7 +131,8 @@ TEST_F(RestartTest, AJobInDoubtHoldsUpOnlyItsOwnPrinter) {
   EXPECT_EQ(ReportsSent(0), 0u);
 }
 
-// Queued jobs left for two printers each go to their own printer, in order.
+// Queued jobs left for two printers each go to their own printer, in order;
+// the jobs of a printer that cannot be opened fail, and no other's do.
 TEST_F(RestartTest, QueuedJobsRunOnTheirOwnPrinterAtTheNextStart) {
   AddPrinter("a");
   AddPrinter("b");
@@ -139,6 +146,16 @@ TEST_F(RestartTest, QueuedJobsRunOnTheirOwnPrinterAtTheNextStart) {
   EXPECT_EQ(Emu(0, [](emu::PrinterEmulator& e) { return e.Beeps(); }), 2);
   EXPECT_EQ(Emu(1, [](emu::PrinterEmulator& e) { return e.PaperFeeds(); }), 1);
   EXPECT_EQ(Emu(1, [](emu::PrinterEmulator& e) { return e.Beeps(); }), 0);
+  StopService();
+
+  AddMissingPrinter("gone");
+  const int64_t a3 = LeftQueued("beep", "a"), gone = LeftQueued("beep", "gone");
+  const int64_t a4 = LeftQueued("beep", "a");
+  StartService();
+  EXPECT_EQ(service->WaitSettled(gone, kSettleWait)->error["kind"], "port");
+  EXPECT_EQ(service->WaitSettled(a3, kSettleWait)->state, JobState::Done);
+  EXPECT_EQ(service->WaitSettled(a4, kSettleWait)->state, JobState::Done);
+  EXPECT_EQ(Emu(0, [](emu::PrinterEmulator& e) { return e.Beeps(); }), 4);
 }
 
 // The worker reads the counter again by itself every few seconds: the job

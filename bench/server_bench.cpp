@@ -240,7 +240,7 @@ void MetricsOfALargeJournal() {
         "VALUES ('a', 'beep', '{}', ?1, ?2, ?2, ?2)");
     const std::string now = zuvsrv::NowUtc();
     for (int i = 0; i < kJobs; ++i) {
-      insert.Bind(1, i % 100 ? "done" : "failed").Bind(2, now);
+      insert.Bind(1, std::string(i % 100 ? "done" : "failed")).Bind(2, now);
       insert.Run();
       insert.Reset();
     }

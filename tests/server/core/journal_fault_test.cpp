@@ -36,6 +36,9 @@ class JournalLock {
 // What a waiting printer may send, if it wrongly sends anything: the time a
 // job takes to reach the emulator, with room for a loaded machine.
 constexpr auto kQuietWait = 3s;
+// How late the printer answers while a test arms a fault between a
+// request's arrival and its answer.
+constexpr emu::Millis kArmingTime{1000};
 
 class JournalFaultTest : public ServiceTest {
  protected:
@@ -46,7 +49,7 @@ class JournalFaultTest : public ServiceTest {
   // Submits a pay and a close; the printer refuses the pay, and `fault`
   // runs while the refusal is on its way, so the pay's outcome meets it.
   std::pair<int64_t, int64_t> PayRefusedThenClose(const std::function<void()>& fault) {
-    Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(300)); });
+    Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(kArmingTime); });
     const size_t start = Requests(0);
     // The idle printer reads the pay's counter before Submit returns.
     auto submitted = std::async(std::launch::async, [this] {
@@ -138,7 +141,7 @@ TEST_F(JournalFaultTest, AJobWhoseRunningCommitFailedIsNeitherLostNorOvertaken) 
   };
   StartService(std::move(options));
   EventLog events(*service);
-  Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(300)); });
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(kArmingTime); });
   const int64_t first = service->Submit("a", Request("beep"), std::nullopt).job.id;
   const int64_t report = service->Submit("a", Request("z-report"), std::nullopt).job.id;
   const int64_t beep = service->Submit("a", Request("beep"), std::nullopt).job.id;

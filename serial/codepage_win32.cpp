@@ -85,6 +85,27 @@ std::u16string DecodePiecewise(UINT page, const std::string& bytes) {
   return out;
 }
 
+// The Windows ANSI pages decode a byte that has no character as the C1
+// control of the same number; iconv refuses it, so it is U+FFFD on both.
+bool IsAnsiPage(UINT page) { return page == 874 || (page >= 1250 && page <= 1258); }
+
+std::u16string WithoutUnassigned(UINT page, std::u16string text) {
+  if (!IsAnsiPage(page)) return text;
+  for (char16_t& c : text)
+    if (c >= 0x80 && c <= 0x9F) c = kReplacement;
+  return text;
+}
+
+std::u16string Decode(UINT page, const std::string& bytes) {
+  const int size = static_cast<int>(bytes.size());
+  std::u16string out;
+  // UTF-8 marks its bad sequences with U+FFFD itself.
+  if (page == CP_UTF8) return ToText(page, 0, bytes.data(), size, out) ? out : std::u16string();
+  if (ToText(page, MB_ERR_INVALID_CHARS, bytes.data(), size, out)) return out;
+  if (::GetLastError() == ERROR_NO_UNICODE_TRANSLATION) return DecodePiecewise(page, bytes);
+  return ToText(page, 0, bytes.data(), size, out) ? out : std::u16string();
+}
+
 }  // namespace
 
 std::string EncodeCodePage(const std::u16string& text, uint32_t codePage) {
@@ -106,13 +127,7 @@ std::u16string DecodeCodePage(const std::string& bytes, uint32_t codePage) {
   if (IsUtf16(codePage)) return DecodeUtf16(bytes, codePage == 1201);
   const UINT page = SystemCodePage(codePage);
   if (!::IsValidCodePage(page)) return {};
-  const int size = static_cast<int>(bytes.size());
-  std::u16string out;
-  // UTF-8 marks its bad sequences with U+FFFD itself.
-  if (page == CP_UTF8) return ToText(page, 0, bytes.data(), size, out) ? out : std::u16string();
-  if (ToText(page, MB_ERR_INVALID_CHARS, bytes.data(), size, out)) return out;
-  if (::GetLastError() == ERROR_NO_UNICODE_TRANSLATION) return DecodePiecewise(page, bytes);
-  return ToText(page, 0, bytes.data(), size, out) ? out : std::u16string();
+  return WithoutUnassigned(page, Decode(page, bytes));
 }
 
 }  // namespace serial

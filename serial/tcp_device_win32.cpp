@@ -175,8 +175,17 @@ class WinsockTcpDevice : public SerialDevice {
     if (count == 0) return 0;
     return Moved(::send(s_, reinterpret_cast<const char*>(buffer), static_cast<int>(std::min<size_t>(count, 1 << 20)), 0), sent);
   }
-  // Readable also when the peer closed: the read that follows tells.
-  int WaitReadable(int timeoutMs, bool& ready) override { return Wait(false, timeoutMs, ready); }
+  // Readable also when the peer closed (the read that follows tells); a
+  // reset with nothing left to read is the device's error.
+  int WaitReadable(int timeoutMs, bool& ready) override {
+    if (int err = Wait(false, timeoutMs, ready)) return err;
+    uint32_t waiting = 0;
+    if (!ready || PeekInputCount(waiting) || waiting > 0) return 0;
+    const int err = ConnectionError();
+    if (err == EIO) return 0;  // closed in order: the read reports it
+    ready = err == 0;
+    return err;
+  }
   int WaitWritable(int timeoutMs, bool& ready) override { return Wait(true, timeoutMs, ready); }
   // Bytes handed to the system are on their way; a socket has no line.
   int Drain(int, bool& drained) override {
@@ -192,11 +201,7 @@ class WinsockTcpDevice : public SerialDevice {
     // Nothing left to read: a closed or reset connection is a fault now.
     bool readable = false;
     if (int err = SelectOne(s_, false, 0, readable)) return err;
-    if (!readable) return 0;
-    char probe;
-    const int n = ::recv(s_, &probe, 1, MSG_PEEK);
-    if (n == 0) return EIO;
-    return n < 0 && ::WSAGetLastError() != WSAEWOULDBLOCK ? ErrnoOf(::WSAGetLastError()) : 0;
+    return readable ? ConnectionError() : 0;
   }
 
   int Purge(uint32_t flags) override {
@@ -254,6 +259,17 @@ class WinsockTcpDevice : public SerialDevice {
       moved = static_cast<size_t>(n);
       return 0;
     }
+    const int wsa = ::WSAGetLastError();
+    return wsa == WSAEWOULDBLOCK ? 0 : ErrnoOf(wsa);
+  }
+
+  // Why a readable socket with nothing to read is: EIO for the peer's
+  // orderly close, its error for a reset, 0 when it is fine after all.
+  int ConnectionError() const {
+    char probe;
+    const int n = ::recv(s_, &probe, 1, MSG_PEEK);
+    if (n == 0) return EIO;
+    if (n > 0) return 0;
     const int wsa = ::WSAGetLastError();
     return wsa == WSAEWOULDBLOCK ? 0 : ErrnoOf(wsa);
   }

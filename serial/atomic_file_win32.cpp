@@ -36,8 +36,8 @@ DWORD SyncFile(HANDLE file) {
 // A name beside the target that no one else uses: process id and a count.
 std::string TemporaryName(const std::string& target) {
   static std::atomic<unsigned> counter{0};
-  return target + "." + std::to_string(::GetCurrentProcessId()) + "-" +
-         std::to_string(counter++) + ".tmp";
+  return target + "." + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(counter++) +
+         ".tmp";
 }
 
 // Closes the handle and removes the temporary file unless released.

@@ -76,10 +76,12 @@ bool ToText(UINT page, DWORD flags, const char* bytes, int size, std::u16string&
 std::u16string DecodePiecewise(UINT page, const std::string& bytes) {
   std::u16string out, piece;
   for (size_t at = 0; at < bytes.size();) {
-    const bool lead = ::IsDBCSLeadByteEx(page, static_cast<BYTE>(bytes[at])) && at + 1 < bytes.size();
+    const bool lead =
+        ::IsDBCSLeadByteEx(page, static_cast<BYTE>(bytes[at])) && at + 1 < bytes.size();
     const int size = lead ? 2 : 1;
-    out += ToText(page, MB_ERR_INVALID_CHARS, bytes.data() + at, size, piece) ? piece
-                                                                                : std::u16string(1, kReplacement);
+    out += ToText(page, MB_ERR_INVALID_CHARS, bytes.data() + at, size, piece)
+               ? piece
+               : std::u16string(1, kReplacement);
     at += static_cast<size_t>(size);
   }
   return out;

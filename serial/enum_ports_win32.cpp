@@ -18,7 +18,8 @@ constexpr DWORD kDataRoom = 256;
 class OpenKey {
  public:
   explicit OpenKey(const wchar_t* path) {
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key_) != ERROR_SUCCESS)
+      key_ = nullptr;
   }
   ~OpenKey() {
     if (key_) ::RegCloseKey(key_);

@@ -17,10 +17,12 @@ bool WaitForAnyInput(const std::vector<TCustomComPort*>& ports, int timeoutMs,
   bool any = false;
   for (size_t k = 0; k < ports.size(); ++k) {
     if (ports[k]->Handle() < 0) continue;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
     bool ready = false;
     // A failed line wakes its port: the caller's read reports the failure.
-    const int err = ports[k]->Device().WaitReadable(any || left < 0 ? 0 : static_cast<int>(left), ready);
+    const int err =
+        ports[k]->Device().WaitReadable(any || left < 0 ? 0 : static_cast<int>(left), ready);
     woken[k] = err != 0 || ready;
     any = any || woken[k];
   }

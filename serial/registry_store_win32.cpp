@@ -12,7 +12,9 @@ namespace serial {
 
 namespace {
 
-HKEY Root(TRootKey root) { return root == TRootKey::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+HKEY Root(TRootKey root) {
+  return root == TRootKey::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+}
 
 HKEY Handle(void* key) { return static_cast<HKEY>(key); }
 
@@ -57,16 +59,18 @@ TRegistry::~TRegistry() { CloseKey(); }
 
 bool TRegistry::OpenKey(const std::string& Key, bool CanCreate) {
   CloseKey();
-  HKEY key = nullptr;
+  const HKEY root = Root(RootKey);
   const std::wstring path = KeyPath(Key);
-  LSTATUS status;
-  if (CanCreate) {
-    status = ::RegCreateKeyExW(Root(RootKey), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_READ | KEY_WRITE, nullptr, &key, nullptr);
-  } else {
-    status = ::RegOpenKeyExW(Root(RootKey), path.c_str(), 0, KEY_READ | KEY_WRITE, &key);
-    if (status == ERROR_FILE_NOT_FOUND) return false;
-  }
+  HKEY key = nullptr;
+  LSTATUS status = CanCreate
+                       ? ::RegCreateKeyExW(root, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_READ | KEY_WRITE, nullptr, &key, nullptr)
+                       : ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | KEY_WRITE, &key);
+  // A user may read the machine's settings without the right to change them.
+  if (status == ERROR_ACCESS_DENIED &&
+      ::RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS)
+    status = ERROR_SUCCESS;
+  if (!CanCreate && status == ERROR_FILE_NOT_FOUND) return false;
   Check(status, "cannot open registry key " + Key);
   FKey = key;
   return true;

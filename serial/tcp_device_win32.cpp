@@ -67,7 +67,7 @@ int64_t SteadyNowMs() { return static_cast<int64_t>(::GetTickCount64()); }
 
 // Waits at most `timeoutMs` until the socket can be read or written (or has
 // failed to connect, which Windows reports in the exception set). `ready`
-// false when the time ran out.
+// false when the time ran out; the result is the Winsock error.
 int SelectOne(SOCKET s, bool forWrite, int timeoutMs, bool& ready) {
   fd_set main, failed;
   FD_ZERO(&main);
@@ -75,8 +75,9 @@ int SelectOne(SOCKET s, bool forWrite, int timeoutMs, bool& ready) {
   FD_SET(s, &main);
   FD_SET(s, &failed);
   timeval limit{std::max(timeoutMs, 0) / 1000, (std::max(timeoutMs, 0) % 1000) * 1000};
-  const int n = ::select(0, forWrite ? nullptr : &main, forWrite ? &main : nullptr, &failed, &limit);
-  if (n == SOCKET_ERROR) return ErrnoOf(::WSAGetLastError());
+  const int n =
+      ::select(0, forWrite ? nullptr : &main, forWrite ? &main : nullptr, &failed, &limit);
+  if (n == SOCKET_ERROR) return ::WSAGetLastError();
   ready = n > 0;
   return 0;
 }
@@ -94,13 +95,15 @@ int PendingError(SOCKET s) {
 int ConnectOne(const addrinfo& ai, int64_t deadlineMs, SOCKET& out) {
   const SOCKET s = ::socket(ai.ai_family, ai.ai_socktype, ai.ai_protocol);
   if (s == INVALID_SOCKET) return ::WSAGetLastError();
+  // Not handed to child processes, which would keep the connection open.
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   u_long nonBlocking = 1;
   int wsa = ::ioctlsocket(s, FIONBIO, &nonBlocking) == 0 ? 0 : ::WSAGetLastError();
   if (!wsa && ::connect(s, ai.ai_addr, static_cast<int>(ai.ai_addrlen)) != 0)
     wsa = ::WSAGetLastError();
   if (wsa == WSAEWOULDBLOCK) {
     bool ready = false;
-    wsa = SelectOne(s, true, static_cast<int>(deadlineMs - SteadyNowMs()), ready) ? WSAENETDOWN : 0;
+    wsa = SelectOne(s, true, static_cast<int>(deadlineMs - SteadyNowMs()), ready);
     if (!wsa) wsa = ready ? PendingError(s) : WSAETIMEDOUT;
   }
   if (wsa) {
@@ -131,14 +134,17 @@ class WinsockTcpDevice : public SerialDevice {
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
-    if (const int gai = ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found)) {
-      SetLastTcpOpenFailure(NoSuchHost(address->host, SystemErrorText(static_cast<unsigned long>(gai))));
+    if (const int gai =
+            ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found)) {
+      SetLastTcpOpenFailure(
+          NoSuchHost(address->host, SystemErrorText(static_cast<unsigned long>(gai))));
       return EHOSTUNREACH;
     }
     // One time-out for all the addresses of the name together.
     const int64_t deadline = SteadyNowMs() + kTcpConnectTimeoutMs;
     int wsa = WSAEHOSTUNREACH;
-    for (const addrinfo* ai = found; ai && !IsOpen(); ai = ai->ai_next) wsa = ConnectOne(*ai, deadline, s_);
+    for (const addrinfo* ai = found; ai && !IsOpen(); ai = ai->ai_next)
+      wsa = ConnectOne(*ai, deadline, s_);
     ::freeaddrinfo(found);
     SetLastTcpOpenFailure(IsOpen() ? "" : TextOf(wsa));
     return IsOpen() ? 0 : ErrnoOf(wsa);
@@ -165,7 +171,8 @@ class WinsockTcpDevice : public SerialDevice {
     got = 0;
     if (!IsOpen()) return EBADF;
     if (count == 0) return 0;
-    const int n = ::recv(s_, reinterpret_cast<char*>(buffer), static_cast<int>(std::min<size_t>(count, 1 << 20)), 0);
+    const int n = ::recv(s_, reinterpret_cast<char*>(buffer),
+                         static_cast<int>(std::min<size_t>(count, 1 << 20)), 0);
     if (n == 0) return EIO;  // the peer closed after what it sent
     return Moved(n, got);
   }
@@ -173,7 +180,9 @@ class WinsockTcpDevice : public SerialDevice {
     sent = 0;
     if (!IsOpen()) return EBADF;
     if (count == 0) return 0;
-    return Moved(::send(s_, reinterpret_cast<const char*>(buffer), static_cast<int>(std::min<size_t>(count, 1 << 20)), 0), sent);
+    return Moved(::send(s_, reinterpret_cast<const char*>(buffer),
+                        static_cast<int>(std::min<size_t>(count, 1 << 20)), 0),
+                 sent);
   }
   // Readable also when the peer closed (the read that follows tells); a
   // reset with nothing left to read is the device's error.
@@ -200,7 +209,7 @@ class WinsockTcpDevice : public SerialDevice {
     if (stat.InQueue > 0) return 0;
     // Nothing left to read: a closed or reset connection is a fault now.
     bool readable = false;
-    if (int err = SelectOne(s_, false, 0, readable)) return err;
+    if (const int wsa = SelectOne(s_, false, 0, readable)) return ErrnoOf(wsa);
     return readable ? ConnectionError() : 0;
   }
 
@@ -224,8 +233,14 @@ class WinsockTcpDevice : public SerialDevice {
   int EscapeCommFunction(int function) override {
     if (!IsOpen()) return EBADF;
     switch (function) {
-      case SETXOFF: case SETXON: case SETRTS: case CLRRTS:
-      case SETDTR: case CLRDTR: case SETBREAK: case CLRBREAK:
+      case SETXOFF:
+      case SETXON:
+      case SETRTS:
+      case CLRRTS:
+      case SETDTR:
+      case CLRDTR:
+      case SETBREAK:
+      case CLRBREAK:
         return 0;  // no modem lines over TCP
       default:
         return EINVAL;
@@ -277,7 +292,8 @@ class WinsockTcpDevice : public SerialDevice {
   int Wait(bool forWrite, int timeoutMs, bool& ready) {
     ready = false;
     if (!IsOpen()) return EBADF;
-    return SelectOne(s_, forWrite, timeoutMs, ready);
+    const int wsa = SelectOne(s_, forWrite, timeoutMs, ready);
+    return wsa ? ErrnoOf(wsa) : 0;
   }
 
   SOCKET s_ = INVALID_SOCKET;

@@ -21,12 +21,15 @@ std::string Utf8(const fs::path& p) {
   return std::string(s.begin(), s.end());
 }
 
-fs::path PathOf(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
+fs::path PathOf(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
 
 class IniStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = Utf8(fs::temp_directory_path()) + "/zuv-ini-Đž-" + std::to_string(std::random_device{}());
+    dir_ =
+        Utf8(fs::temp_directory_path()) + "/zuv-ini-Đž-" + std::to_string(std::random_device{}());
     MakeDirectories(dir_);
     file_ = dir_ + "/port.ini";
   }
@@ -93,7 +96,8 @@ TEST_F(IniStore, AFailedFlushOrACrashBeforeTheRenameKeepsTheOldFile) {
   EXPECT_THROW(ini.UpdateFile(), std::runtime_error);
   EXPECT_EQ(Contents(), before);
   EXPECT_EQ(FilesInDir(), 1);
-  EXPECT_EQ(tempSeen.rfind(file_, 0), 0u);  // beside the target, so the rename stays in one directory
+  EXPECT_EQ(tempSeen.rfind(file_, 0),
+            0u);  // beside the target, so the rename stays in one directory
 
   SetBeforeRenameHook(nullptr);
   ini.UpdateFile();

@@ -16,7 +16,8 @@ using namespace serial;
 
 namespace {
 
-const std::wstring kTestKey = L"Software\\zuv-registry-test-" + std::to_wstring(::GetCurrentProcessId());
+const std::wstring kTestKey =
+    L"Software\\zuv-registry-test-" + std::to_wstring(::GetCurrentProcessId());
 constexpr const wchar_t* kSerialComm = L"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 
 bool KeyExists(HKEY root, const std::wstring& path) {
@@ -58,7 +59,8 @@ TEST_F(Registry, TextsAndIntegersKeepTheirTypes) {
   EXPECT_EQ(reg.ReadInteger("CustomBaudRate"), -5);
   EXPECT_EQ(reg.ReadInteger("Buffer.InputSize"), 1024);
   EXPECT_EQ(reg.ReadString("StopBits"), "");  // a missing text is empty
-  EXPECT_THROW(reg.ReadInteger("Timeouts.ReadInterval"), std::runtime_error);  // a missing integer is not
+  EXPECT_THROW(reg.ReadInteger("Timeouts.ReadInterval"),
+               std::runtime_error);  // a missing integer is not
   EXPECT_THROW(reg.ReadInteger("Port"), std::runtime_error);
   EXPECT_THROW(reg.ReadString("CustomBaudRate"), std::runtime_error);
   reg.CloseKey();

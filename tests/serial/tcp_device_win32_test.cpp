@@ -55,14 +55,15 @@ class FarEnd {
     listener_ = INVALID_SOCKET;
   }
   bool Send(const Bytes& bytes) {
-    return ::send(peer_, reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()), 0) ==
-           static_cast<int>(bytes.size());
+    return ::send(peer_, reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<int>(bytes.size()), 0) == static_cast<int>(bytes.size());
   }
   Bytes Receive(size_t count) {
     Bytes got(count);
     size_t have = 0;
     while (have < count) {
-      const int n = ::recv(peer_, reinterpret_cast<char*>(got.data() + have), static_cast<int>(count - have), 0);
+      const int n = ::recv(peer_, reinterpret_cast<char*>(got.data() + have),
+                           static_cast<int>(count - have), 0);
       if (n <= 0) break;
       have += static_cast<size_t>(n);
     }

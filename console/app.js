@@ -2,7 +2,11 @@
 // printers live from the event stream, runs commands, edits non-fiscal
 // receipts and keeps the job journal. The token lives in this tab's session
 // storage only and goes in the Authorization header, never in a URL.
-"use strict";
+import { describeSpeed, detectionLines, isDetection } from "./detection.js";
+import { element } from "./dom.js";
+import { formatFields } from "./fields.js";
+import { currentLocale, setLanguage, t } from "./i18n.js";
+import { layoutReceipt } from "./markup.js";
 
 const TOKEN_KEY = "zuv-token";
 const LANG_KEY = "zuv-lang";
@@ -223,13 +227,6 @@ function fillPrinterSelect(select, withAll) {
   for (const id of ui.printers.keys()) options.push(new Option(id, id));
   select.replaceChildren(...options);
   if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
-}
-
-function element(tag, className, text) {
-  const el = document.createElement(tag);
-  if (className) el.className = className;
-  if (text !== undefined) el.textContent = text;
-  return el;
 }
 
 function printerCard(printer) {

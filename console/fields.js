@@ -1,7 +1,7 @@
 // A job's arguments, result and counter readings as labelled lines in the
 // console's language: the service's field names never reach the screen, and
 // amounts show two decimals as money does.
-"use strict";
+import { currentLocale, t } from "./i18n.js";
 
 const MONEY_FIELDS = new Set(["subtotal", "total", "paid_cash", "paid_card", "paid_cheque", "price", "amount"]);
 // The payment type's number in a result, its name in the arguments.
@@ -41,7 +41,7 @@ function fieldValue(name, value) {
 }
 
 // "Label: value" lines of an object; anything else as it is.
-function formatFields(value) {
+export function formatFields(value) {
   if (value === null || value === undefined) return "";
   if (typeof value !== "object" || Array.isArray(value)) return String(value);
   return Object.entries(value)

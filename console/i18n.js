@@ -1,6 +1,5 @@
 // The console's texts in English and Serbian (Latin script). Keys are used
-// by data-i18n attributes and by app.js through t().
-"use strict";
+// by data-i18n attributes and by the other modules through t().
 
 const TEXTS = {
   en: {
@@ -329,7 +328,7 @@ const TEXTS = {
 
 let currentLang = "en";
 
-function t(key, values) {
+export function t(key, values) {
   const table = TEXTS[currentLang] || TEXTS.en;
   let text = key in table ? table[key] : (TEXTS.en[key] ?? key);
   for (const [name, value] of Object.entries(values || {}))
@@ -338,9 +337,9 @@ function t(key, values) {
 }
 
 // The locale of dates and amounts.
-function currentLocale() { return currentLang === "sr" ? "sr-Latn-RS" : "en-GB"; }
+export function currentLocale() { return currentLang === "sr" ? "sr-Latn-RS" : "en-GB"; }
 
-function setLanguage(lang) {
+export function setLanguage(lang) {
   currentLang = TEXTS[lang] ? lang : "en";
   document.documentElement.lang = currentLang === "sr" ? "sr-Latn" : "en";
   for (const el of document.querySelectorAll("[data-i18n]")) el.textContent = t(el.dataset.i18n);

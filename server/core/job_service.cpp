@@ -35,6 +35,17 @@ struct JobService::Impl {
 
   void Emit(const std::string& event, const Json& data) {
     std::lock_guard lock(listenersMutex);
+    Notify(event, data);
+  }
+
+  // The status is read under the listeners' lock, so a printer's events go
+  // out in the order of what they show and the last one is its present.
+  void EmitPrinter(const std::string& id) {
+    std::lock_guard lock(listenersMutex);
+    Notify(kPrinterEvent, ToJson(Worker(id).Status()));
+  }
+
+  void Notify(const std::string& event, const Json& data) {
     for (const auto& [token, listener] : listeners) {
       try {
         listener(event, data);
@@ -89,7 +100,7 @@ JobService::JobService(const std::string& stateDir, std::vector<PrinterConfig> p
   Impl* impl = impl_.get();
   const WorkerHooks hooks{
       [impl](const Job& job) { impl->Emit(kJobEvent, ToJson(job)); },
-      [impl](const PrinterStatus& status) { impl->Emit(kPrinterEvent, ToJson(status)); },
+      [impl](const PrinterStatus& status) { impl->EmitPrinter(status.id); },
       [impl](double seconds) { impl->exchangeTimes.Add(seconds); },
       [impl](int64_t id, bool busy) { impl->JobBusy(id, busy); }};
   for (auto& printer : printers)
@@ -126,6 +137,7 @@ JobService::Submitted JobService::Queue(const std::string& printer, const std::s
   // listener hears of it running first.
   impl_->Emit(kJobEvent, ToJson(inserted.job));
   worker.Enqueue(inserted.job.id);
+  impl_->EmitPrinter(printer);  // its queue is longer
   return {std::move(inserted.job), false};
 }
 

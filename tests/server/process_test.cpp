@@ -114,10 +114,16 @@ TEST_F(ServerProcessTest, FirstLineIsTheAddressAndTheTokenIsMadePrivately) {
   auto printers = client_->Get("/v1/printers", {{"Authorization", "Bearer " + token}});
   ASSERT_TRUE(printers);
   EXPECT_EQ(printers->status, 200);
+  // Run from the build tree without --console-dir: the source tree's console.
+  auto console = client_->Get("/");
+  ASSERT_TRUE(console);
+  EXPECT_EQ(console->status, 200);
+  EXPECT_NE(console->body.find("<title>zuv console</title>"), std::string::npos);
   EXPECT_EQ(process_->Kill(SIGTERM), 0);
   const std::string err = ReadFile(state_.Path() + "/stderr");
   EXPECT_EQ(err.find(token), std::string::npos) << "the token was logged";
   EXPECT_NE(err.find(tokenFile), std::string::npos) << err;
+  EXPECT_NE(err.find("the console is served from /"), std::string::npos) << err;
 }
 
 TEST_F(ServerProcessTest, VersionAndBadOptionsStartNothing) {

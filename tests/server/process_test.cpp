@@ -6,14 +6,14 @@
 #include <regex>
 #include <set>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "event_reader.h"
 #include "server_process.h"
 
 namespace srvtest {
 namespace {
 
-uint8_t CommandByte(const char* name) { return uint8_t(zuvcli::FindCommand(name)->printerCommand); }
+uint8_t CommandByte(const char* name) { return uint8_t(zuvcmd::FindCommand(name)->printerCommand); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);

@@ -24,8 +24,9 @@ using zuvcmd::CommandInfo;
 constexpr const char* kCommandRoute = "/v1/printers/{id}/{command}";
 constexpr const char* kDetectRoute = "/v1/printers/{id}/detect";
 
-// What the service writes in a job's error and a printer's last_error.
-const std::vector<std::string> kJobErrorKinds = {"input", "port", "link", "printer"};
+// What the workers and the journal write in a job's error and a printer's
+// last_error ("stopped": the service stopped during the exchange).
+const std::vector<std::string> kJobErrorKinds = {"input", "port", "link", "printer", "stopped"};
 
 // Every HTTP error the service answers, with its kind.
 struct ErrorAnswer {

@@ -195,7 +195,10 @@ void AddPayment(CLI::App& app, Action& action) {
   auto* sub = Add(app, action, "pay", [args](Session& s, const std::string& name) {
     return RunRequest(s, name, {{"type", PaymentType(args->first)}, {"amount", args->second}});
   });
-  sub->add_option("TYPE", args->first, "cash, card or cheque (or 0, 1, 2)")->required();
+  std::string types;
+  for (size_t i = 0; i < kPaymentTypes.size(); ++i)
+    types += std::string(i == 0 ? "" : ", ") + std::string(kPaymentTypes[i]) + " (" + std::to_string(i) + ")";
+  sub->add_option("TYPE", args->first, "payment type: " + types)->required();
   sub->add_option("AMOUNT", args->second, "amount, e.g. 100.00")->required();
 }
 

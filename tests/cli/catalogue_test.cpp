@@ -215,5 +215,48 @@ TEST_F(ExecuteTest, ResultsAndCountersAsThePrinterHasThem) {
   EXPECT_EQ(zuvcmd::ReadCounter(Counter::ReportNumber), std::nullopt);
 }
 
+// Every command run once against the emulator: each result has the shape
+// its row's result schema gives the API document.
+TEST_F(ExecuteTest, EveryResultHasItsRowsShape) {
+  const auto sell = [&] { printer_.Emu([](emu::PrinterEmulator& e) { return e.Sell({{"Hleb", 6550, 2000}}); }); };
+  const std::vector<std::pair<std::string, Json>> runs = {
+      {"test", {}},
+      {"clock", {}},
+      {"fiscal-id", {}},
+      {"receipt-number", {}},
+      {"report-number", {}},
+      {"x-report", {}},
+      {"z-report", {}},
+      {"periodic-report", {{"from", "2026-01-01"}, {"to", "2026-12-31"}}},
+      {"program-articles", Articles(2)},
+      {"change-price", {{"code", 1}, {"price", "3.00"}}},
+      {"delete-articles", {}},
+      {"receipt-state", {}},
+      {"item-count", {}},
+      {"pay", {{"type", "card"}, {"amount", "100.00"}}},
+      {"close", {}},
+      {"void", {}},
+      {"nonfiscal", {{"lines", {"*^RAČUN", "Kafa||120.00"}}}},
+      {"feed", {}},
+      {"cut", {}},
+      {"beep", {}},
+      {"raw", {{"command", 86}}},
+  };
+  std::set<std::string> ran;
+  for (const auto& [name, args] : runs) {
+    SCOPED_TRACE(name);
+    if (name == "receipt-state" || name == "void") sell();
+    const auto outcome = Run(name, args.is_null() ? Json::object() : args);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_NO_THROW(zuvcmd::Check(zuvcmd::FindCommand(name)->result, outcome.result)) << outcome.result.dump();
+    ran.insert(name);
+  }
+  EXPECT_EQ(ran.size(), zuvcmd::Catalogue().size());
+
+  // A read that fails has no result at all, not a sentinel.
+  printer_.Emu([](emu::PrinterEmulator& e) { e.InjectError(20); });
+  EXPECT_EQ(Run("report-number", Json::object()).result, nullptr);
+}
+
 }  // namespace
 }  // namespace clitest

@@ -33,17 +33,16 @@ std::vector<std::string_view> NamesOf(const Table& table) {
 }
 
 // A settled job: the error that left it in doubt is the settlement's cause,
-// and a job that took effect has no error. `finished` is the exchange's
-// end when the settlement keeps it (the journal stamps the settling time).
+// and a job that took effect has no error. A journal that stamps the
+// settling time on `finished` keeps the exchange's end in the settlement's
+// "finished"; one that leaves `finished` alone keeps "settled_at" there.
 void AddSettling(const Job& job, Json& out) {
-  const bool settled = !job.settledBy.empty();
-  out["settled_at"] = settled ? TimeOrNull(job.finished) : Json(nullptr);
-  if (!settled) return;
+  if (job.settledBy.empty()) return;
   Json settlement = job.settlement.is_object() ? job.settlement : Json::object();
-  if (settlement.contains("finished")) {
-    out["finished"] = settlement["finished"];
-    settlement.erase("finished");
-  }
+  out["settled_at"] = settlement.contains("settled_at") ? settlement["settled_at"] : TimeOrNull(job.finished);
+  if (settlement.contains("finished")) out["finished"] = settlement["finished"];
+  settlement.erase("settled_at");
+  settlement.erase("finished");
   if (!job.error.is_null()) settlement["cause"] = job.error;
   if (job.state == JobState::Done) out["error"] = nullptr;
   out["settlement"] = settlement;

@@ -163,6 +163,11 @@ TEST_F(ServerProcessTest, KillDuringAZReportThenTheCounterSettlesItAndNothingIsR
   const Json settled = AwaitJob(job["id"], [](const Json& j) { return j["state"] == "done"; });
   EXPECT_EQ(settled["state"], "done") << settled;
   EXPECT_EQ(settled["settled_by"], "counter") << settled;
+  // Done: no error; the stop that left it in doubt is the cause.
+  EXPECT_EQ(settled["error"], nullptr) << settled;
+  EXPECT_EQ(settled["settlement"]["cause"]["kind"], "stopped") << settled;
+  EXPECT_TRUE(settled["settlement"]["after"].contains("report_number")) << settled;
+  EXPECT_TRUE(settled["settled_at"].is_string()) << settled;
   EXPECT_EQ(CountOf(zReport), 1u);
   // After the restart only the counter was read.
   for (uint8_t command : CommandsAfter(before)) EXPECT_NE(command, zReport);

@@ -84,21 +84,21 @@ struct Labels {
 };
 
 struct CommandInfo {
-  std::string name;     // the subcommand and route name: "z-report"
-  int printerCommand;   // command byte, the first one of a batch, or kAnyCommand
-  Effect effect;
-  bool confirm;         // the tool asks `question` before running it
-  std::string question;
-  Schema args;          // an object; {} for a command without arguments
-  CrossCheck crossCheck;  // may be empty
-  std::string rules;    // the cross-field rules in words, for the document
-  Json argsSchemaExtra; // JSON Schema keywords the cross check also says, or null
-  Schema result;        // the result object of a successful run
-  Counter counter;
-  SettleRule settle;    // empty when counter is None
-  std::string help;     // one line for --help and the API description
-  Labels label;
-  Runner run;
+  std::string name{};        // the subcommand and route name: "z-report"
+  int printerCommand = 0;    // command byte, the first one of a batch, or kAnyCommand
+  Effect effect = Effect::Read;
+  bool confirm = false;      // the tool asks `question` before running it
+  std::string question{};
+  Schema args = Object({});  // {} for a command without arguments
+  CrossCheck crossCheck{};   // may be empty
+  std::string rules{};       // the cross-field rules in words, for the document
+  Json argsSchemaExtra = nullptr;  // JSON Schema keywords saying the cross check, or null
+  Schema result = Object({});  // the result object of a successful run
+  Counter counter = Counter::None;
+  SettleRule settle{};       // empty when counter is None
+  std::string help{};        // one line for --help and the API description
+  Labels label{};
+  Runner run{};
 };
 
 // Every printer command, in the order --help lists them.

@@ -157,7 +157,8 @@ Json DetectResultSchema() {
           {"additionalProperties", false}};
 }
 
-void AddSchemas(Json& schemas) {
+// The schemas every route shares: states, errors, the printer.
+void AddCommonSchemas(Json& schemas) {
   schemas["JobState"] = {{"type", "string"}, {"enum", Names(JobStateNames())}};
   schemas["JobError"] = {
       {"type", "object"},
@@ -195,7 +196,11 @@ void AddSchemas(Json& schemas) {
         {"last_error", Nullable(Ref("JobError"))}}},
       {"additionalProperties", false}};
   schemas["NoArguments"] = {{"type", "object"}, {"maxProperties", 0}, {"additionalProperties", false}};
+}
 
+// Each command's arguments, result and job, the job union over them, and
+// the events that carry jobs and printers.
+void AddJobSchemas(Json& schemas) {
   Json variants = Json::array();
   Json mapping = Json::object();
   for (const CommandInfo& info : zuvcmd::Catalogue()) {
@@ -475,7 +480,8 @@ Json Build() {
     }
     paths[route.path][method] = RouteOperations(route);
   }
-  AddSchemas(document["components"]["schemas"]);
+  AddCommonSchemas(document["components"]["schemas"]);
+  AddJobSchemas(document["components"]["schemas"]);
   AddResponses(document["components"]["responses"]);
   return document;
 }

@@ -127,25 +127,24 @@ bool Accepted(const std::string& command, const Json& body) {
 }
 
 // The jsonschema module's verdict on each case, against the document.
+// The document's components ride along in the schema, so that its local
+// references resolve with any jsonschema version.
 constexpr const char* kVerdicts = R"(
 import json, sys
 import jsonschema
-from referencing import Registry
-from referencing.jsonschema import DRAFT202012
 document = json.load(open(sys.argv[1]))
 cases = json.load(open(sys.argv[2]))
-registry = Registry().with_resource("urn:api", DRAFT202012.create_resource(document))
-checker = jsonschema.Draft202012Validator.FORMAT_CHECKER
+checker = jsonschema.FormatChecker()
 for command, body in cases:
     name = "".join(part.capitalize() for part in command.split("-")) + "Args"
-    schema = {"$ref": "urn:api#/components/schemas/" + name}
-    valid = jsonschema.Draft202012Validator(schema, registry=registry, format_checker=checker).is_valid(body)
+    schema = {"$ref": "#/components/schemas/" + name, "components": document["components"]}
+    valid = jsonschema.Draft202012Validator(schema, format_checker=checker).is_valid(body)
     print("accepted" if valid else "refused")
 )";
 
 TEST(CommandRows, ChecksAcceptExactlyWhatTheSchemasAccept) {
   const std::string python = ZUV_PYTHON3;
-  if (std::system((python + " -c 'import jsonschema, referencing' 2>/dev/null").c_str()) != 0) {
+  if (std::system((python + " -c 'import jsonschema' 2>/dev/null").c_str()) != 0) {
     ASSERT_EQ(std::getenv("CI"), nullptr) << "python module jsonschema is missing for " << python;
     GTEST_SKIP() << "python module jsonschema is not installed";
   }

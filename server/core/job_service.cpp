@@ -23,8 +23,8 @@ bool StillMoving(JobState state) { return state == JobState::Queued || state == 
 // detection and the reads.
 bool ChangesNothing(const std::string& command) {
   if (command == kDetectCommand) return true;
-  const zuvcli::CommandInfo* info = zuvcli::FindCommand(command);
-  return info && info->effect == zuvcli::Effect::Read;
+  const zuvcmd::CommandInfo* info = zuvcmd::FindCommand(command);
+  return info && info->effect == zuvcmd::Effect::Read;
 }
 
 }  // namespace
@@ -116,7 +116,7 @@ void JobService::Stop() {
 }
 
 JobService::Submitted JobService::Submit(const std::string& printer,
-                                         const zuvcli::CommandRequest& request,
+                                         const zuvcmd::CommandRequest& request,
                                          const std::optional<std::string>& idempotencyKey) {
   if (!request.info) throw std::invalid_argument("a request without a command");
   return Queue(printer, request.info->name, request.args, idempotencyKey);

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "server/access_token.h"
 #include "server/event_stream.h"
 #include "server/metrics_text.h"
@@ -17,7 +17,7 @@
 namespace srvtest {
 namespace {
 
-using zuvcli::ArgumentError;
+using zuvcmd::ArgumentError;
 using zuvsrv::OptionsError;
 
 std::string FieldOfError(const std::function<void()>& f) {

@@ -37,7 +37,7 @@ void DataFitsTheFrame(const Json& args);
 // The JSON Schema form of DataFitsTheFrame.
 Json DataFitsTheFrameSchema();
 
-// Settling rules (settling_rules.cpp).
+// Settling rules (settling.cpp).
 std::optional<bool> ReportPrinted(const Json& args, const Json& before, const Json& after);
 std::optional<bool> ReceiptVoided(const Json& args, const Json& before, const Json& after);
 std::optional<bool> ReceiptClosed(const Json& args, const Json& before, const Json& after);

@@ -1,6 +1,6 @@
 #include "server/api_routes.h"
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "server/http_reply.h"
 #include "server/metrics_text.h"
 #include "server/openapi.h"
@@ -14,7 +14,7 @@ std::optional<std::string> Query(const httplib::Request& req, const char* name) 
   return req.get_param_value(name);
 }
 
-void SendInputError(httplib::Response& res, const zuvcli::ArgumentError& e) {
+void SendInputError(httplib::Response& res, const zuvcmd::ArgumentError& e) {
   SendError(res, status::kBadRequest, kind::kInput, e.what(), e.Field());
 }
 
@@ -47,8 +47,9 @@ const std::vector<Api::Route>& Api::Table() {
 }
 
 void Api::Health(const httplib::Request&, httplib::Response& res, const PathParams&) {
-  constexpr int kUnavailable = 503;
-  if (const auto fault = jobs_.JournalFault()) return SendError(res, kUnavailable, "journal", *fault);
+  // A printer that cannot commit its outcomes sends nothing: not healthy.
+  if (const auto fault = jobs_.JournalFault())
+    return SendError(res, status::kUnavailable, kind::kUnavailable, *fault);
   SendJson(res, status::kOk, {{"ok", true}});
 }
 
@@ -72,12 +73,12 @@ void Api::Submit(const httplib::Request& req, httplib::Response& res, const Path
   const std::string& command = params.at(1);
   if (!jobs_.HasPrinter(printer))
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
-  if (!zuvcli::FindCommand(command))
+  if (!zuvcmd::FindCommand(command))
     return SendError(res, status::kNotFound, kind::kNotFound, "no command \"" + command + "\"");
-  zuvcli::CommandRequest request;
+  zuvcmd::CommandRequest request;
   try {
-    request = zuvcli::CheckRequest(command, ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+    request = zuvcmd::CheckRequest(command, ParseBody(req.body));
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   QueueJob(req, res, [&](const std::optional<std::string>& key) {
@@ -91,7 +92,7 @@ void Api::Detect(const httplib::Request& req, httplib::Response& res, const Path
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
   try {
     CheckNoArguments(ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   QueueJob(req, res, [&](const std::optional<std::string>& key) {
@@ -108,7 +109,7 @@ void Api::QueueJob(
     if (req.has_header(kIdempotencyHeader))
       key = CheckIdempotencyKey(req.get_header_value(kIdempotencyHeader));
     wait = ParseWait(Query(req, "wait"));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   JobService::Submitted submitted;
@@ -138,7 +139,7 @@ void Api::ListJobs(const httplib::Request& req, httplib::Response& res, const Pa
   try {
     state = ParseStateFilter(Query(req, "state"));
     limit = ParseLimit(Query(req, "limit"));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   const std::optional<std::string> printer = Query(req, "printer");
@@ -164,7 +165,7 @@ void Api::Resolve(const httplib::Request& req, httplib::Response& res, const Pat
   Resolution resolution;
   try {
     resolution = ParseResolution(ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   try {

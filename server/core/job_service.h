@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 
 namespace zuvsrv {
 
@@ -27,6 +27,7 @@ enum class JobState { Queued, Running, Done, Failed, InDoubt, NotDone };
 std::string_view ToString(JobState state);                  // "in-doubt"
 std::optional<JobState> ParseJobState(std::string_view text);
 bool IsFinal(JobState state);  // done, failed, not-done; in-doubt waits for settling
+std::vector<std::string_view> JobStateNames();  // every state, in lifecycle order
 
 struct Job {
   int64_t id = 0;
@@ -54,6 +55,7 @@ struct PrinterConfig {
 // it can; lastError says why.
 enum class PrinterState { Idle, Busy, Offline, Journal };
 std::string_view ToString(PrinterState state);
+std::vector<std::string_view> PrinterStateNames();
 
 struct PrinterStatus {
   std::string id;
@@ -98,7 +100,7 @@ struct JobServiceOptions {
   // Seams for tests: runs in each journal commit just before COMMIT (may
   // throw to fail it), and replaces the exchange of a job with its printer.
   std::function<void()> beforeCommit;
-  std::function<zuvcli::CommandOutcome(const zuvcli::CommandRequest&)> exchange;
+  std::function<zuvcmd::CommandOutcome(const zuvcmd::CommandRequest&)> exchange;
 };
 
 class JobService {
@@ -124,7 +126,7 @@ class JobService {
   // Commits the job before it returns: queued, or already running when its
   // printer is idle and takes it at once (one commit for both). Returns it
   // as queued. Throws UnknownPrinter, IdempotencyConflict.
-  Submitted Submit(const std::string& printer, const zuvcli::CommandRequest& request,
+  Submitted Submit(const std::string& printer, const zuvcmd::CommandRequest& request,
                    const std::optional<std::string>& idempotencyKey);
 
   // Queues detection on the printer's own port (kDetectCommand). The worker

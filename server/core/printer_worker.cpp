@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli/detect_report.h"
+#include "commands/detect_report.h"
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
 #include "driver/protocol.h"
@@ -39,7 +39,7 @@ Json DriverError() {
   return {{"kind", code > 0 ? kKindPrinter : kKindLink}, {"code", code}, {"message", message}};
 }
 
-Json OutcomeError(const zuvcli::CommandOutcome& outcome) {
+Json OutcomeError(const zuvcmd::CommandOutcome& outcome) {
   const std::string message = outcome.message.empty() ? "the command failed" : outcome.message;
   return {{"kind", outcome.errorCode > 0 ? kKindPrinter : kKindLink},
           {"code", outcome.errorCode},
@@ -55,10 +55,10 @@ void LogProblem(const std::string& printer, const std::string& what, const std::
 // next to the configured one, and the finding of the port.
 Json DetectionResult(const zuv::TDetectResult& found, const PrinterConfig& config) {
   Json result = {{"port", config.port}};
-  if (found.found) result["baud"] = zuvcli::BaudJson(found.baud);
+  if (found.found) result["baud"] = zuvcmd::BaudJson(found.baud);
   result["configured_baud"] = config.baud;
   result["elapsed_ms"] = found.elapsedMs;
-  result["ports"] = zuvcli::PortNotesJson(found);
+  result["ports"] = zuvcmd::PortNotesJson(found);
   return result;
 }
 
@@ -69,9 +69,9 @@ Json DetectionError(const zuv::TDetectResult& found, const std::string& port) {
                           std::to_string(found.elapsedMs) + " ms)"}};
 }
 
-JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& outcome) {
+JobState StateOf(const zuvcmd::CommandInfo& info, const zuvcmd::CommandOutcome& outcome) {
   if (outcome.ok) return JobState::Done;
-  return zuvcli::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
+  return zuvcmd::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
 }
 
 }  // namespace
@@ -180,7 +180,7 @@ int64_t PrinterWorker::RunEntry(const Entry& entry) {
 // usual way (or fails with why).
 int64_t PrinterWorker::RunFresh(const Entry& entry) {
   FreshJob& fresh = *entry.fresh;
-  const auto* info = zuvcli::FindCommand(fresh.command);
+  const auto* info = zuvcmd::FindCommand(fresh.command);
   Json before = nullptr, error = nullptr;
   bool ready = false;
   if (info) {
@@ -328,11 +328,11 @@ void PrinterWorker::JournalBack() {
 
 // The catalogue reports failures in its outcome; an exception is a fault
 // of its own, after which nobody can say what reached the printer.
-zuvcli::CommandOutcome PrinterWorker::ExecuteGuarded(const zuvcli::CommandRequest& request) {
+zuvcmd::CommandOutcome PrinterWorker::ExecuteGuarded(const zuvcmd::CommandRequest& request) {
   try {
-    return hooks_.exchange ? hooks_.exchange(request) : zuvcli::Execute(request);
+    return hooks_.exchange ? hooks_.exchange(request) : zuvcmd::Execute(request);
   } catch (const std::exception& e) {
-    zuvcli::CommandOutcome outcome;
+    zuvcmd::CommandOutcome outcome;
     // Taken as a lost reply: in doubt unless the command only reads.
     outcome.sent = outcome.acknowledged = true;
     outcome.errorCode = zuv::linkerr::NoReply;
@@ -346,7 +346,7 @@ void PrinterWorker::RunJob(int64_t id) {
   if (!Durably([&] { job = journal_.Get(id); })) return;
   if (!job || job->state != JobState::Queued) return;
   if (job->command == kDetectCommand) return Detect(*job);
-  zuvcli::CommandRequest request{zuvcli::FindCommand(job->command), job->args};
+  zuvcmd::CommandRequest request{zuvcmd::FindCommand(job->command), job->args};
   if (!request.info) return Fail(id, {{"kind", "input"}, {"code", 0},
                                       {"message", "unknown command " + job->command}});
   SetState(PrinterState::Busy);
@@ -369,7 +369,7 @@ void PrinterWorker::RunJob(int64_t id) {
 // about that one), and the job's own counter reading in `before` (null when
 // it has none). False with the error the job fails with, or with a null
 // error when the service is stopping.
-bool PrinterWorker::Ready(const zuvcli::CommandInfo& info, Json& before, Json& error) {
+bool PrinterWorker::Ready(const zuvcmd::CommandInfo& info, Json& before, Json& error) {
   before = error = nullptr;
   if (!EnsureOpen()) {
     error = {{"kind", kKindPort}, {"code", zuv::linkerr::PortFault},
@@ -383,8 +383,8 @@ bool PrinterWorker::Ready(const zuvcli::CommandInfo& info, Json& before, Json& e
                        error["message"].get<std::string>();
     return false;
   }
-  if (info.counter != zuvcli::Counter::None) {
-    const auto reading = zuvcli::ReadCounter(info.counter);
+  if (info.counter != zuvcmd::Counter::None) {
+    const auto reading = zuvcmd::ReadCounter(info.counter);
     if (!reading) {
       error = DriverError();
       NotePortFault();
@@ -396,9 +396,9 @@ bool PrinterWorker::Ready(const zuvcli::CommandInfo& info, Json& before, Json& e
 }
 
 // Sends a job the journal holds running and commits its outcome.
-void PrinterWorker::Exchange(const Job& running, const zuvcli::CommandRequest& request) {
+void PrinterWorker::Exchange(const Job& running, const zuvcmd::CommandRequest& request) {
   const auto t0 = Clock::now();
-  const zuvcli::CommandOutcome outcome = ExecuteGuarded(request);
+  const zuvcmd::CommandOutcome outcome = ExecuteGuarded(request);
   hooks_.exchangeTimed(std::chrono::duration<double>(Clock::now() - t0).count());
   const JobState state = StateOf(*request.info, outcome);
   const Json error = state == JobState::Done ? Json(nullptr) : OutcomeError(outcome);
@@ -488,12 +488,12 @@ bool PrinterWorker::SettleUnsettled() {
   if (!Durably([&] { unsettled = journal_.UnsettledJobs(config_.id); })) return false;
   for (const auto& pending : unsettled) {
     if (Stopping()) return false;
-    const auto* info = zuvcli::FindCommand(pending.command);
-    if (!info || info->counter == zuvcli::Counter::None) {
+    const auto* info = zuvcmd::FindCommand(pending.command);
+    if (!info || info->counter == zuvcmd::Counter::None) {
       if (!Durably([&] { journal_.LeaveToPerson(pending.id, nullptr); })) return false;
       continue;
     }
-    const auto after = zuvcli::ReadCounter(info->counter);
+    const auto after = zuvcmd::ReadCounter(info->counter);
     if (!after) {
       NotePortFault();
       SetSettleAgain(true);

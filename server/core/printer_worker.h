@@ -25,9 +25,9 @@ struct WorkerHooks {
   std::function<void(int64_t id, bool busy)> jobBusy;
   // A journal commit failed; the worker retries it.
   std::function<void()> journalFailed;
-  // The job's exchange with the printer; zuvcli::Execute unless a test
+  // The job's exchange with the printer; zuvcmd::Execute unless a test
   // puts another in.
-  std::function<zuvcli::CommandOutcome(const zuvcli::CommandRequest&)> exchange;
+  std::function<zuvcmd::CommandOutcome(const zuvcmd::CommandRequest&)> exchange;
 };
 
 class PrinterWorker {
@@ -74,14 +74,14 @@ class PrinterWorker {
   int64_t RunFresh(const Entry& entry);
   void ShelveFresh();
   void RunJob(int64_t id);
-  bool Ready(const zuvcli::CommandInfo& info, Json& before, Json& error);
-  void Exchange(const Job& running, const zuvcli::CommandRequest& request);
+  bool Ready(const zuvcmd::CommandInfo& info, Json& before, Json& error);
+  void Exchange(const Job& running, const zuvcmd::CommandRequest& request);
   void Dequeue(const Entry& entry);
   bool Stopping();
   bool Durably(const std::function<void()>& access);
   void JournalFailed(const std::exception& e);
   void JournalBack();
-  zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request);
+  zuvcmd::CommandOutcome ExecuteGuarded(const zuvcmd::CommandRequest& request);
   void SettleWhenOpen();
   void Detect(const Job& job);
   bool EnsureOpen();

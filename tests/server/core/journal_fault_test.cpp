@@ -194,8 +194,8 @@ TEST_F(JournalFaultTest, AJobOnAnIdlePrinterCostsTwoCommits) {
 TEST_F(JournalFaultTest, AnExchangeThatThrowsAfterItsFirstByteIsInDoubt) {
   AddPrinter("a");
   JobServiceOptions options;
-  options.exchange = [](const zuvcli::CommandRequest& request) -> zuvcli::CommandOutcome {
-    zuvcli::Execute(request);
+  options.exchange = [](const zuvcmd::CommandRequest& request) -> zuvcmd::CommandOutcome {
+    zuvcmd::Execute(request);
     throw std::runtime_error("the device failed mid-exchange");
   };
   StartService(std::move(options));

@@ -7,7 +7,7 @@
 namespace zuvsrv {
 namespace {
 
-using zuvcli::Counter;
+using zuvcmd::Counter;
 
 Json ReceiptState(int number, double cash, double card = 0, int items = 1) {
   return {{"subtotal", 500.0}, {"total", 500.0},    {"items", items},         {"paid_cash", cash},

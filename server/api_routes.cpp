@@ -47,6 +47,9 @@ const std::vector<Api::Route>& Api::Table() {
 }
 
 void Api::Health(const httplib::Request&, httplib::Response& res, const PathParams&) {
+  // A printer that cannot commit its outcomes sends nothing: not healthy.
+  if (const auto fault = jobs_.JournalFault())
+    return SendError(res, status::kUnavailable, kind::kUnavailable, *fault);
   SendJson(res, status::kOk, {{"ok", true}});
 }
 

@@ -60,7 +60,9 @@ int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
   settings.token = LoadToken(options.tokenFile, options.stateDir);
   settings.corsOrigins = options.corsOrigins;
   settings.consoleDir = options.consoleDir;
-  JobService jobs(options.stateDir, options.printers);
+  JobServiceOptions jobOptions;
+  jobOptions.retentionDays = options.retentionDays;
+  JobService jobs(options.stateDir, options.printers, jobOptions);
   HttpService http(jobs, settings);
   const int port = http.Bind(options.listen.host, options.listen.port);
   if (port < 0) {

@@ -146,6 +146,10 @@ void LoadConfigFile(const std::string& path, ServiceOptions& options) {
     if (const auto dir = config["state_dir"].value<std::string>()) options.stateDir = *dir;
     if (const auto file = config["token_file"].value<std::string>()) options.tokenFile = *file;
     if (const auto dir = config["console_dir"].value<std::string>()) options.consoleDir = *dir;
+    if (const auto days = config["retention_days"].value<int64_t>()) {
+      if (*days < 1 || *days > 36500) throw OptionsError("retention_days must be 1 to 36500");
+      options.retentionDays = int(*days);
+    }
     if (const toml::array* origins = config["cors_origins"].as_array()) {
       for (const toml::node& origin : *origins) {
         const auto text = origin.value<std::string>();

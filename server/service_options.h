@@ -26,6 +26,7 @@ struct ServiceOptions {
   std::string consoleDir;
   std::vector<std::string> corsOrigins;
   std::vector<PrinterConfig> printers;
+  int retentionDays = 90;  // ended jobs older than this are deleted
 };
 
 // A bad command line or configuration file, with the message to print.

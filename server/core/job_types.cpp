@@ -17,10 +17,11 @@ constexpr std::array<std::pair<JobState, std::string_view>, 6> kJobStates{{
     {JobState::NotDone, "not-done"},
 }};
 
-constexpr std::array<std::pair<PrinterState, std::string_view>, 3> kPrinterStates{{
+constexpr std::array<std::pair<PrinterState, std::string_view>, 4> kPrinterStates{{
     {PrinterState::Idle, "idle"},
     {PrinterState::Busy, "busy"},
     {PrinterState::Offline, "offline"},
+    {PrinterState::Journal, "journal"},
 }};
 
 Json TimeOrNull(const std::string& time) { return time.empty() ? Json(nullptr) : Json(time); }

@@ -8,11 +8,6 @@
 
 #include "commands/catalogue.h"
 
-// The counter's older name, for callers written before the command library.
-namespace zuvcli {
-using zuvcmd::Counter;
-}  // namespace zuvcli
-
 namespace zuvsrv {
 
 using Json = nlohmann::ordered_json;

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "journal.h"
 #include "service_fixture.h"
 
 namespace zuvsrv::testing {
@@ -215,15 +216,21 @@ TEST_F(ServiceTest, MetricsCountJobsAndExchanges) {
   for (int i = 0; i < 3; ++i) Run("a", "beep");
   Emu(0, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
   Run("a", "feed");
+  service->Resolve(service->List(JobState::InDoubt, std::nullopt, 1).at(0).id, false, "");
+  Emu(0, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
+  Run("a", "feed");
   const auto metrics = service->Metrics();
+  // Kept in memory as jobs change: the same as the journal holds.
+  EXPECT_EQ(metrics.jobs, Journal(StateDir() + "/journal.sqlite").Counts());
+  EXPECT_EQ(metrics.jobs.at("a").at("not-done"), 1);
   EXPECT_EQ(metrics.jobs.at("a").at("done"), 3);
   EXPECT_EQ(metrics.jobs.at("a").at("in-doubt"), 1);
   EXPECT_EQ(metrics.inDoubt, 1);
   EXPECT_EQ(metrics.queueDepth.at("a"), 0u);
-  EXPECT_EQ(metrics.exchange.count, 4u);
+  EXPECT_EQ(metrics.exchange.count, 5u);
   EXPECT_GT(metrics.exchange.sum, 0.0);
   ASSERT_EQ(metrics.exchange.counts.size(), metrics.exchange.bounds.size());
-  EXPECT_EQ(metrics.exchange.counts.back(), 4u);  // the lost reply waited seconds, not minutes
+  EXPECT_EQ(metrics.exchange.counts.back(), 5u);  // the lost reply waited seconds, not minutes
   for (size_t i = 1; i < metrics.exchange.counts.size(); ++i)
     EXPECT_LE(metrics.exchange.counts[i - 1], metrics.exchange.counts[i]);
 }

@@ -1,5 +1,5 @@
-// The event thread of an open port: waits in poll() on the device and a
-// wake-up descriptor, turns what it sees into line events and hands each
+// The event thread of an open port: waits for the device's line events and
+// a wake-up (poll() on Linux, WaitCommEvent on Windows), and hands each
 // batch to the port as SyncMethod says.
 #pragma once
 

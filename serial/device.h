@@ -158,7 +158,8 @@ class SerialDevice {
   virtual int GetLineCounters(TLineCounters& counters) const;
 };
 
-// The tty device of the running system.
+// The serial device of the running system: the tty on Linux, the COM port
+// on Windows.
 std::unique_ptr<SerialDevice> MakeTtyDevice();
 
 }  // namespace serial

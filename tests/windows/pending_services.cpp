@@ -24,7 +24,13 @@ bool IsTcpPortName(const std::string& name) { return name.rfind("tcp://", 0) == 
 // No TCP device yet: a tcp:// name fails to open as a COM port would.
 std::unique_ptr<SerialDevice> MakeTcpDevice() { return MakeTtyDevice(); }
 
+namespace {
+// 0 is UTF-8 here, as on Linux.
+UINT Windows(uint32_t codePage) { return codePage == 0 ? CP_UTF8 : codePage; }
+}  // namespace
+
 std::string EncodeCodePage(const std::u16string& text, uint32_t codePage) {
+  codePage = Windows(codePage);
   const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
   const int wideLen = static_cast<int>(text.size());
   const int n = ::WideCharToMultiByte(codePage, 0, wide, wideLen, nullptr, 0, nullptr, nullptr);
@@ -34,6 +40,7 @@ std::string EncodeCodePage(const std::u16string& text, uint32_t codePage) {
 }
 
 std::u16string DecodeCodePage(const std::string& bytes, uint32_t codePage) {
+  codePage = Windows(codePage);
   const int len = static_cast<int>(bytes.size());
   const int n = ::MultiByteToWideChar(codePage, 0, bytes.data(), len, nullptr, 0);
   std::u16string out(static_cast<size_t>(n > 0 ? n : 0), u'\0');

@@ -115,14 +115,18 @@ std::shared_ptr<TComThread> TComThread::Create(TCustomComPort* AComPort) {
   // The body keeps its object alive, so a port closed from one of its own
   // handlers (in this thread) can let go of it.
   thread->FThread = std::thread([self = thread] {
-    self->FStartGate.wait();
+    {
+      std::unique_lock<std::mutex> hold(self->FGateLock);
+      self->FGateOpened.wait(hold, [&] { return self->FStarted.load(); });
+    }
     self->Execute();
   });
   return thread;
 }
 
 void TComThread::Start() {
-  if (!FStarted.exchange(true)) FStartGate.count_down();
+  std::lock_guard<std::mutex> hold(FGateLock);
+  if (!FStarted.exchange(true)) FGateOpened.notify_all();
 }
 
 TComThread::~TComThread() {

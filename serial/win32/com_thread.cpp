@@ -11,6 +11,8 @@
 #include "serial/com_thread.h"
 #include "serial/win32/win32_device.h"
 
+#include <memory>
+
 #include <windows.h>
 
 namespace serial {
@@ -26,36 +28,43 @@ HANDLE EventHandle(const EventFd& event) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(event.Handle()));
 }
 
-// One overlapped WaitCommEvent at a time on the device.
+// Longest wait for the driver to end a cancelled WaitCommEvent.
+constexpr DWORD kCancelBoundMs = 10000;
+
+// One overlapped WaitCommEvent at a time on the device. The record lives on
+// the heap: a driver that never ends a cancelled wait keeps it (and writes
+// into it), so it is then left to it rather than freed.
 class CommEventWait {
  public:
-  explicit CommEventWait(HANDLE device) : FDevice(device) {
-    FOv.hEvent = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  explicit CommEventWait(HANDLE device) : FDevice(device), FRecord(new Record) {
+    FRecord->ov.hEvent = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
   }
   ~CommEventWait() {
     if (FPending) {
-      // A mask of 0 ends the wait; the record must outlive it.
+      // A mask of 0 ends the wait; so does a cancel.
       ::SetCommMask(FDevice, 0);
-      ::CancelIoEx(FDevice, &FOv);
-      DWORD ignored;
-      ::GetOverlappedResult(FDevice, &FOv, &ignored, TRUE);
+      ::CancelIoEx(FDevice, &FRecord->ov);
+      if (::WaitForSingleObject(FRecord->ov.hEvent, kCancelBoundMs) != WAIT_OBJECT_0) {
+        [[maybe_unused]] Record* left = FRecord.release();
+        return;
+      }
     }
-    if (FOv.hEvent) ::CloseHandle(FOv.hEvent);
+    if (FRecord->ov.hEvent) ::CloseHandle(FRecord->ov.hEvent);
   }
   CommEventWait(const CommEventWait&) = delete;
   CommEventWait& operator=(const CommEventWait&) = delete;
 
-  HANDLE Event() const { return FOv.hEvent; }
+  HANDLE Event() const { return FRecord->ov.hEvent; }
 
   // Starts a wait: false when the driver refuses it. `done` when it
   // completed at once.
   bool Start(bool& done) {
-    HANDLE event = FOv.hEvent;
-    FOv = OVERLAPPED{};
-    FOv.hEvent = event;
+    HANDLE event = FRecord->ov.hEvent;
+    FRecord->ov = OVERLAPPED{};
+    FRecord->ov.hEvent = event;
     ::ResetEvent(event);
-    FMask = 0;
-    done = ::WaitCommEvent(FDevice, &FMask, &FOv) != 0;
+    FRecord->mask = 0;
+    done = ::WaitCommEvent(FDevice, &FRecord->mask, &FRecord->ov) != 0;
     FPending = !done && ::GetLastError() == ERROR_IO_PENDING;
     return done || FPending;
   }
@@ -64,15 +73,18 @@ class CommEventWait {
   bool Finish(DWORD& mask) {
     FPending = false;
     DWORD ignored;
-    if (!::GetOverlappedResult(FDevice, &FOv, &ignored, FALSE)) return false;
-    mask = FMask;
+    if (!::GetOverlappedResult(FDevice, &FRecord->ov, &ignored, FALSE)) return false;
+    mask = FRecord->mask;
     return true;
   }
 
  private:
+  struct Record {
+    OVERLAPPED ov{};
+    DWORD mask = 0;
+  };
   HANDLE FDevice;
-  OVERLAPPED FOv{};
-  DWORD FMask = 0;
+  std::unique_ptr<Record> FRecord;
   bool FPending = false;
 };
 

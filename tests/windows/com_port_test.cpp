@@ -7,6 +7,9 @@
 
 #include "com_link.h"
 #include "driver/protocol.h"
+#include "serial/win32/win32_device.h"
+
+#include <windows.h>
 
 using namespace serial;
 using win_test::Bytes;
@@ -221,4 +224,38 @@ TEST_F(ComPort, UnderWineTheModemLinesReadOffAndASecondOpenIsNotRefused) {
     EXPECT_NE(second.Handle(), -1);
   }
   RecordProperty("second_open_refused", refused ? "yes" : "no");
+}
+
+// The line parameters as the driver holds them after the component applied
+// its settings: those a pseudo-terminal keeps (Linux holds a pty at 8 data
+// bits without parity, whatever is asked).
+TEST_F(ComPort, TheDeviceTakesTheLineParametersOfTheSettings) {
+  port().SetStopBits(sbTwoStopBits);
+  port().FlowControl().SetXonXoffIn(true);
+  port().FlowControl().SetXonXoffOut(true);
+  port().FlowControl().SetXonChar(u'\x01');
+  port().FlowControl().SetXoffChar(u'\x02');
+  port().Open();
+  ASSERT_TRUE(port().Connected());
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  const HANDLE device = static_cast<HANDLE>(Win32HandleOf(port().Handle()));
+  ASSERT_TRUE(::GetCommState(device, &dcb)) << ::GetLastError();
+  EXPECT_EQ(dcb.BaudRate, 115200u);
+  EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
+  EXPECT_TRUE(dcb.fOutX);
+  EXPECT_TRUE(dcb.fInX);
+  EXPECT_EQ(dcb.XonChar, 0x01);
+  EXPECT_EQ(dcb.XoffChar, 0x02);
+
+  // Changed while open: applied at once.
+  port().SetStopBits(sbOneStopBit);
+  port().FlowControl().SetFlowControl(fcNone);
+  port().SetBaudRate(br57600);
+  ASSERT_TRUE(::GetCommState(device, &dcb));
+  EXPECT_EQ(dcb.BaudRate, 57600u);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  EXPECT_FALSE(dcb.fOutX);
+  EXPECT_FALSE(dcb.fInX);
+  for (const auto& r : reports_) ADD_FAILURE() << "reported " << r.kind << " system error " << r.winError;
 }

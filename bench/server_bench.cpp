@@ -43,10 +43,10 @@ long RssKiB() {
 
 // A receipt-sized text: at 115200 baud its wire time, not the CPU, sets
 // the pace, as with a real printer.
-zuvcli::CommandRequest Receipt() {
+zuvcmd::CommandRequest Receipt() {
   Json lines = Json::array();
   for (int i = 0; i < 20; ++i) lines.push_back("Article " + std::to_string(i) + "||120.00");
-  return zuvcli::CheckRequest("nonfiscal", Json{{"lines", lines}, {"width", 34}});
+  return zuvcmd::CheckRequest("nonfiscal", Json{{"lines", lines}, {"width", 34}});
 }
 
 double Median(std::vector<double> values) {
@@ -99,7 +99,7 @@ class Bench {
 
 // Latency of one job from Submit until it settled, in ms.
 double RunOne(zuvsrv::JobService& service, const std::string& printer,
-              const zuvcli::CommandRequest& request) {
+              const zuvcmd::CommandRequest& request) {
   const auto t0 = Clock::now();
   const auto job = service.Submit(printer, request, std::nullopt).job;
   service.WaitSettled(job.id, kWait);
@@ -158,7 +158,7 @@ void SlowNeighbour() {
   slow.With([](emu::PrinterEmulator& e) { e.SetReplyDelay(kSlowReply); });
   auto& service = bench.Start();
   const auto request = Receipt();
-  const auto slowRequest = zuvcli::CheckRequest("clock", Json::object());
+  const auto slowRequest = zuvcmd::CheckRequest("clock", Json::object());
   std::vector<double> alone, beside;
   for (int round = 0; round < kRounds; ++round) {
     for (int i = 0; i < kJobsPerRound; ++i) alone.push_back(RunOne(service, "a", request));

@@ -1,6 +1,6 @@
 #include "server/api_routes.h"
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "server/http_reply.h"
 #include "server/metrics_text.h"
 #include "server/openapi.h"
@@ -14,7 +14,7 @@ std::optional<std::string> Query(const httplib::Request& req, const char* name) 
   return req.get_param_value(name);
 }
 
-void SendInputError(httplib::Response& res, const zuvcli::ArgumentError& e) {
+void SendInputError(httplib::Response& res, const zuvcmd::ArgumentError& e) {
   SendError(res, status::kBadRequest, kind::kInput, e.what(), e.Field());
 }
 
@@ -70,12 +70,12 @@ void Api::Submit(const httplib::Request& req, httplib::Response& res, const Path
   const std::string& command = params.at(1);
   if (!jobs_.HasPrinter(printer))
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
-  if (!zuvcli::FindCommand(command))
+  if (!zuvcmd::FindCommand(command))
     return SendError(res, status::kNotFound, kind::kNotFound, "no command \"" + command + "\"");
-  zuvcli::CommandRequest request;
+  zuvcmd::CommandRequest request;
   try {
-    request = zuvcli::CheckRequest(command, ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+    request = zuvcmd::CheckRequest(command, ParseBody(req.body));
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   QueueJob(req, res, [&](const std::optional<std::string>& key) {
@@ -89,7 +89,7 @@ void Api::Detect(const httplib::Request& req, httplib::Response& res, const Path
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
   try {
     CheckNoArguments(ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   QueueJob(req, res, [&](const std::optional<std::string>& key) {
@@ -106,7 +106,7 @@ void Api::QueueJob(
     if (req.has_header(kIdempotencyHeader))
       key = CheckIdempotencyKey(req.get_header_value(kIdempotencyHeader));
     wait = ParseWait(Query(req, "wait"));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   JobService::Submitted submitted;
@@ -136,7 +136,7 @@ void Api::ListJobs(const httplib::Request& req, httplib::Response& res, const Pa
   try {
     state = ParseStateFilter(Query(req, "state"));
     limit = ParseLimit(Query(req, "limit"));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   const std::optional<std::string> printer = Query(req, "printer");
@@ -162,7 +162,7 @@ void Api::Resolve(const httplib::Request& req, httplib::Response& res, const Pat
   Resolution resolution;
   try {
     resolution = ParseResolution(ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   try {

@@ -19,7 +19,11 @@ constexpr int kNotFound = 404;
 constexpr int kMethodNotAllowed = 405;
 constexpr int kConflict = 409;
 constexpr int kPayloadTooLarge = 413;
+constexpr int kUnsupportedMediaType = 415;
+constexpr int kMisdirected = 421;
+constexpr int kHeadersTooLarge = 431;
 constexpr int kInternalError = 500;
+constexpr int kUnavailable = 503;
 }  // namespace status
 
 constexpr const char* kJsonType = "application/json";
@@ -33,7 +37,11 @@ constexpr const char* kMethod = "method";
 constexpr const char* kConflict = "conflict";
 constexpr const char* kTooLarge = "too-large";
 constexpr const char* kOrigin = "origin";
+constexpr const char* kMediaType = "media-type";
+constexpr const char* kHost = "host";
+constexpr const char* kHeadersTooLarge = "headers-too-large";
 constexpr const char* kInternal = "internal";
+constexpr const char* kUnavailable = "unavailable";
 }  // namespace kind
 
 void SendJson(httplib::Response& res, int code, const nlohmann::ordered_json& body);

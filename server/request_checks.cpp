@@ -2,12 +2,12 @@
 
 #include <charconv>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 
 namespace zuvsrv {
 namespace {
 
-using zuvcli::ArgumentError;
+using zuvcmd::ArgumentError;
 
 std::optional<int64_t> Decimal(const std::string& text) {
   int64_t value = 0;

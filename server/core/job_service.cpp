@@ -23,8 +23,8 @@ bool StillMoving(JobState state) { return state == JobState::Queued || state == 
 // detection and the reads.
 bool ChangesNothing(const std::string& command) {
   if (command == kDetectCommand) return true;
-  const zuvcli::CommandInfo* info = zuvcli::FindCommand(command);
-  return info && info->effect == zuvcli::Effect::Read;
+  const zuvcmd::CommandInfo* info = zuvcmd::FindCommand(command);
+  return info && info->effect == zuvcmd::Effect::Read;
 }
 
 }  // namespace
@@ -35,6 +35,17 @@ struct JobService::Impl {
 
   void Emit(const std::string& event, const Json& data) {
     std::lock_guard lock(listenersMutex);
+    Notify(event, data);
+  }
+
+  // The status is read under the listeners' lock, so a printer's events go
+  // out in the order of what they show and the last one is its present.
+  void EmitPrinter(const std::string& id) {
+    std::lock_guard lock(listenersMutex);
+    Notify(kPrinterEvent, ToJson(Worker(id).Status()));
+  }
+
+  void Notify(const std::string& event, const Json& data) {
     for (const auto& [token, listener] : listeners) {
       try {
         listener(event, data);
@@ -89,7 +100,7 @@ JobService::JobService(const std::string& stateDir, std::vector<PrinterConfig> p
   Impl* impl = impl_.get();
   const WorkerHooks hooks{
       [impl](const Job& job) { impl->Emit(kJobEvent, ToJson(job)); },
-      [impl](const PrinterStatus& status) { impl->Emit(kPrinterEvent, ToJson(status)); },
+      [impl](const PrinterStatus& status) { impl->EmitPrinter(status.id); },
       [impl](double seconds) { impl->exchangeTimes.Add(seconds); },
       [impl](int64_t id, bool busy) { impl->JobBusy(id, busy); }};
   for (auto& printer : printers)
@@ -105,7 +116,7 @@ void JobService::Stop() {
 }
 
 JobService::Submitted JobService::Submit(const std::string& printer,
-                                         const zuvcli::CommandRequest& request,
+                                         const zuvcmd::CommandRequest& request,
                                          const std::optional<std::string>& idempotencyKey) {
   if (!request.info) throw std::invalid_argument("a request without a command");
   return Queue(printer, request.info->name, request.args, idempotencyKey);
@@ -126,6 +137,7 @@ JobService::Submitted JobService::Queue(const std::string& printer, const std::s
   // listener hears of it running first.
   impl_->Emit(kJobEvent, ToJson(inserted.job));
   worker.Enqueue(inserted.job.id);
+  impl_->EmitPrinter(printer);  // its queue is longer
   return {std::move(inserted.job), false};
 }
 

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 
 namespace zuvsrv {
 
@@ -27,6 +27,7 @@ enum class JobState { Queued, Running, Done, Failed, InDoubt, NotDone };
 std::string_view ToString(JobState state);                  // "in-doubt"
 std::optional<JobState> ParseJobState(std::string_view text);
 bool IsFinal(JobState state);  // done, failed, not-done; in-doubt waits for settling
+std::vector<std::string_view> JobStateNames();  // every state, in lifecycle order
 
 struct Job {
   int64_t id = 0;
@@ -52,6 +53,7 @@ struct PrinterConfig {
 
 enum class PrinterState { Idle, Busy, Offline };
 std::string_view ToString(PrinterState state);
+std::vector<std::string_view> PrinterStateNames();
 
 struct PrinterStatus {
   std::string id;
@@ -107,7 +109,7 @@ class JobService {
   };
   // Commits the job as queued before it returns. Throws UnknownPrinter,
   // IdempotencyConflict.
-  Submitted Submit(const std::string& printer, const zuvcli::CommandRequest& request,
+  Submitted Submit(const std::string& printer, const zuvcmd::CommandRequest& request,
                    const std::optional<std::string>& idempotencyKey);
 
   // Queues detection on the printer's own port (kDetectCommand). The worker

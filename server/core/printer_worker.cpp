@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "cli/detect_report.h"
+#include "commands/detect_report.h"
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
 #include "driver/protocol.h"
@@ -30,7 +30,7 @@ Json DriverError() {
   return {{"kind", code > 0 ? kKindPrinter : kKindLink}, {"code", code}, {"message", message}};
 }
 
-Json OutcomeError(const zuvcli::CommandOutcome& outcome) {
+Json OutcomeError(const zuvcmd::CommandOutcome& outcome) {
   const std::string message = outcome.message.empty() ? "the command failed" : outcome.message;
   return {{"kind", outcome.errorCode > 0 ? kKindPrinter : kKindLink},
           {"code", outcome.errorCode},
@@ -44,11 +44,11 @@ void LogProblem(const std::string& printer, const std::string& what, const std::
 
 // The catalogue reports failures in its outcome; an exception is a fault
 // of its own, after which nobody can say what reached the printer.
-zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request) {
+zuvcmd::CommandOutcome ExecuteGuarded(const zuvcmd::CommandRequest& request) {
   try {
-    return zuvcli::Execute(request);
+    return zuvcmd::Execute(request);
   } catch (const std::exception& e) {
-    zuvcli::CommandOutcome outcome;
+    zuvcmd::CommandOutcome outcome;
     // Taken as a lost reply: in doubt unless the command only reads.
     outcome.sent = outcome.acknowledged = true;
     outcome.errorCode = zuv::linkerr::NoReply;
@@ -61,10 +61,10 @@ zuvcli::CommandOutcome ExecuteGuarded(const zuvcli::CommandRequest& request) {
 // next to the configured one, and the finding of the port.
 Json DetectionResult(const zuv::TDetectResult& found, const PrinterConfig& config) {
   Json result = {{"port", config.port}};
-  if (found.found) result["baud"] = zuvcli::BaudJson(found.baud);
+  if (found.found) result["baud"] = zuvcmd::BaudJson(found.baud);
   result["configured_baud"] = config.baud;
   result["elapsed_ms"] = found.elapsedMs;
-  result["ports"] = zuvcli::PortNotesJson(found);
+  result["ports"] = zuvcmd::PortNotesJson(found);
   return result;
 }
 
@@ -75,9 +75,9 @@ Json DetectionError(const zuv::TDetectResult& found, const std::string& port) {
                           std::to_string(found.elapsedMs) + " ms)"}};
 }
 
-JobState StateOf(const zuvcli::CommandInfo& info, const zuvcli::CommandOutcome& outcome) {
+JobState StateOf(const zuvcmd::CommandInfo& info, const zuvcmd::CommandOutcome& outcome) {
   if (outcome.ok) return JobState::Done;
-  return zuvcli::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
+  return zuvcmd::InDoubt(info, outcome) ? JobState::InDoubt : JobState::Failed;
 }
 
 }  // namespace
@@ -162,7 +162,7 @@ void PrinterWorker::RunJob(int64_t id) {
   const auto job = journal_.Get(id);
   if (!job || job->state != JobState::Queued) return;
   if (job->command == kDetectCommand) return Detect(*job);
-  zuvcli::CommandRequest request{zuvcli::FindCommand(job->command), job->args};
+  zuvcmd::CommandRequest request{zuvcmd::FindCommand(job->command), job->args};
   if (!request.info) return Fail(id, {{"kind", "input"}, {"code", 0},
                                       {"message", "unknown command " + job->command}});
   SetState(PrinterState::Busy);
@@ -178,8 +178,8 @@ void PrinterWorker::RunJob(int64_t id) {
     return Fail(id, error);
   }
   Json before = nullptr;
-  if (request.info->counter != zuvcli::Counter::None) {
-    const auto reading = zuvcli::ReadCounter(request.info->counter);
+  if (request.info->counter != zuvcmd::Counter::None) {
+    const auto reading = zuvcmd::ReadCounter(request.info->counter);
     if (!reading) {
       const Json error = DriverError();
       NotePortFault();
@@ -190,7 +190,7 @@ void PrinterWorker::RunJob(int64_t id) {
   Send(*job, request, before);
 }
 
-void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
+void PrinterWorker::Send(const Job& job, const zuvcmd::CommandRequest& request,
                          const Json& before) {
   // Durable before the first byte leaves: a crash from here on leaves the
   // job in doubt, never queued to be sent again.
@@ -198,7 +198,7 @@ void PrinterWorker::Send(const Job& job, const zuvcli::CommandRequest& request,
   if (!running) return;
   hooks_.jobChanged(*running);
   const auto t0 = Clock::now();
-  const zuvcli::CommandOutcome outcome = ExecuteGuarded(request);
+  const zuvcmd::CommandOutcome outcome = ExecuteGuarded(request);
   hooks_.exchangeTimed(std::chrono::duration<double>(Clock::now() - t0).count());
   const JobState state = StateOf(*request.info, outcome);
   const Json error = state == JobState::Done ? Json(nullptr) : OutcomeError(outcome);
@@ -276,12 +276,12 @@ void PrinterWorker::NotePortFault() {
 // False when the printer did not answer (the jobs stay in doubt).
 bool PrinterWorker::SettleUnsettled() {
   for (const auto& pending : journal_.UnsettledJobs(config_.id)) {
-    const auto* info = zuvcli::FindCommand(pending.command);
-    if (!info || info->counter == zuvcli::Counter::None) {
+    const auto* info = zuvcmd::FindCommand(pending.command);
+    if (!info || info->counter == zuvcmd::Counter::None) {
       journal_.LeaveToPerson(pending.id, nullptr);
       continue;
     }
-    const auto after = zuvcli::ReadCounter(info->counter);
+    const auto after = zuvcmd::ReadCounter(info->counter);
     if (!after) {
       NotePortFault();
       return false;

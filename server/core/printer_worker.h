@@ -42,7 +42,7 @@ class PrinterWorker {
  private:
   void Run(const std::vector<int64_t>& unsettled);
   void RunJob(int64_t id);
-  void Send(const Job& job, const zuvcli::CommandRequest& request, const Json& before);
+  void Send(const Job& job, const zuvcmd::CommandRequest& request, const Json& before);
   void Detect(const Job& job);
   bool EnsureOpen();
   int Baud();

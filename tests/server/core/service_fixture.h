@@ -91,9 +91,9 @@ class ServiceTest : public ::testing::Test {
     return Emu(index, [](emu::PrinterEmulator& e) { return e.RequestCount(); });
   }
 
-  static zuvcli::CommandRequest Request(const std::string& command,
+  static zuvcmd::CommandRequest Request(const std::string& command,
                                         const Json& body = Json::object()) {
-    return zuvcli::CheckRequest(command, body);
+    return zuvcmd::CheckRequest(command, body);
   }
 
   // Queues detection and waits until it has ended.

@@ -180,6 +180,35 @@ TEST_F(ServiceTest, EventsFollowEachJobInOrder) {
   EXPECT_NE(std::find(printerStates.begin(), printerStates.end(), "busy"), printerStates.end());
 }
 
+// A job queued or taken changes the printer's queue: each says so.
+TEST_F(ServiceTest, PrinterEventsFollowTheQueue) {
+  auto& printer = AddPrinter("a");
+  StartService();
+  std::mutex mutex;
+  std::vector<size_t> lengths;
+  const int token = service->Subscribe([&](const std::string& event, const Json& data) {
+    std::lock_guard lock(mutex);
+    if (event == "printer") lengths.push_back(data["queue_length"]);
+  });
+  // The first job holds the printer (its reply comes well within the
+  // driver's budget) while two more come.
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(1500)); });
+  std::vector<int64_t> ids{service->Submit("a", Request("beep"), std::nullopt).job.id};
+  ASSERT_TRUE(printer.WaitForRequests(1, kSettleWait));
+  for (int i = 0; i < 2; ++i) ids.push_back(service->Submit("a", Request("beep"), std::nullopt).job.id);
+  {
+    // Heard at once, while the first job still runs.
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(lengths.empty());
+    EXPECT_EQ(lengths.back(), 2u);
+  }
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(0)); });
+  for (int64_t id : ids) EXPECT_EQ(service->WaitSettled(id, kSettleWait)->state, JobState::Done);
+  service->Unsubscribe(token);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(lengths.back(), 0u);
+}
+
 TEST_F(ServiceTest, MetricsCountJobsAndExchanges) {
   AddPrinter("a");
   StartService();

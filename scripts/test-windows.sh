@@ -87,7 +87,8 @@ for link in "$prefix"/dosdevices/*; do
     *) echo "wine prefix: $link leads to $target; refusing to run" >&2; exit 1 ;;
   esac
 done
-export ZUV_WIN_TEST_PORT=COM5 ZUV_WIN_FAST_PORT=COM6
+# The prefix is ours to change (the registry test rewrites SERIALCOMM).
+export ZUV_WIN_TEST_PORT=COM5 ZUV_WIN_FAST_PORT=COM6 ZUV_WIN_PRIVATE_PREFIX=1
 
 if [ $mode = bench ]; then
   exchanges=${ZUV_BENCH_EXCHANGES:-300}

@@ -5,6 +5,10 @@
 // component does all waiting and time-out bookkeeping itself on top of the
 // non-blocking primitives here, so a device only has to move bytes and
 // answer queries.
+//
+// <windows.h> defines several names declared here (PURGE_RXCLEAR, SETDTR,
+// CE_FRAME...) as macros of the same values: a source that needs both
+// includes this header, directly or through another, before <windows.h>.
 #pragma once
 
 #include <cstddef>

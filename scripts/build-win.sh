@@ -9,8 +9,9 @@ root=$PWD
 out=$root/build-win
 jobs=${ZUV_JOBS:-2}
 
-ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix wine64 nsis googletest
-  nlohmann-json3-dev libcli11-dev libtomlplusplus-dev libboost1.81-dev"
+# What the Windows programs and scripts/test-windows.sh use: the cross
+# compiler, GoogleTest's sources and wine (`wine` gives /usr/bin/wine).
+ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64"
 
 install_win_deps() {
   local missing=()
@@ -40,6 +41,7 @@ if [ ! -f "$mingw_root/usr/lib/libgtest.a" ]; then
 fi
 
 # Header-only libraries: links to just them, never all of /usr/include.
+# Nothing built for Windows uses one yet; those present are linked.
 links=$out/header-links
 mkdir -p "$links"
 for h in nlohmann CLI toml++ boost; do

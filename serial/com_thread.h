@@ -1,11 +1,12 @@
-// The event thread of an open port: waits in poll() on the device and a
-// wake-up descriptor, turns what it sees into line events and hands each
+// The event thread of an open port: waits for the device's line events and
+// a wake-up (poll() on Linux, WaitCommEvent on Windows), and hands each
 // batch to the port as SyncMethod says.
 #pragma once
 
 #include <atomic>
-#include <latch>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "comport_types.h"
@@ -101,7 +102,10 @@ class TComThread : public std::enable_shared_from_this<TComThread> {
   std::atomic<bool> FTxDrained{false};
   bool FRx80Reported = false;
   LineSampler FLineSampler;
-  std::latch FStartGate{1};
+  // Holds the body until Start. A mutex and condition, not std::latch:
+  // MinGW's libstdc++ 12 can lose a latch's wake-up.
+  std::mutex FGateLock;
+  std::condition_variable FGateOpened;
   std::atomic<bool> FStarted{false};
   std::thread FThread;
 };

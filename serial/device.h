@@ -5,6 +5,10 @@
 // component does all waiting and time-out bookkeeping itself on top of the
 // non-blocking primitives here, so a device only has to move bytes and
 // answer queries.
+//
+// <windows.h> defines several names declared here (PURGE_RXCLEAR, SETDTR,
+// CE_FRAME...) as macros of the same values: a source that needs both
+// includes this header, directly or through another, before <windows.h>.
 #pragma once
 
 #include <cstddef>
@@ -158,7 +162,8 @@ class SerialDevice {
   virtual int GetLineCounters(TLineCounters& counters) const;
 };
 
-// The tty device of the running system.
+// The serial device of the running system: the tty on Linux, the COM port
+// on Windows.
 std::unique_ptr<SerialDevice> MakeTtyDevice();
 
 }  // namespace serial

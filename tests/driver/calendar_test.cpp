@@ -7,6 +7,7 @@
 
 #include "driver/calendar.h"
 #include "driver/comportzuv.h"
+#include "driver_fixture.h"
 
 using namespace zuv;
 using namespace std::chrono;
@@ -47,21 +48,6 @@ TEST(CalendarTest, DatesOfDayCountsAndBack) {
               days);
   }
 }
-
-namespace {
-
-void SetZone(const char* zone) {
-#ifdef _WIN32
-  _putenv_s("TZ", zone ? zone : "");
-  _tzset();
-#else
-  if (zone) ::setenv("TZ", zone, 1);
-  else ::unsetenv("TZ");
-  ::tzset();
-#endif
-}
-
-}  // namespace
 
 // The driver's "now" is the local wall clock: UTC moved by the zone's offset.
 TEST(CalendarTest, NowIsTheLocalWallClock) {

@@ -1,5 +1,8 @@
 #include "driver_fixture.h"
 
+#include <cstdlib>
+#include <ctime>
+
 using namespace zuv;
 
 void DriverTest::SetUp() {
@@ -106,4 +109,15 @@ Bytes DriverTest::LongFrame(uint8_t cmd, Bytes data, bool printer) {
   b.insert(b.end(), data.begin(), data.end());
   AppendChecksum(b, 1);
   return b;
+}
+
+void SetZone(const char* zone) {
+#ifdef _WIN32
+  _putenv_s("TZ", zone ? zone : "");
+  _tzset();
+#else
+  if (zone) ::setenv("TZ", zone, 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+#endif
 }

@@ -44,3 +44,6 @@ class DriverTest : public ::testing::Test {
   bool useSequence = false;
   int openErrorForNewDevices = 0;  // errno the next devices fail to open with
 };
+
+// Sets the TZ variable (nullptr removes it) and makes the C library read it.
+void SetZone(const char* zone);

@@ -1,0 +1,22 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (posix thread
+# model: std::thread and std::mutex need it).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Windows programs of the build (tests, test discovery) run under wine. The
+# prefix comes from the environment (WINEPREFIX): scripts/test-windows.sh
+# makes a private one.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Libraries built for mingw by scripts/build-win.sh (GoogleTest) live in a
+# root of their own beside the system's mingw root.
+if(ZUV_MINGW_ROOT)
+  list(APPEND CMAKE_FIND_ROOT_PATH ${ZUV_MINGW_ROOT})
+endif()

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds every Windows artefact into build-win/: GoogleTest for mingw, the
+# serial and driver libraries, their tests and the Windows benchmark, all
+# linked statically (each .exe imports only system DLLs).
+# Usage: scripts/build-win.sh [cmake --build arguments, e.g. --target X]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+out=$root/build-win
+jobs=${ZUV_JOBS:-2}
+
+# What the Windows programs and scripts/test-windows.sh use: the cross
+# compiler, GoogleTest's sources and wine (`wine` gives /usr/bin/wine).
+ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64"
+
+install_win_deps() {
+  local missing=()
+  for p in $ZUV_WIN_PACKAGES; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
+}
+install_win_deps
+
+toolchain=$root/cmake/mingw-w64.cmake
+mingw_root=$out/mingw-root
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+
+# GoogleTest from Debian's sources, installed under a root of our own.
+if [ ! -f "$mingw_root/usr/lib/libgtest.a" ]; then
+  cmake -S /usr/src/googletest -B "$out/googletest" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX=/usr "${launcher[@]}" \
+    -Dgtest_disable_pthreads=OFF >/dev/null
+  cmake --build "$out/googletest" -j "$jobs"
+  DESTDIR=$mingw_root cmake --install "$out/googletest" >/dev/null
+fi
+
+# Header-only libraries: links to just them, never all of /usr/include.
+# Nothing built for Windows uses one yet; those present are linked.
+links=$out/header-links
+mkdir -p "$links"
+for h in nlohmann CLI toml++ boost; do
+  [ -e "/usr/include/$h" ] && ln -sfn "/usr/include/$h" "$links/$h"
+done
+
+cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZUV_MINGW_ROOT="$mingw_root" \
+  -DZUV_HEADER_LINKS="$links" "${launcher[@]}" >/dev/null
+cmake --build "$out" -j "$jobs" "$@"
+
+# Every program must stand alone on Windows: system DLLs only.
+bad=0
+while IFS= read -r exe; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' | tr 'A-Z' 'a-z')
+  for d in $dlls; do
+    case $d in
+      kernel32.dll|msvcrt.dll|user32.dll|advapi32.dll|ws2_32.dll|mswsock.dll|shell32.dll|ole32.dll|bcrypt.dll|ucrtbase.dll|api-ms-win-*) ;;
+      *) echo "$exe imports $d" >&2; bad=1 ;;
+    esac
+  done
+done < <(find "$out" -name '*.exe' -not -path "$out/googletest/*" -not -path '*/CMakeFiles/*')
+[ $bad -eq 0 ] || { echo "build-win: a program needs a DLL Windows does not have" >&2; exit 1; }
+echo "build-win: Windows programs in $out"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds everything twice (plain, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test, then
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test, builds
+# for Windows and runs its tests under wine, then
 # fuzzes reply reception for a minute with a clang build. The contract tests'
 # npm packages come from their lock file.
 set -euo pipefail
@@ -19,6 +20,10 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZUV_SANITIZE=ON -DZUV_BUILD_
 cmake --build build-asan -j "$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
    ctest --output-on-failure -j "$jobs" --timeout 180)
+
+# The Windows build, and its tests under wine against emulators on
+# pseudo-terminals (the emulator comes from the plain build above).
+scripts/test-windows.sh
 
 # The fuzzer needs clang's libFuzzer; the top-level build adds fuzz/ only then.
 CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,8 +3,9 @@
 
 #include <string>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
+
+#include "server/http_message.h"
 
 namespace zuvsrv {
 
@@ -19,7 +20,11 @@ constexpr int kNotFound = 404;
 constexpr int kMethodNotAllowed = 405;
 constexpr int kConflict = 409;
 constexpr int kPayloadTooLarge = 413;
+constexpr int kUnsupportedMediaType = 415;
+constexpr int kMisdirected = 421;
+constexpr int kHeaderTooLarge = 431;
 constexpr int kInternalError = 500;
+constexpr int kUnavailable = 503;
 }  // namespace status
 
 constexpr const char* kJsonType = "application/json";
@@ -34,12 +39,14 @@ constexpr const char* kConflict = "conflict";
 constexpr const char* kTooLarge = "too-large";
 constexpr const char* kOrigin = "origin";
 constexpr const char* kInternal = "internal";
+constexpr const char* kHost = "host";
+constexpr const char* kBusy = "busy";
 }  // namespace kind
 
-void SendJson(httplib::Response& res, int code, const nlohmann::ordered_json& body);
+void SendJson(HttpResponse& res, int code, const nlohmann::ordered_json& body);
 
 // {"ok":false,"error":{"kind","field"?,"message"}}; `field` only when not empty.
-void SendError(httplib::Response& res, int code, const std::string& kind,
+void SendError(HttpResponse& res, int code, const std::string& kind,
                const std::string& message, const std::string& field = "");
 
 }  // namespace zuvsrv

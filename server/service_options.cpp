@@ -54,6 +54,29 @@ void CheckUniqueIds(const std::vector<PrinterConfig>& printers) {
         throw OptionsError("printer id \"" + printers[i].id + "\" given twice");
 }
 
+void ReadStrings(const toml::table& config, const char* key, std::vector<std::string>& into) {
+  const toml::node* node = config.get(key);
+  if (!node) return;
+  const toml::array* list = node->as_array();
+  if (!list) throw OptionsError(std::string(key) + " must be a list of strings");
+  for (const toml::node& item : *list) {
+    const auto text = item.value<std::string>();
+    if (!text) throw OptionsError(std::string(key) + " holds a value that is not a string");
+    into.push_back(*text);
+  }
+}
+
+constexpr int64_t kMaxCount = 100000;
+
+void ReadCount(const toml::table& config, const char* key, size_t& into) {
+  const toml::node* node = config.get(key);
+  if (!node) return;
+  const auto value = node->value_exact<int64_t>();
+  if (!value || *value < 1 || *value > kMaxCount)
+    throw OptionsError(std::string(key) + " must be a number from 1 to " + std::to_string(kMaxCount));
+  into = size_t(*value);
+}
+
 }  // namespace
 
 ListenAddress ParseListen(const std::string& text) {
@@ -100,13 +123,10 @@ void LoadConfigFile(const std::string& path, ServiceOptions& options) {
     if (const auto dir = config["state_dir"].value<std::string>()) options.stateDir = *dir;
     if (const auto file = config["token_file"].value<std::string>()) options.tokenFile = *file;
     if (const auto dir = config["console_dir"].value<std::string>()) options.consoleDir = *dir;
-    if (const toml::array* origins = config["cors_origins"].as_array()) {
-      for (const toml::node& origin : *origins) {
-        const auto text = origin.value<std::string>();
-        if (!text) throw OptionsError("cors_origins holds a value that is not a string");
-        options.corsOrigins.push_back(*text);
-      }
-    }
+    ReadStrings(config, "cors_origins", options.corsOrigins);
+    ReadStrings(config, "allowed_hosts", options.allowedHosts);
+    ReadCount(config, "max_connections", options.maxConnections);
+    ReadCount(config, "max_event_streams", options.maxEventStreams);
     if (const toml::array* printers = config["printer"].as_array()) {
       for (size_t i = 0; i < printers->size(); ++i) {
         const toml::table* table = (*printers)[i].as_table();

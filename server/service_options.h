@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server/core/job_service.h"
+#include "server/http_limits.h"
 
 namespace zuvsrv {
 
@@ -25,6 +26,9 @@ struct ServiceOptions {
   std::string tokenFile;
   std::string consoleDir;
   std::vector<std::string> corsOrigins;
+  std::vector<std::string> allowedHosts;
+  size_t maxConnections = kDefaultMaxConnections;
+  size_t maxEventStreams = kDefaultMaxEventStreams;
   std::vector<PrinterConfig> printers;
 };
 

@@ -216,26 +216,50 @@ TEST(MetricsText, EscapesLabelsAndClosesTheHistogram) {
   EXPECT_NE(text.find("# TYPE zuv_exchange_seconds histogram\n"), std::string::npos);
 }
 
-TEST(EventQueue, KeepsOrderEndsOnCloseAndCutsOffASlowReader) {
-  zuvsrv::EventQueue queue;
-  queue.Push(zuvsrv::EventFrame("job", {{"id", 1}}));
-  queue.Push(zuvsrv::EventFrame("printer", {{"id", "a"}, {"text", "two\nlines"}}));
-  std::string frame;
-  ASSERT_EQ(queue.Pop(frame, 0ms), zuvsrv::EventQueue::Next::Frame);
-  EXPECT_EQ(frame, "event: job\ndata: {\"id\":1}\n\n");
-  ASSERT_EQ(queue.Pop(frame, 0ms), zuvsrv::EventQueue::Next::Frame);
-  EXPECT_EQ(frame, "event: printer\ndata: {\"id\":\"a\",\"text\":\"two\\nlines\"}\n\n");
-  EXPECT_EQ(queue.Pop(frame, 1ms), zuvsrv::EventQueue::Next::Idle);
-  queue.Push("last");
-  queue.Close();
-  queue.Push("after the end");
-  ASSERT_EQ(queue.Pop(frame, 0ms), zuvsrv::EventQueue::Next::Frame);
-  EXPECT_EQ(frame, "last");
-  EXPECT_EQ(queue.Pop(frame, 60s), zuvsrv::EventQueue::Next::Closed);
+// A stream's sink that keeps what it was sent.
+struct KeptSink : zuvsrv::EventSink {
+  void Send(std::string frame) override { frames.push_back(std::move(frame)); }
+  void Close() override { closed = true; }
+  std::vector<std::string> frames;
+  bool closed = false;
+};
 
-  zuvsrv::EventQueue slow;
-  for (size_t i = 0; i <= zuvsrv::EventQueue::kMaxPending; ++i) slow.Push("x");
-  EXPECT_EQ(slow.Pop(frame, 60s), zuvsrv::EventQueue::Next::Closed);
+TEST(EventHub, NumbersEventsKeepsOrderReplaysAfterAnIdAndEndsOnClose) {
+  zuvsrv::EventHub hub(2, 100);
+  hub.Publish("job", {{"id", 1}});
+  hub.Publish("printer", {{"id", "a"}, {"text", "two\nlines"}});
+  auto fresh = std::make_shared<KeptSink>();
+  ASSERT_EQ(hub.Attach(fresh, std::nullopt), zuvsrv::EventHub::Attached::Yes);
+  auto resumed = std::make_shared<KeptSink>();
+  ASSERT_EQ(hub.Attach(resumed, zuvsrv::ParseEventId("100")), zuvsrv::EventHub::Attached::Yes);
+  EXPECT_EQ(hub.Attach(std::make_shared<KeptSink>(), std::nullopt), zuvsrv::EventHub::Attached::Full);
+  hub.Publish("job", {{"id", 2}});
+  const std::vector<std::string> freshFrames{zuvsrv::kConnectedFrame,
+                                             "id: 102\nevent: job\ndata: {\"id\":2}\n\n"};
+  EXPECT_EQ(fresh->frames, freshFrames);
+  const std::vector<std::string> resumedFrames{
+      zuvsrv::kConnectedFrame,
+      "id: 101\nevent: printer\ndata: {\"id\":\"a\",\"text\":\"two\\nlines\"}\n\n",
+      "id: 102\nevent: job\ndata: {\"id\":2}\n\n"};
+  EXPECT_EQ(resumed->frames, resumedFrames);
+  // A stream whose connection let go of it no longer counts.
+  fresh.reset();
+  auto third = std::make_shared<KeptSink>();
+  EXPECT_EQ(hub.Attach(third, std::nullopt), zuvsrv::EventHub::Attached::Yes);
+  hub.CloseAll();
+  EXPECT_TRUE(resumed->closed);
+  EXPECT_TRUE(third->closed);
+  EXPECT_EQ(hub.Attach(std::make_shared<KeptSink>(), std::nullopt), zuvsrv::EventHub::Attached::Closed);
+  EXPECT_FALSE(zuvsrv::ParseEventId("12x"));
+}
+
+TEST(EventHub, KeepsOnlyTheLastThousandForReplay) {
+  zuvsrv::EventHub hub(1, 1);
+  for (size_t i = 0; i < zuvsrv::EventHub::kReplayEvents + 5; ++i) hub.Publish("job", {{"n", i}});
+  auto sink = std::make_shared<KeptSink>();
+  hub.Attach(sink, 0);
+  ASSERT_EQ(sink->frames.size(), zuvsrv::EventHub::kReplayEvents + 1);
+  EXPECT_EQ(sink->frames[1].rfind("id: 6\n", 0), 0u) << sink->frames[1];
 }
 
 }  // namespace

@@ -16,6 +16,10 @@ constexpr std::chrono::seconds kIdleDeadline{5};     // a kept-alive connection 
 constexpr std::chrono::seconds kWriteDeadline{30};   // an answer, or one event frame
 constexpr std::chrono::seconds kLingerDeadline{2};   // reading what follows a refused request
 
+// Threads that run the routes (which wait for the journal), apart from the
+// network's.
+constexpr size_t kHandlerThreads = 8;
+
 constexpr size_t kDefaultMaxConnections = 512;
 constexpr size_t kDefaultMaxEventStreams = 256;
 // What one event stream may have waiting before its reader is cut off: room

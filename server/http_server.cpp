@@ -49,6 +49,7 @@ struct HttpServer::Impl {
   std::set<std::weak_ptr<Session>, std::owner_less<std::weak_ptr<Session>>> sessions;
   net::io_context io;
   tcp::acceptor acceptor;
+  net::thread_pool handlers{kHandlerThreads};
 };
 
 // One connection, from its first byte to its close; every step runs on the
@@ -228,11 +229,15 @@ void Session::Dispatch() {
     auto self = weak.lock();
     return !self || self->ClientGone();
   };
-  server_.handler->Handle(request_, response_);
-  if (!response_.deferred) return Write();
-  auto later = std::move(response_.deferred);
-  later([self = shared_from_this()] {
-    net::post(self->stream_.get_executor(), [self] { self->Write(); });
+  // Handlers may wait for the journal's commits: on threads of their own,
+  // so that the network threads never do, and so that concurrent
+  // submissions share commits.
+  net::post(server_.handlers, [self = shared_from_this()] {
+    self->server_.handler->Handle(self->request_, self->response_);
+    auto resume = [self] { net::post(self->stream_.get_executor(), [self] { self->Write(); }); };
+    if (!self->response_.deferred) return resume();
+    auto later = std::move(self->response_.deferred);
+    later(resume);
   });
 }
 
@@ -475,6 +480,8 @@ void HttpServer::Run(HttpHandler& handler) {
     threads.emplace_back([this] { impl_->io.run(); });
   impl_->io.run();
   for (std::thread& t : threads) t.join();
+  // A route still running finishes before the routes may go.
+  impl_->handlers.join();
   // No engine thread runs now: what is still open is closed here.
   ErrorCode ignored;
   impl_->acceptor.close(ignored);
@@ -483,7 +490,10 @@ void HttpServer::Run(HttpHandler& handler) {
     if (auto session = weak.lock()) session->Abort();
 }
 
-void HttpServer::Stop() { impl_->io.stop(); }
+void HttpServer::Stop() {
+  impl_->io.stop();
+  impl_->handlers.stop();
+}
 
 const HttpCounters& HttpServer::Counters() const { return impl_->counters; }
 

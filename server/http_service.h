@@ -19,7 +19,7 @@ struct HttpSettings {
   std::vector<std::string> allowedHosts;   // Host names besides the listen address and localhost
   std::string consoleDir;                  // served at / when it exists
   std::chrono::milliseconds eventHeartbeat{15000};
-  size_t threads = 4;                      // the engine's; no connection holds one while it waits
+  size_t threads = 4;                      // the network's; no connection holds one while it waits
   size_t maxConnections = kDefaultMaxConnections;
   size_t maxEventStreams = kDefaultMaxEventStreams;
   Deadlines deadlines;  // shorter only in tests

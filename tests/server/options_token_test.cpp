@@ -60,6 +60,9 @@ TEST(ServiceOptions, ConfigFileAndCommandLineTogether) {
 state_dir = "/var/lib/zuv"
 token_file = "/etc/zuv/token"
 cors_origins = ["https://till.example", "http://localhost:3000"]
+allowed_hosts = ["till.local"]
+max_connections = 64
+max_event_streams = 8
 [[printer]]
 id = "front"
 port = "ttyUSB0"
@@ -81,6 +84,9 @@ port = "tcp://127.0.0.1:9100"
   EXPECT_EQ(options.stateDir, stateDir);  // the command line wins
   EXPECT_EQ(options.tokenFile, "/etc/zuv/token");
   EXPECT_EQ(options.corsOrigins.size(), 2u);
+  EXPECT_EQ(options.allowedHosts, std::vector<std::string>{"till.local"});
+  EXPECT_EQ(options.maxConnections, 64u);
+  EXPECT_EQ(options.maxEventStreams, 8u);
   ASSERT_EQ(options.printers.size(), 3u);
   EXPECT_EQ(options.printers[0].baud, 19200);
   EXPECT_EQ(options.printers[0].lang, "SRB");
@@ -98,6 +104,9 @@ TEST(ServiceOptions, BadConfigurationsSayWhatIsWrong) {
       {"[[printer]]\nport = \"x\"\n", "id"},
       {"[[printer]]\nid = \"a\"\nport = \"x\"\nbaud = -5\n", "baud"},
       {"cors_origins = [1]\n", "cors_origins"},
+      {"allowed_hosts = \"till.local\"\n", "allowed_hosts"},
+      {"max_connections = 0\n", "max_connections"},
+      {"max_event_streams = \"many\"\n", "max_event_streams"},
       {"state_dir = \"/tmp\"\n[[printer]]\nid = \"a\"\nport = \"x\"\n[[printer]]\nid = \"a\"\nport = \"y\"\n",
        "twice"},
   };
@@ -147,6 +156,26 @@ TEST(AccessToken, FileThenEnvironmentThenStateDirectory) {
   std::ofstream(dir.Path() + "/empty") << "\n";
   EXPECT_THROW(zuvsrv::LoadToken(dir.Path() + "/empty", dir.Path()), zuvsrv::TokenError);
   EXPECT_THROW(zuvsrv::LoadToken("", dir.Path() + "/no/such/dir"), zuvsrv::TokenError);
+}
+
+TEST(AccessToken, WarnedOfWhenOthersMayReadItOrItIsShort) {
+  TempDir dir;
+  const std::string file = dir.Path() + "/given";
+  const std::string longToken(zuvsrv::kMinTokenLength, 't');
+  std::ofstream(file) << longToken << "\n";
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  EXPECT_TRUE(zuvsrv::TokenWarnings(file, dir.Path(), longToken).empty());
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  const auto exposed = zuvsrv::TokenWarnings(file, dir.Path(), longToken);
+  ASSERT_EQ(exposed.size(), 1u);
+  EXPECT_NE(exposed[0].find("readable by others"), std::string::npos);
+  ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
+  EXPECT_EQ(zuvsrv::TokenWarnings(file, dir.Path(), longToken).size(), 1u);
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  const auto shortOne = zuvsrv::TokenWarnings(file, dir.Path(), longToken.substr(1));
+  ASSERT_EQ(shortOne.size(), 1u);
+  EXPECT_NE(shortOne[0].find("shorter than 32"), std::string::npos);
+  EXPECT_EQ(shortOne[0].find(longToken.substr(1)), std::string::npos) << "the token was told";
 }
 
 TEST(AccessToken, ComparisonNeedsTheWholeToken) {

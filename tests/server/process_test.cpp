@@ -127,6 +127,23 @@ TEST_F(ServerProcessTest, FirstLineIsTheAddressAndTheTokenIsMadePrivately) {
   EXPECT_NE(err.find(tokenFile), std::string::npos) << err;
 }
 
+TEST_F(ServerProcessTest, StartWarnsOfAnOpenCorsOriginAndAShortReadableToken) {
+  const std::string config = state_.Path() + "/config.toml";
+  std::ofstream(config) << "cors_origins = [\"https://till.example\", \"null\", \"*\"]\n";
+  ::chmod((state_.Path() + "/given-token").c_str(), 0644);
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--config", config});
+  ServerProcess server(args, state_.Path() + "/stderr");
+  EXPECT_EQ(server.FirstLine().rfind("LISTEN ", 0), 0u);
+  EXPECT_EQ(server.Kill(SIGTERM), 0);
+  const std::string err = ReadFile(state_.Path() + "/stderr");
+  for (const char* warning : {"cors_origins holds \"null\"", "cors_origins holds \"*\"",
+                              "readable by others", "shorter than 32"})
+    EXPECT_NE(err.find(warning), std::string::npos) << warning << " in " << err;
+  EXPECT_EQ(err.find("till.example"), std::string::npos) << err;
+  EXPECT_EQ(err.find(kToken), std::string::npos) << "the token was logged";
+}
+
 TEST_F(ServerProcessTest, VersionAndBadOptionsStartNothing) {
   ServerProcess version({"--version"}, state_.Path() + "/stderr");
   EXPECT_EQ(version.FirstLine().rfind("zuv-server ", 0), 0u);

@@ -25,7 +25,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "driver/comportzuv.h"
 #include "emulator/pty_server.h"
 #include "server/core/job_service.h"
@@ -144,7 +144,7 @@ std::vector<double> BareExchanges() {
 // The job service alone: the journal and the worker, no HTTP.
 std::vector<double> JournalledExchanges(const std::string& stateDir) {
   zuvsrv::JobService jobs(stateDir, {{"a", kLink, 115200, "GBR"}});
-  const zuvcli::CommandRequest request = zuvcli::CheckRequest("test", zuvsrv::Json::object());
+  const zuvcmd::CommandRequest request = zuvcmd::CheckRequest("test", zuvsrv::Json::object());
   std::vector<double> times;
   for (int i = 0; i < kRounds; ++i) {
     const auto t0 = Clock::now();

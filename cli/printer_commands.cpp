@@ -1,27 +1,22 @@
 // Subcommands that run one printer command each: the command line (and the
 // files it names) become the catalogue's JSON arguments, which are checked
 // and run exactly as the print service runs them.
+#include <charconv>
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <memory>
 
-#include "catalogue.h"
+#include "commands/catalogue.h"
 #include "commands.h"
-#include "input.h"
-#include "utf8.h"
+#include "commands/input.h"
+#include "commands/utf8.h"
 
 namespace zuvcli {
 
+using namespace zuvcmd;
+
 namespace {
-
-constexpr int kMaxCommand = 255;
-
-// Questions asked before the commands that the catalogue marks for it.
-const std::map<std::string, std::string, std::less<>> kQuestions = {
-    {"z-report", "Print the daily (Z) report and close the fiscal day?"},
-    {"delete-articles", "Delete the whole article base?"},
-};
 
 std::string Help(const CommandInfo& info) {
   if (info.printerCommand == kAnyCommand) return info.help;
@@ -100,7 +95,7 @@ int RunRequest(Session& s, const std::string& name, const Json& args, const Sour
     return FailArgument(s, name, e, source);
   }
   if (request.info->confirm)
-    if (int status = s.Confirm(name, kQuestions.at(name))) return status;
+    if (int status = s.Confirm(name, request.info->question)) return status;
   if (int status = s.Open(name)) return status;
   bool shown = false;
   const CommandOutcome outcome = Execute(request, ShowProgress(s, shown));
@@ -133,6 +128,19 @@ Json IntegerOrText(const std::string& text) {
   return text;
 }
 
+// The tool also takes dd.mm.yyyy; requests name days as yyyy-mm-dd.
+std::string CivilDate(const std::string& text) {
+  const auto date = ParseCivilDate(text);
+  return date ? FormatDate(*date) : text;
+}
+
+// The tool also takes the printer's numbers 0, 1, 2 and "check".
+std::string PaymentType(const std::string& text) {
+  if (text == "check") return "cheque";
+  if (const auto index = ParseInteger(text, 0, kPaymentTypes.size() - 1)) return std::string(kPaymentTypes[*index]);
+  return text;
+}
+
 using ArgsBuilder = std::function<int(Session&, const std::string&)>;
 
 CLI::App* Add(CLI::App& app, Action& action, const std::string& name, ArgsBuilder run) {
@@ -144,7 +152,7 @@ CLI::App* Add(CLI::App& app, Action& action, const std::string& name, ArgsBuilde
 void AddPeriodic(CLI::App& app, Action& action) {
   auto dates = std::make_shared<std::pair<std::string, std::string>>();
   auto* sub = Add(app, action, "periodic-report", [dates](Session& s, const std::string& name) {
-    return RunRequest(s, name, {{"from", dates->first}, {"to", dates->second}});
+    return RunRequest(s, name, {{"from", CivilDate(dates->first)}, {"to", CivilDate(dates->second)}});
   });
   sub->add_option("FROM", dates->first, "first day")->required();
   sub->add_option("TO", dates->second, "last day")->required();
@@ -185,9 +193,12 @@ void AddProgram(CLI::App& app, Action& action) {
 void AddPayment(CLI::App& app, Action& action) {
   auto args = std::make_shared<std::pair<std::string, std::string>>();
   auto* sub = Add(app, action, "pay", [args](Session& s, const std::string& name) {
-    return RunRequest(s, name, {{"type", args->first}, {"amount", args->second}});
+    return RunRequest(s, name, {{"type", PaymentType(args->first)}, {"amount", args->second}});
   });
-  sub->add_option("TYPE", args->first, "cash, card or cheque (or 0, 1, 2)")->required();
+  std::string types;
+  for (size_t i = 0; i < kPaymentTypes.size(); ++i)
+    types += std::string(i == 0 ? "" : ", ") + std::string(kPaymentTypes[i]) + " (" + std::to_string(i) + ")";
+  sub->add_option("TYPE", args->first, "payment type: " + types)->required();
   sub->add_option("AMOUNT", args->second, "amount, e.g. 100.00")->required();
 }
 
@@ -224,15 +235,25 @@ void AddNonfiscal(CLI::App& app, Action& action) {
       "Start a line with '<' to print a leading '^', '>' or '<' as it is.");
 }
 
-// A command byte in decimal ("101") or hex ("0x65"), else the text as given.
+// A number in decimal ("101") or hex ("0x65"), else the text as given: the
+// request's checks then say what range a command byte has.
 Json CommandByte(const std::string& text) {
   if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0) {
-    const auto bytes = ParseHexWords({text.size() % 2 ? "0" + text.substr(2) : text.substr(2)});
-    if (bytes && bytes->size() == 1) return bytes->front();
-    return text;
+    int64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data() + 2, end, value, 16);
+    return ec == std::errc() && stop == end && text.size() > 2 ? Json(value) : Json(text);
   }
-  if (const auto value = ParseInteger(text, 0, kMaxCommand)) return *value;
-  return text;
+  return IntegerOrText(text);
+}
+
+// Words of hex digits as one string of pairs; words that are not pairs are
+// kept apart, for the checks to refuse.
+std::string HexData(const std::vector<std::string>& words) {
+  std::string data;
+  const bool pairs = ParseHexWords(words).has_value();
+  for (const std::string& word : words) data += (data.empty() || pairs ? "" : " ") + word;
+  return data;
 }
 
 void AddRaw(CLI::App& app, Action& action) {
@@ -243,10 +264,9 @@ void AddRaw(CLI::App& app, Action& action) {
   };
   auto args = std::make_shared<Args>();
   auto* sub = Add(app, action, "raw", [args](Session& s, const std::string& name) {
-    std::string data;
-    for (const std::string& word : args->data) data += (data.empty() ? "" : " ") + word;
-    return RunRequest(s, name,
-                      {{"command", CommandByte(args->command)}, {"data", data}, {"long", args->longFrame}});
+    return RunRequest(s, name, {{"command", CommandByte(args->command)},
+                                {"data", HexData(args->data)},
+                                {"long", args->longFrame}});
   });
   sub->add_option("CMD", args->command, "command byte")->required();
   sub->add_option("HEX", args->data, "data bytes, e.g. 0A 0B or 0A0B");

@@ -87,7 +87,7 @@ int Session::Finish(const CommandInfo& info, const CommandOutcome& outcome, Json
                             ? outcome.message
                             : "error " + std::to_string(code) + ": " + outcome.message;
   FailureKind kind = FailureKind::Link;
-  if (InDoubt(info, outcome)) {
+  if (zuvcmd::InDoubt(info, outcome)) {
     kind = FailureKind::InDoubt;
     message = "the printer acknowledged the command but its reply was lost (" + message +
               "); check the paper before repeating a print";

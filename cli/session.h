@@ -6,10 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "catalogue.h"
+#include "commands/catalogue.h"
 #include "diagnostics/log_sink.h"
 
 namespace zuvcli {
+
+using zuvcmd::CommandInfo;
+using zuvcmd::CommandOutcome;
+using zuvcmd::Effect;
+using zuvcmd::Json;
 
 enum ExitStatus {
   kExitOk = 0,

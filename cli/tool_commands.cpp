@@ -3,11 +3,14 @@
 #include <memory>
 
 #include "commands.h"
-#include "detect_report.h"
+#include "commands/detect_report.h"
 #include "driver/comportzuv.h"
 #include "driver/detect.h"
 
 namespace zuvcli {
+
+using zuvcmd::BaudJson;
+using zuvcmd::PortNotesJson;
 
 namespace {
 

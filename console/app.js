@@ -2,13 +2,21 @@
 // printers live from the event stream, runs commands, edits non-fiscal
 // receipts and keeps the job journal. The token lives in this tab's session
 // storage only and goes in the Authorization header, never in a URL.
-"use strict";
+import { describeSpeed, detectionLines, isDetection } from "./detection.js";
+import { element } from "./dom.js";
+import { formatFields } from "./fields.js";
+import { currentLocale, setLanguage, t } from "./i18n.js";
+import { layoutReceipt } from "./markup.js";
 
 const TOKEN_KEY = "zuv-token";
 const LANG_KEY = "zuv-lang";
+const LAST_JOB_KEY = "zuv-last-job";   // the job "Last result" shows, across a reload
 const WAIT_MS = 30000;          // how long a command waits for its job to finish
 const JOURNAL_LIMIT = 100;
 const RECONNECT_MS = 2000;      // pause before the event stream is opened again
+const SEND_ATTEMPTS = 3;        // a command whose answer never came is asked again, same key
+const RESEND_MS = 1000;
+const IDEMPOTENCY_HEADER = "Idempotency-Key";
 const PRINTER_COMMANDS = ["test", "clock", "receipt-state", "x-report", "z-report", "detect"];
 const CONFIRMED_COMMANDS = new Set(["z-report"]);
 const SERVICE_COMMANDS = new Set(["detect"]);   // work on the port, not the paper
@@ -17,6 +25,8 @@ const SETTLED_STATES = new Set(["done", "failed", "in-doubt", "not-done"]);
 const NO_ANSWER = -1;
 const REFUSED = -2;
 const PORT_FAULT = -5;
+// A printer whose last job ended on one of these did not answer.
+const NO_ANSWER_KINDS = new Set(["port", "link"]);
 
 const $ = (id) => document.getElementById(id);
 const ui = {
@@ -26,7 +36,9 @@ const ui = {
   lastJob: null,         // the job whose outcome "Last result" shows
   lastMessage: null,     // or a message: {text, kind}
   openJob: null,         // the job shown in the details dialog
-  pending: new Set(),    // "printer/command" of card buttons whose request is on its way
+  pending: new Set(),    // actions whose request is on its way: "printer/command", "editor", "resolve"
+  stream: "connecting",  // the event stream: "connecting", "live" or "down"
+  fetchFailed: false,    // the last request found no service
 };
 
 class ApiError extends Error {
@@ -40,8 +52,8 @@ class ApiError extends Error {
 function token() { return sessionStorage.getItem(TOKEN_KEY) || ""; }
 function authHeaders() { return { Authorization: "Bearer " + token() }; }
 
-async function api(method, path, body) {
-  const options = { method, headers: authHeaders(), cache: "no-store" };
+async function api(method, path, body, headers) {
+  const options = { method, headers: { ...authHeaders(), ...headers }, cache: "no-store" };
   if (body !== undefined) {
     options.headers["Content-Type"] = "application/json";
     options.body = JSON.stringify(body);
@@ -50,12 +62,61 @@ async function api(method, path, body) {
   try {
     response = await fetch(path, options);
   } catch (err) {
+    setFetchFailed(true);
     throw new ApiError(0, null);
   }
+  setFetchFailed(false);
   let data = null;
   try { data = await response.json(); } catch (err) { data = null; }
   if (!response.ok) throw new ApiError(response.status, data);
   return { status: response.status, data };
+}
+
+// One key per user action: a request sent again, by the browser or below,
+// names the same job, which the service runs once.
+function newIdempotencyKey() {
+  if (crypto.randomUUID) return crypto.randomUUID();
+  // Outside a secure context (http:// from another host) there is no randomUUID.
+  const bytes = crypto.getRandomValues(new Uint8Array(16));
+  bytes[6] = (bytes[6] & 0x0f) | 0x40;
+  bytes[8] = (bytes[8] & 0x3f) | 0x80;
+  const hex = [...bytes].map((b) => b.toString(16).padStart(2, "0")).join("");
+  return [hex.slice(0, 8), hex.slice(8, 12), hex.slice(12, 16), hex.slice(16, 20), hex.slice(20)].join("-");
+}
+
+// A command whose answer was lost on the way is asked for again with its
+// key: the service answers with the job the first request made.
+async function sendCommand(path, body, key) {
+  for (let attempt = 1; ; ++attempt) {
+    try {
+      return await api("POST", path, body, { [IDEMPOTENCY_HEADER]: key });
+    } catch (err) {
+      if (!(err instanceof ApiError) || err.status !== 0 || attempt >= SEND_ATTEMPTS) throw err;
+      await pause(RESEND_MS);
+    }
+  }
+}
+
+// Runs `work` unless the action `key` is under way already; its buttons say
+// busy meanwhile and ignore clicks, staying focusable so a keyboard user
+// keeps their place.
+async function guarded(key, work) {
+  if (ui.pending.has(key)) return;
+  ui.pending.add(key);
+  markBusy(key);
+  try {
+    await work();
+  } finally {
+    ui.pending.delete(key);
+    markBusy(key);
+  }
+}
+
+function markBusy(key) {
+  for (const button of document.querySelectorAll(`button[data-pending="${CSS.escape(key)}"]`)) {
+    if (ui.pending.has(key)) button.setAttribute("aria-busy", "true");
+    else button.removeAttribute("aria-busy");
+  }
 }
 
 // ---- words a technician understands ----
@@ -111,6 +172,7 @@ async function signIn(value) {
   $("sign-out").hidden = false;
   setPrinters(printers);
   refreshJournal();
+  restoreLastResult();
   followEvents();
   const first = document.querySelector("#printers button");
   (first || $("editor-text")).focus();
@@ -118,17 +180,20 @@ async function signIn(value) {
 
 function signOut(message) {
   sessionStorage.removeItem(TOKEN_KEY);
+  sessionStorage.removeItem(LAST_JOB_KEY);
   if (ui.events) ui.events.abort();
   ui.events = null;
   ui.jobs.clear();
   ui.lastJob = null;
   ui.lastMessage = null;
+  ui.stream = "connecting";
+  ui.fetchFailed = false;
   for (const dialog of document.querySelectorAll("dialog[open]")) dialog.close();
   $("console").hidden = true;
   $("sign-out").hidden = true;
   $("sign-in").hidden = false;
   $("sign-in-error").textContent = message || "";
-  setLink(null);
+  showConnection();
   $("token").focus();
 }
 
@@ -164,20 +229,15 @@ function fillPrinterSelect(select, withAll) {
   if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
 }
 
-function element(tag, className, text) {
-  const el = document.createElement(tag);
-  if (className) el.className = className;
-  if (text !== undefined) el.textContent = text;
-  return el;
-}
-
 function printerCard(printer) {
   const card = element("article", "printer");
   card.dataset.printer = printer.id;
   card.setAttribute("aria-label", printer.id);
   const head = element("h3", "", printer.id + " ");
-  const badge = element("span", "badge printer-" + printer.state, t("printer_" + printer.state));
+  const state = badgeState(printer);
+  const badge = element("span", "badge printer-" + state, t("printer_" + state));
   badge.dataset.role = "printer-state";
+  badge.dataset.state = state;
   head.append(badge);
   const facts = element("dl", "facts");
   addFact(facts, t("port"), printer.port);
@@ -190,32 +250,30 @@ function printerCard(printer) {
   return card;
 }
 
-// A button whose request is on its way says so and ignores further clicks;
-// it stays focusable so a keyboard user does not lose their place.
+// What the badge says: "ready" only for a printer that answered last time,
+// and nothing known while the service is out of reach.
+function badgeState(printer) {
+  if (!serviceReachable()) return "unknown";
+  const error = printer.last_error;
+  if (printer.state === "idle" && error && NO_ANSWER_KINDS.has(error.kind)) return "noAnswer";
+  return printer.state;
+}
+
 function commandButton(printer, command) {
   const style = CONFIRMED_COMMANDS.has(command) ? "danger" : SERVICE_COMMANDS.has(command) ? "secondary" : "";
   const button = element("button", style, t("cmd_" + command));
   button.type = "button";
   button.dataset.command = command;
-  if (ui.pending.has(pendingKey(printer, command))) button.setAttribute("aria-busy", "true");
+  const key = pendingKey(printer, command);
+  button.dataset.pending = key;
+  if (ui.pending.has(key)) button.setAttribute("aria-busy", "true");
   button.addEventListener("click", () => {
-    if (!ui.pending.has(pendingKey(printer, command))) askAndRun(printer, command);
+    if (!ui.pending.has(key)) askAndRun(printer, command);
   });
   return button;
 }
 
 function pendingKey(printer, command) { return printer + "/" + command; }
-
-function setPending(printer, command, on) {
-  const key = pendingKey(printer, command);
-  if (on) ui.pending.add(key);
-  else ui.pending.delete(key);
-  const card = document.querySelector(`#printers [data-printer="${CSS.escape(printer)}"]`);
-  const button = card && card.querySelector(`[data-command="${command}"]`);
-  if (!button) return;
-  if (on) button.setAttribute("aria-busy", "true");
-  else button.removeAttribute("aria-busy");
-}
 
 function addFact(list, name, value) {
   list.append(element("dt", "", name), element("dd", "", value));
@@ -247,32 +305,57 @@ function updatePrinter(printer) {
 // ---- running commands ----
 
 function askAndRun(printer, command) {
-  if (!CONFIRMED_COMMANDS.has(command)) return runCommand(printer, command, {});
+  const key = pendingKey(printer, command);
+  if (!CONFIRMED_COMMANDS.has(command)) return runCommand(key, printer, command, {});
   const dialog = $("confirm-z");
   $("confirm-z-text").textContent = t("zQuestion", { printer });
   dialog.returnValue = "";
   dialog.onclose = () => {
-    if (dialog.returnValue === "run") runCommand(printer, command, {});
+    if (dialog.returnValue === "run") runCommand(key, printer, command, {});
   };
   dialog.showModal();
   $("confirm-z-cancel").focus();
 }
 
-async function runCommand(printer, command, args) {
-  ui.lastJob = null;
-  showMessage(runningText(printer, command), "pending");
-  setPending(printer, command, true);
+// One click, one job: the action `pending` is busy until its answer came.
+function runCommand(pending, printer, command, args) {
+  return guarded(pending, async () => {
+    setLastJob(null);
+    showMessage(runningText(printer, command), "pending");
+    const key = newIdempotencyKey();
+    try {
+      const path = `/v1/printers/${encodeURIComponent(printer)}/${command}?wait=${WAIT_MS}`;
+      const job = (await sendCommand(path, args, key)).data;
+      noteJob(job);
+      setLastJob(job);
+      renderLastResult();
+    } catch (err) {
+      failed(err, (text) => showMessage(text, "error"));
+    }
+  });
+}
+
+function setLastJob(job) {
+  ui.lastJob = job;
+  if (job) sessionStorage.setItem(LAST_JOB_KEY, String(job.id));
+  else sessionStorage.removeItem(LAST_JOB_KEY);
+}
+
+// After a reload "Last result" shows this tab's last job again, as the
+// journal has it now; a tab without one shows the newest job.
+async function restoreLastResult() {
+  const id = sessionStorage.getItem(LAST_JOB_KEY);
+  let job = null;
   try {
-    const path = `/v1/printers/${encodeURIComponent(printer)}/${command}?wait=${WAIT_MS}`;
-    const job = (await api("POST", path, args)).data;
-    noteJob(job);
-    ui.lastJob = job;
-    renderLastResult();
+    if (id) job = (await api("GET", "/v1/jobs/" + encodeURIComponent(id))).data;
+    else job = listOf((await api("GET", "/v1/jobs?limit=1")).data, "jobs")[0] || null;
   } catch (err) {
-    failed(err, (text) => showMessage(text, "error"));
-  } finally {
-    setPending(printer, command, false);
+    if (err instanceof ApiError && err.status === 401) return signOut(t("err_token"));
   }
+  // A command started meanwhile has the say.
+  if (!job || ui.lastJob || ui.lastMessage) return;
+  setLastJob(job);
+  renderLastResult();
 }
 
 // A command may say more while it runs (detection takes the port a while).
@@ -314,19 +397,25 @@ function renderLastResult() {
   const detection = isDetection(job) ? detectionLines(job) : [];
   // In doubt, the printer did take the request: "did not answer" would mislead.
   if (job.state === "in-doubt") lines.push(element("p", "", t("inDoubtHint")));
+  else if (job.settled_by) lines.push(...settlementLines(job));
   else if (detection.length) lines.push(...detection);
   else if (job.error) lines.push(element("p", "error", describeJobError(job.error)));
-  if (!detection.length && job.result && Object.keys(job.result).length)
-    lines.push(element("pre", "", formatValue(job.result)));
+  if (!detection.length && hasFields(job.result)) lines.push(element("pre", "", formatFields(job.result)));
   box.replaceChildren(...lines);
 }
 
-function formatValue(value) {
-  if (value === null || value === undefined) return "";
-  if (typeof value !== "object") return String(value);
-  return Object.entries(value)
-    .map(([k, v]) => k + ": " + (typeof v === "object" && v !== null ? JSON.stringify(v) : v))
-    .join("\n");
+function hasFields(value) {
+  return Boolean(value) && typeof value === "object" && Object.keys(value).length > 0;
+}
+
+// A settled job's outcome is the settlement's: the error that left it in
+// doubt is not its end.
+function settlementLines(job) {
+  const lines = [element("p", "", t("settledAs",
+    { by: t("settled_" + job.settled_by), state: t("state_" + job.state) }))];
+  const note = job.settlement && job.settlement.note;
+  if (note) lines.push(element("p", "", t("note") + ": " + note));
+  return lines;
 }
 
 // ---- the event stream ----
@@ -342,7 +431,7 @@ async function followEvents() {
       if (err instanceof ApiError && err.status === 401) return signOut(t("err_token"));
     }
     if (controller.signal.aborted) return;
-    setLink(false);
+    setStream("down");
     await pause(RECONNECT_MS, controller.signal);
   }
 }
@@ -350,7 +439,8 @@ async function followEvents() {
 async function readEvents(signal) {
   const response = await fetch("/v1/events", { headers: authHeaders(), signal, cache: "no-store" });
   if (!response.ok || !response.body) throw new ApiError(response.status, null);
-  setLink(true);
+  setFetchFailed(false);
+  setStream("live");
   // Whatever changed while the stream was down.
   refreshPrinters();
   refreshJournal();
@@ -395,8 +485,32 @@ function handleEvent(event) {
 function pause(ms, signal) {
   return new Promise((resolve) => {
     const timer = setTimeout(resolve, ms);
-    signal.addEventListener("abort", () => { clearTimeout(timer); resolve(); }, { once: true });
+    if (signal) signal.addEventListener("abort", () => { clearTimeout(timer); resolve(); }, { once: true });
   });
+}
+
+// ---- the connection to the service ----
+
+function serviceReachable() { return ui.stream !== "down" && !ui.fetchFailed; }
+
+function setStream(state) {
+  if (ui.stream === state) return;
+  ui.stream = state;
+  showConnection();
+}
+
+function setFetchFailed(failedNow) {
+  if (ui.fetchFailed === failedNow) return;
+  ui.fetchFailed = failedNow;
+  showConnection();
+}
+
+// The header's dot, the banner across the top and the printers' badges.
+function showConnection() {
+  const signedIn = Boolean(ui.events);
+  setLink(signedIn && ui.stream !== "connecting" ? ui.stream === "live" : null);
+  $("connection-lost").hidden = !signedIn || serviceReachable();
+  renderPrinters();
 }
 
 function setLink(live) {
@@ -480,14 +594,14 @@ function jobRow(job) {
   const cell = element("td", "");
   cell.append(details);
   row.append(element("td", "", String(job.id)), element("td", "", job.printer),
-    element("td", "", job.command), state, element("td", "", shortTime(job.created)), cell);
+    element("td", "", commandName(job.command)), state, element("td", "", shortTime(job.created)), cell);
   return row;
 }
 
 function shortTime(iso) {
   if (!iso) return "";
   const date = new Date(iso);
-  return isNaN(date) ? iso : date.toLocaleString(currentLang === "sr" ? "sr-Latn-RS" : "en-GB");
+  return isNaN(date) ? iso : date.toLocaleString(currentLocale());
 }
 
 async function openJob(id) {
@@ -510,7 +624,7 @@ async function openJob(id) {
 
 function showJob(job) {
   ui.openJob = job;
-  $("job-title").textContent = t("job", { id: job.id }) + " · " + job.command;
+  $("job-title").textContent = t("job", { id: job.id }) + " · " + commandName(job.command);
   const fields = $("job-fields");
   fields.replaceChildren();
   addFact(fields, t("printer"), job.printer);
@@ -518,12 +632,12 @@ function showJob(job) {
   addFact(fields, t("created"), shortTime(job.created));
   if (job.started) addFact(fields, t("started"), shortTime(job.started));
   if (job.finished) addFact(fields, t("finished"), shortTime(job.finished));
-  if (job.args && Object.keys(job.args).length) addBlock(fields, t("args"), JSON.stringify(job.args, null, 1));
+  if (hasFields(job.args)) addBlock(fields, t("args"), formatFields(job.args));
   const detection = isDetection(job) ? detectionLines(job) : [];
   if (detection.length) addElements(fields, t("result"), detection);
-  else if (job.result && Object.keys(job.result).length) addBlock(fields, t("result"), formatValue(job.result));
+  else if (hasFields(job.result)) addBlock(fields, t("result"), formatFields(job.result));
   if (job.state === "in-doubt") addFact(fields, "⚠", t("inDoubtHint"));
-  else if (job.error && !detection.length) addFact(fields, t("error"), describeJobError(job.error));
+  else if (job.error && !detection.length && !job.settled_by) addFact(fields, t("error"), describeJobError(job.error));
   addSettlement(fields, job);
   $("resolve-form").hidden = job.state !== "in-doubt";
 }
@@ -542,24 +656,26 @@ function addSettlement(fields, job) {
   if (!job.settled_by) return;
   addFact(fields, t("settledBy"), t("settled_" + job.settled_by));
   const settlement = job.settlement || {};
-  if (settlement.before !== undefined) addBlock(fields, t("before"), formatValue(settlement.before));
-  if (settlement.after !== undefined) addBlock(fields, t("after"), formatValue(settlement.after));
+  if (settlement.before !== undefined) addBlock(fields, t("before"), formatFields(settlement.before));
+  if (settlement.after !== undefined) addBlock(fields, t("after"), formatFields(settlement.after));
   if (settlement.note) addFact(fields, t("note"), settlement.note);
 }
 
-async function resolveOpenJob(event) {
+function resolveOpenJob(event) {
   event.preventDefault();
   const job = ui.openJob;
   const outcome = new FormData($("resolve-form")).get("outcome");
   if (!job || !outcome) return;
-  try {
-    const path = "/v1/jobs/" + encodeURIComponent(job.id) + "/resolve";
-    noteJob((await api("POST", path, { outcome, note: $("resolve-note").value })).data);
-    $("resolve-error").textContent = "";
-    $("job-close").focus();
-  } catch (err) {
-    failed(err, (text) => { $("resolve-error").textContent = text; });
-  }
+  guarded("resolve", async () => {
+    try {
+      const path = "/v1/jobs/" + encodeURIComponent(job.id) + "/resolve";
+      noteJob((await api("POST", path, { outcome, note: $("resolve-note").value })).data);
+      $("resolve-error").textContent = "";
+      $("job-close").focus();
+    } catch (err) {
+      failed(err, (text) => { $("resolve-error").textContent = text; });
+    }
+  });
 }
 
 // ---- the receipt editor ----
@@ -577,12 +693,13 @@ function renderPreview() {
 }
 
 function printReceipt() {
+  if (ui.pending.has("editor")) return;
   const layout = renderPreview();
   const printer = $("editor-printer").value;
   if (layout.errors.length || !printer) return $("editor-text").focus();
   const lines = $("editor-text").value.replace(/\r/g, "").split("\n");
   if (lines[lines.length - 1] === "") lines.pop();
-  runCommand(printer, "nonfiscal", { lines, width: editorWidth() });
+  runCommand("editor", printer, "nonfiscal", { lines, width: editorWidth() });
 }
 
 // ---- start ----
@@ -596,7 +713,7 @@ function applyLanguage(lang) {
   renderPreview();
   renderLastResult();
   if (ui.openJob && $("job-dialog").open) showJob(ui.openJob);
-  if (ui.events) setLink($("link-state").dataset.live === "1");
+  showConnection();
 }
 
 function start() {

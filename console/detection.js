@@ -1,7 +1,7 @@
 // A detection job's outcome in a technician's words: the speed found and
 // what to put in the configuration to keep it, or why no port answered.
-// Uses element() from app.js and t() from i18n.js.
-"use strict";
+import { element } from "./dom.js";
+import { t } from "./i18n.js";
 
 const DETECT_COMMAND = "detect";
 const SERVICE_CONFIG = "/etc/zuv-server/config.toml";
@@ -9,13 +9,13 @@ const PORT_FINDINGS = new Set(["answered", "silent", "not-tried", "console", "bu
 // Findings whose detail says what went wrong with the port.
 const EXPLAINED_FINDINGS = new Set(["unusable", "lost"]);
 
-function isDetection(job) {
+export function isDetection(job) {
   return Boolean(job) && job.command === DETECT_COMMAND;
 }
 
 // Elements that describe a settled detection; none when its result is
 // missing, so the caller falls back to the job's error.
-function detectionLines(job) {
+export function detectionLines(job) {
   const result = job.result;
   if (!result || typeof result !== "object" || !result.port) return [];
   const lines = job.state === "done" ? foundLines(job.printer, result) : notFoundLines(result);
@@ -63,6 +63,6 @@ function portFinding(entry) {
 }
 
 // The printer card's speed: the one the service uses now.
-function describeSpeed(baud) {
+export function describeSpeed(baud) {
   return baud === null ? t("speed_deviceServer") : t("speed_baud", { baud });
 }

@@ -1,6 +1,5 @@
 // The console's texts in English and Serbian (Latin script). Keys are used
-// by data-i18n attributes and by app.js through t().
-"use strict";
+// by data-i18n attributes and by the other modules through t().
 
 const TEXTS = {
   en: {
@@ -57,6 +56,60 @@ const TEXTS = {
     "cmd_z-report": "Z report",
     cmd_detect: "Detect",
     cmd_nonfiscal: "Non-fiscal receipt",
+    "cmd_fiscal-id": "Fiscal memory ID",
+    "cmd_receipt-number": "Receipt number",
+    "cmd_report-number": "Report number",
+    "cmd_periodic-report": "Periodic report",
+    "cmd_program-articles": "Program articles",
+    "cmd_change-price": "Change price",
+    "cmd_delete-articles": "Delete articles",
+    cmd_pay: "Payment",
+    cmd_close: "Close receipt",
+    cmd_void: "Void receipt",
+    "cmd_item-count": "Item count",
+    cmd_feed: "Feed paper",
+    cmd_cut: "Cut paper",
+    cmd_beep: "Beep",
+    cmd_raw: "Raw frame",
+    field_subtotal: "Subtotal",
+    field_total: "Total",
+    field_items: "Items",
+    field_paid_cash: "Paid in cash",
+    field_paid_card: "Paid by card",
+    field_paid_cheque: "Paid by cheque",
+    field_receipt_number: "Receipt number",
+    field_report_number: "Daily report number",
+    field_clock: "Printer's clock",
+    field_fiscal_id: "Fiscal memory ID",
+    field_from: "From",
+    field_to: "To",
+    field_articles: "Articles",
+    field_stopped_at: "Stopped at article",
+    field_code: "Article code",
+    field_price: "Price",
+    field_type: "Payment type",
+    field_amount: "Amount",
+    field_lines: "Lines",
+    field_width: "Width",
+    field_data: "Data",
+    field_command: "Command byte",
+    field_long: "Long frame",
+    field_note: "Note",
+    field_port: "Port",
+    field_baud: "Speed (baud)",
+    field_configured_baud: "Configured speed (baud)",
+    field_elapsed_ms: "Time taken (ms)",
+    field_ports: "Ports",
+    pay_cash: "cash",
+    pay_card: "card",
+    pay_cheque: "cheque",
+    yes: "yes",
+    no: "no",
+    none: "—",
+    printer_noAnswer: "no answer",
+    printer_unknown: "unknown",
+    connectionLost: "No connection to the print service: what is shown may be out of date. Reconnecting…",
+    settledAs: "Settled by {by}: {state}.",
     state_queued: "queued",
     state_running: "running",
     state_done: "done",
@@ -164,6 +217,60 @@ const TEXTS = {
     "cmd_z-report": "Z izveštaj",
     cmd_detect: "Pronađi",
     cmd_nonfiscal: "Nefiskalni isečak",
+    "cmd_fiscal-id": "Broj fiskalne memorije",
+    "cmd_receipt-number": "Broj računa",
+    "cmd_report-number": "Broj dnevnog izveštaja",
+    "cmd_periodic-report": "Periodični izveštaj",
+    "cmd_program-articles": "Programiranje artikala",
+    "cmd_change-price": "Promena cene",
+    "cmd_delete-articles": "Brisanje artikala",
+    cmd_pay: "Naplata",
+    cmd_close: "Zatvaranje računa",
+    cmd_void: "Storniranje računa",
+    "cmd_item-count": "Broj stavki",
+    cmd_feed: "Pomeranje papira",
+    cmd_cut: "Sečenje papira",
+    cmd_beep: "Zvučni signal",
+    cmd_raw: "Sirovi okvir",
+    field_subtotal: "Međuzbir",
+    field_total: "Ukupno",
+    field_items: "Broj stavki",
+    field_paid_cash: "Plaćeno gotovinom",
+    field_paid_card: "Plaćeno karticom",
+    field_paid_cheque: "Plaćeno čekom",
+    field_receipt_number: "Broj računa",
+    field_report_number: "Broj dnevnog izveštaja",
+    field_clock: "Sat štampača",
+    field_fiscal_id: "Broj fiskalne memorije",
+    field_from: "Od",
+    field_to: "Do",
+    field_articles: "Artikli",
+    field_stopped_at: "Zaustavljeno na artiklu",
+    field_code: "Šifra artikla",
+    field_price: "Cena",
+    field_type: "Način plaćanja",
+    field_amount: "Iznos",
+    field_lines: "Redovi",
+    field_width: "Širina",
+    field_data: "Podaci",
+    field_command: "Bajt komande",
+    field_long: "Dugi okvir",
+    field_note: "Napomena",
+    field_port: "Port",
+    field_baud: "Brzina (baud)",
+    field_configured_baud: "Podešena brzina (baud)",
+    field_elapsed_ms: "Trajanje (ms)",
+    field_ports: "Portovi",
+    pay_cash: "gotovina",
+    pay_card: "kartica",
+    pay_cheque: "ček",
+    yes: "da",
+    no: "ne",
+    none: "—",
+    printer_noAnswer: "ne odgovara",
+    printer_unknown: "nepoznato",
+    connectionLost: "Nema veze sa servisom za štampu: prikaz možda nije ažuran. Ponovno povezivanje…",
+    settledAs: "Razrešio {by}: {state}.",
     state_queued: "u redu",
     state_running: "u toku",
     state_done: "urađeno",
@@ -221,7 +328,7 @@ const TEXTS = {
 
 let currentLang = "en";
 
-function t(key, values) {
+export function t(key, values) {
   const table = TEXTS[currentLang] || TEXTS.en;
   let text = key in table ? table[key] : (TEXTS.en[key] ?? key);
   for (const [name, value] of Object.entries(values || {}))
@@ -229,7 +336,10 @@ function t(key, values) {
   return text;
 }
 
-function setLanguage(lang) {
+// The locale of dates and amounts.
+export function currentLocale() { return currentLang === "sr" ? "sr-Latn-RS" : "en-GB"; }
+
+export function setLanguage(lang) {
   currentLang = TEXTS[lang] ? lang : "en";
   document.documentElement.lang = currentLang === "sr" ? "sr-Latn" : "en";
   for (const el of document.querySelectorAll("[data-i18n]")) el.textContent = t(el.dataset.i18n);

@@ -1,7 +1,6 @@
 // The non-fiscal receipt's markup, laid out as the printer lays it out: each
 // line padded to the paper width, so the preview shows what the paper shows.
 // Lengths count UTF-16 units, as the tool does when it checks a line.
-"use strict";
 
 const MARKUP = {
   bold: "*",
@@ -41,7 +40,7 @@ function layoutMarkupLine(source, width) {
 }
 
 // The whole receipt: {lines: [{text, bold}], errors: [{key, line, length, width}]}.
-function layoutReceipt(source, width) {
+export function layoutReceipt(source, width) {
   const result = { lines: [], errors: [] };
   if (!Number.isInteger(width) || width < 1 || width > MARKUP.maxWidth) {
     result.errors.push({ key: "preview_width" });

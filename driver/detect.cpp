@@ -1,7 +1,5 @@
 #include "detect.h"
 
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "dropped_ports.h"
 #include "port_fault.h"
 #include "protocol.h"
+#include "serial/input_wait.h"
 #include "serial/names.h"
 #include "serial/tcp_device.h"
 
@@ -118,18 +117,19 @@ bool ScreeningPass(const std::vector<Candidate*>& candidates, int64_t budgetMs) 
   bool any = false;
   for (Candidate* c : candidates) c->acknowledged = false;
   for (;;) {
-    std::vector<pollfd> fds;
+    std::vector<serial::TCustomComPort*> ports;
     std::vector<Candidate*> owners;
     for (Candidate* c : candidates) {
       if (!c->port || c->acknowledged) continue;
-      fds.push_back({c->port->Handle(), POLLIN, 0});
+      ports.push_back(c->port.get());
       owners.push_back(c);
     }
     const int64_t left = end - MonotonicMs();
-    if (fds.empty() || left <= 0) return any;
-    if (::poll(fds.data(), fds.size(), static_cast<int>(left)) < 0 && errno != EINTR) return any;
-    for (size_t k = 0; k < fds.size(); ++k) {
-      if (!fds[k].revents) continue;
+    if (ports.empty() || left <= 0) return any;
+    std::vector<bool> woken;
+    if (!serial::WaitForAnyInput(ports, static_cast<int>(left), woken)) return any;
+    for (size_t k = 0; k < ports.size(); ++k) {
+      if (!woken[k]) continue;
       Candidate& c = *owners[k];
       c.acknowledged = Acknowledged(c);
       any = any || c.acknowledged;

@@ -58,17 +58,29 @@ void SetMonotonicClock(std::function<int64_t()> clock) {
   linkState.monotonicClock = std::move(clock);
 }
 
+namespace {
+// The local wall clock's reading of `t`; both forms are thread-safe.
+std::tm LocalTime(std::time_t t) {
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &t);
+#else
+  localtime_r(&t, &local);
+#endif
+  return local;
+}
+}  // namespace
+
 double NowDateTime() {
   if (linkState.dateTimeClock) return linkState.dateTimeClock();
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const std::time_t t = system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::tm local = LocalTime(system_clock::to_time_t(now));
   const int64_t ms = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-  // Seconds since 1970 as the local wall clock reads them.
-  const double localSeconds = static_cast<double>(t) + static_cast<double>(local.tm_gmtoff);
-  return static_cast<double>(UnixEpochDays) + (localSeconds + ms / 1000.0) / 86400.0;
+  const double day = static_cast<double>(
+      DateToDays(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday).value_or(UnixEpochDays));
+  const double seconds = local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + ms / 1000.0;
+  return day + seconds / 86400.0;
 }
 
 void SetDateTimeClock(std::function<double()> clock) {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the print service on two emulated printers, "front" and "back":
 # builds what is missing, starts both emulators on pseudo-terminals and
-# zuv-server on them, and prints the URL and where the access token is.
+# zuv-server on them, and prints the URL, the console's and where the access
+# token is. Run from the build tree, zuv-server serves the source tree's
+# console/, so an edit there shows on the next reload.
 # Each emulator takes control commands from a pipe (see the README's curl
 # session: echo "ack-silent 1" > DIR/front.control). Ctrl-C stops all.
 # ZUV_SERVE_DIR keeps the journal and the token between runs.
@@ -13,10 +15,10 @@ install_deps
 
 build=${ZUV_BUILD_DIR:-build}
 jobs=$(nproc 2>/dev/null || echo 2)
-if [ ! -x "$build/server/zuv-server" ] || [ ! -x "$build/emulator/zuv_emulator" ]; then
-  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j "$jobs" --target zuv_emulator zuv-server
-fi
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Up to date in a moment when nothing changed; an older zuv-server would not
+# find the console.
+cmake --build "$build" -j "$jobs" --target zuv_emulator zuv-server
 
 dir=${ZUV_SERVE_DIR:-$(mktemp -d)}
 mkdir -p "$dir/state"
@@ -55,6 +57,8 @@ done
 if [ -z "$url" ]; then echo "serve.sh: zuv-server did not start:" >&2; cat "$dir/server.log" >&2; exit 1; fi
 
 echo "== print service at $url (printers: front on $front, back on $back)"
+console=$(sed -n 's/^zuv-server: \(the console .*\|no console .*\)$/\1/p' "$dir/server.log")
+echo "== console:   $url/   (${console:-see the log})"
 echo "== token:     $dir/state/token   (TOKEN=\$(cat $dir/state/token))"
 echo "== try:       curl -H \"Authorization: Bearer \$TOKEN\" $url/v1/printers"
 echo "== paper:     $dir/front.paper, $dir/back.paper"

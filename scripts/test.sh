@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds everything twice (plain, and with
 # AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test, then
-# fuzzes reply reception for a minute with a clang build.
+# fuzzes reply reception for a minute with a clang build. The contract tests'
+# npm packages come from their lock file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 install_deps
+# The contract tests' TypeScript tools, exactly as the lock file pins them.
+(cd tests/contract && npm ci --no-audit --no-fund)
 
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo

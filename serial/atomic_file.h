@@ -1,5 +1,6 @@
 // Replacing a file so that readers see the old or the new contents, never a
-// part: a temporary file in the same directory, fsync, rename.
+// part: a temporary file in the same directory, fsync, rename (Windows:
+// FlushFileBuffers, MoveFileEx with write-through).
 #pragma once
 
 #include <functional>
@@ -7,7 +8,7 @@
 
 namespace serial {
 
-// Throws std::runtime_error (with the errno text) when the file cannot be
+// Throws std::runtime_error (with the system's text) when the file cannot be
 // replaced; the old file is then untouched and no temporary file is left.
 void WriteFileAtomically(const std::string& path, const std::string& contents);
 
@@ -22,7 +23,8 @@ void MakeDirectories(const std::string& path);
 void SetBeforeRenameHook(std::function<void(const std::string&)> hook);
 
 // Tests only: stands in for flushing the temporary file's descriptor to the
-// disk; returns 0 or an errno. Empty: the real fsync.
+// disk; returns 0 or an errno. Empty: the real fsync. Windows: the
+// descriptor is -1 and the result a Win32 error code.
 void SetFileSyncHook(std::function<int(int fd)> hook);
 
 }  // namespace serial

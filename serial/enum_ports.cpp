@@ -57,13 +57,6 @@ bool PhantomUart(const std::string& classEntry, const std::string& devPath) {
   return unknown;
 }
 
-bool LessNoCase(const std::string& a, const std::string& b) {
-  const auto lower = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(),
-      [&](char x, char y) { return lower(static_cast<unsigned char>(x)) < lower(static_cast<unsigned char>(y)); });
-}
-
 }  // namespace
 
 void EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
@@ -89,7 +82,7 @@ void EnumComPortsFrom(const std::string& ttyClassDir, const std::string& devDir,
     if (::stat((linkDir + "/" + name).c_str(), &st) != 0) continue;  // dangling
     if (std::find(found.begin(), found.end(), name) == found.end()) found.push_back(name);
   }
-  std::stable_sort(found.begin(), found.end(), LessNoCase);
+  SortPortNames(found);
   Ports = std::move(found);
 }
 

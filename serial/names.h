@@ -20,7 +20,8 @@ extern const char* const RTSStrings[4];
 std::string ComErrorMessage(int code);
 
 // Replaces `Ports` by the serial devices present, sorted case-insensitively;
-// leaves it untouched when the system offers no device list at all.
+// leaves it untouched when the system offers no device list at all (Windows:
+// the names registered under HKLM\HARDWARE\DEVICEMAP\SERIALCOMM).
 void EnumComPorts(std::vector<std::string>& Ports);
 
 // The table entry of the value; empty for a value outside its enumeration.
@@ -45,13 +46,14 @@ char16_t StrToChar(const std::string& Str);
 
 // Directory of named links to virtual ports (the emulator puts its
 // pseudo-terminal there): $ZUV_PORT_DIR, else $XDG_RUNTIME_DIR/zuv-ports,
-// else /tmp/zuv-ports-<uid>.
+// else /tmp/zuv-ports-<uid>. Windows: $ZUV_PORT_DIR, else %TEMP%\zuv-ports.
 std::string PortDirectory();
 
 // Device path of a port name: a name with a '/' is a path already; a bare
 // name is looked up as /dev/<name>, then in PortDirectory(); a name found in
 // neither maps to /dev/<name> (so "COM1" fails to open like any missing
-// device).
+// device). Windows: a name with a '/' or '\' is kept, a bare name ("COM3")
+// becomes \\.\COM3.
 std::string PortPath(const std::string& name);
 
 }  // namespace serial

@@ -1,7 +1,7 @@
-// The two places the component's settings can be kept: an ini file, and a
-// registry-like tree of keys in files under the user's configuration
-// directory. Both throw std::runtime_error on any failure; the component
-// turns that into its store/load error.
+// The two places the component's settings can be kept: an ini file, and the
+// registry (on Linux a registry-like tree of keys in files under the user's
+// configuration directory). Both throw std::runtime_error on any failure;
+// the component turns that into its store/load error.
 #pragma once
 
 #include <cstdint>
@@ -49,29 +49,49 @@ class TIniFile {
 // Registry roots.
 enum class TRootKey { CurrentUser, LocalMachine };
 
-// A hierarchical key store with string and 32-bit integer values. Each key
-// is a directory under <config>/zuv-serial/registry/<ROOT>/ (config:
-// $XDG_CONFIG_HOME, else ~/.config); its values live in the file "values"
-// there, one per line in .reg style: "Name"="text" or "Name"=dword:0000007b.
+// A hierarchical key store with string and 32-bit integer values.
+// Windows: the system registry (REG_SZ and REG_DWORD values).
+// Linux: each key is a directory under <config>/zuv-serial/registry/<ROOT>/
+// (config: $XDG_CONFIG_HOME, else ~/.config); its values live in the file
+// "values" there, one per line in .reg style: "Name"="text" or
+// "Name"=dword:0000007b.
 class TRegistry {
  public:
   TRootKey RootKey = TRootKey::CurrentUser;
+#ifdef _WIN32
+  TRegistry() = default;
+  ~TRegistry();
+  TRegistry(const TRegistry&) = delete;
+  TRegistry& operator=(const TRegistry&) = delete;
+#endif
   // Opens the key given by backslash-separated names below the root,
-  // creating it when asked. Names "." and ".." or with a '/' are refused.
+  // creating it when asked; empty names are skipped. Linux refuses the
+  // names "." and ".." and names with a '/'.
   bool OpenKey(const std::string& Key, bool CanCreate);
+#ifdef _WIN32
+  bool HasKey() const { return FKey != nullptr; }
+#else
   bool HasKey() const { return !FKeyDir.empty(); }
+#endif
   void WriteString(const std::string& Name, const std::string& Value);
   void WriteInteger(const std::string& Name, int32_t Value);
   // Missing: the empty text. Throws when the value is an integer.
   std::string ReadString(const std::string& Name) const;
   // Throws when missing or not an integer.
   int32_t ReadInteger(const std::string& Name) const;
-  // Writes the open key's values (atomically) when something was written.
+  // Linux: writes the open key's values (atomically) when something was
+  // written. Windows writes each value at once.
   void CloseKey();
+
+#ifndef _WIN32
   // The directory of the root (for tests and the README's layout).
   static std::string RootDirectory(TRootKey Root);
+#endif
 
  private:
+#ifdef _WIN32
+  void* FKey = nullptr;  // HKEY
+#else
   struct Value {
     bool isInteger = false;
     std::string text;
@@ -84,6 +104,7 @@ class TRegistry {
   std::map<std::string, Value> FValues;
   std::vector<std::string> FOrder;  // names in the order they were first seen
   bool FModified = false;
+#endif
 };
 
 // Selects the root from the part of `Key` before its first backslash

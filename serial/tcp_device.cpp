@@ -15,12 +15,11 @@
 #include <cstring>
 
 #include "descriptor_device.h"
+#include "tcp_open.h"
 
 namespace serial {
 
 namespace {
-
-thread_local std::string lastOpenFailure;
 
 // The error pending on a socket (0: none).
 int PendingError(int fd) {
@@ -71,7 +70,7 @@ class TcpDevice : public DescriptorDevice {
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* found = nullptr;
     if (const int gai = ::getaddrinfo(address->host.c_str(), address->port.c_str(), &hints, &found)) {
-      lastOpenFailure = "no such host \"" + address->host + "\" (" + ::gai_strerror(gai) + ")";
+      SetLastTcpOpenFailure(NoSuchHost(address->host, ::gai_strerror(gai)));
       return EHOSTUNREACH;
     }
     // One time-out for all the addresses of the name together.
@@ -80,7 +79,7 @@ class TcpDevice : public DescriptorDevice {
     for (const addrinfo* ai = found; ai && fd_ < 0; ai = ai->ai_next)
       err = ConnectOne(*ai, deadline, fd_);
     ::freeaddrinfo(found);
-    lastOpenFailure = fd_ >= 0 ? "" : std::strerror(err);
+    SetLastTcpOpenFailure(fd_ >= 0 ? "" : std::strerror(err));
     return fd_ >= 0 ? 0 : err;
   }
 
@@ -145,31 +144,6 @@ class TcpDevice : public DescriptorDevice {
 
 }  // namespace
 
-bool IsTcpPortName(const std::string& name) { return name.rfind(kTcpScheme, 0) == 0; }
-
-std::optional<TcpAddress> ParseTcpPortName(const std::string& name) {
-  if (!IsTcpPortName(name)) return std::nullopt;
-  const std::string rest = name.substr(std::string(kTcpScheme).size());
-  const size_t colon = rest.rfind(':');
-  if (colon == std::string::npos || colon == 0) return std::nullopt;
-  TcpAddress address{rest.substr(0, colon), rest.substr(colon + 1)};
-  if (address.host.front() == '[') {
-    if (address.host.size() < 3 || address.host.back() != ']') return std::nullopt;
-    address.host = address.host.substr(1, address.host.size() - 2);
-  } else if (address.host.find(':') != std::string::npos) {
-    return std::nullopt;  // an IPv6 literal needs its brackets
-  }
-  if (address.host.find_first_of("/[]") != std::string::npos) return std::nullopt;
-  if (address.port.empty() || address.port.size() > 5 ||
-      address.port.find_first_not_of("0123456789") != std::string::npos)
-    return std::nullopt;
-  const int port = std::stoi(address.port);
-  if (port < 1 || port > 65535) return std::nullopt;
-  return address;
-}
-
 std::unique_ptr<SerialDevice> MakeTcpDevice() { return std::make_unique<TcpDevice>(); }
-
-std::string LastTcpOpenFailure() { return lastOpenFailure; }
 
 }  // namespace serial

@@ -1,6 +1,6 @@
 #include "server/api_routes.h"
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "server/http_reply.h"
 #include "server/metrics_text.h"
 #include "server/openapi.h"
@@ -21,7 +21,7 @@ uint64_t FirstEventId() {
                       .count());
 }
 
-void SendInputError(HttpResponse& res, const zuvcli::ArgumentError& e) {
+void SendInputError(HttpResponse& res, const zuvcmd::ArgumentError& e) {
   SendError(res, status::kBadRequest, kind::kInput, e.what(), e.Field());
 }
 
@@ -64,6 +64,9 @@ const std::vector<Api::Route>& Api::Table() {
 }
 
 void Api::Health(const HttpRequest&, HttpResponse& res, const PathParams&) {
+  // A printer that cannot commit its outcomes sends nothing: not healthy.
+  if (const auto fault = jobs_.JournalFault())
+    return SendError(res, status::kUnavailable, kind::kUnavailable, *fault);
   SendJson(res, status::kOk, {{"ok", true}});
 }
 
@@ -92,12 +95,12 @@ void Api::Submit(const HttpRequest& req, HttpResponse& res, const PathParams& pa
   const std::string& command = params.at(1);
   if (!jobs_.HasPrinter(printer))
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
-  if (!zuvcli::FindCommand(command))
+  if (!zuvcmd::FindCommand(command))
     return SendError(res, status::kNotFound, kind::kNotFound, "no command \"" + command + "\"");
-  zuvcli::CommandRequest request;
+  zuvcmd::CommandRequest request;
   try {
-    request = zuvcli::CheckRequest(command, ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+    request = zuvcmd::CheckRequest(command, ParseBody(req.body));
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   QueueJob(req, res, [&](const std::optional<std::string>& key) {
@@ -111,7 +114,7 @@ void Api::Detect(const HttpRequest& req, HttpResponse& res, const PathParams& pa
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
   try {
     CheckNoArguments(ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   QueueJob(req, res, [&](const std::optional<std::string>& key) {
@@ -128,7 +131,7 @@ void Api::QueueJob(
     if (req.HasHeader(kIdempotencyHeader))
       key = CheckIdempotencyKey(req.Header(kIdempotencyHeader));
     wait = ParseWait(Query(req, "wait"));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   // A client that went away would never learn of its job: nothing is queued.
@@ -164,7 +167,7 @@ void Api::ListJobs(const HttpRequest& req, HttpResponse& res, const PathParams&)
   try {
     state = ParseStateFilter(Query(req, "state"));
     limit = ParseLimit(Query(req, "limit"));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   const std::optional<std::string> printer = Query(req, "printer");
@@ -190,7 +193,7 @@ void Api::Resolve(const HttpRequest& req, HttpResponse& res, const PathParams& p
   Resolution resolution;
   try {
     resolution = ParseResolution(ParseBody(req.body));
-  } catch (const zuvcli::ArgumentError& e) {
+  } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
   try {
@@ -209,7 +212,7 @@ void Api::Events(const HttpRequest& req, HttpResponse& res, const PathParams&) {
     case EventHub::Attached::Full:
       ++refusedStreams_;
       res.SetHeader("Retry-After", kStreamRetrySeconds);
-      return SendError(res, status::kUnavailable, kind::kBusy, "too many event streams are open");
+      return SendError(res, status::kUnavailable, kind::kUnavailable, "too many event streams are open");
     case EventHub::Attached::Yes: break;
   }
   const std::optional<uint64_t> lastId = ParseEventId(req.Header("Last-Event-ID"));

@@ -22,7 +22,7 @@ constexpr int kConflict = 409;
 constexpr int kPayloadTooLarge = 413;
 constexpr int kUnsupportedMediaType = 415;
 constexpr int kMisdirected = 421;
-constexpr int kHeaderTooLarge = 431;
+constexpr int kHeadersTooLarge = 431;
 constexpr int kInternalError = 500;
 constexpr int kUnavailable = 503;
 }  // namespace status
@@ -38,9 +38,11 @@ constexpr const char* kMethod = "method";
 constexpr const char* kConflict = "conflict";
 constexpr const char* kTooLarge = "too-large";
 constexpr const char* kOrigin = "origin";
-constexpr const char* kInternal = "internal";
+constexpr const char* kMediaType = "media-type";
 constexpr const char* kHost = "host";
-constexpr const char* kBusy = "busy";
+constexpr const char* kHeadersTooLarge = "headers-too-large";
+constexpr const char* kInternal = "internal";
+constexpr const char* kUnavailable = "unavailable";
 }  // namespace kind
 
 void SendJson(HttpResponse& res, int code, const nlohmann::ordered_json& body);

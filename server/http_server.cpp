@@ -165,7 +165,7 @@ void Session::ReadHeader() {
 
 void Session::OnHeader(ErrorCode ec) {
   if (ec == http::error::header_limit)
-    return Answer(Refusal(status::kHeaderTooLarge, kind::kTooLarge,
+    return Answer(Refusal(status::kHeadersTooLarge, kind::kHeadersTooLarge,
                           "the request's header is over 16 KiB"), true);
   if (ec == http::error::body_limit)
     return Answer(Refusal(status::kPayloadTooLarge, kind::kTooLarge, "the body is over 1 MiB"), true);
@@ -190,10 +190,10 @@ void Session::OnHeader(ErrorCode ec) {
 // The limits a header shows, before anything reads the body.
 std::optional<HttpResponse> Session::CheckHeader() {
   if (request_.headers.size() > kMaxHeaderFields)
-    return Refusal(status::kHeaderTooLarge, kind::kTooLarge,
+    return Refusal(status::kHeadersTooLarge, kind::kHeadersTooLarge,
                    "the request has over " + std::to_string(kMaxHeaderFields) + " header fields");
   if (!IsIdentity(request_.Header("Content-Encoding")))
-    return Refusal(status::kUnsupportedMediaType, kind::kInput,
+    return Refusal(status::kUnsupportedMediaType, kind::kMediaType,
                    "a body must be sent without Content-Encoding");
   const auto length = head_->content_length();
   if (length && *length > kMaxBodyBytes)

@@ -45,6 +45,8 @@ std::string MetricsText(const MetricsSnapshot& metrics, const HttpFigures& http)
     out << "zuv_queue_depth{printer=\"" << Label(printer) << "\"} " << depth << '\n';
   Header(out, "zuv_jobs_in_doubt", "gauge", "Jobs whose outcome nobody knows yet.");
   out << "zuv_jobs_in_doubt " << metrics.inDoubt << '\n';
+  Header(out, "zuv_journal_failures_total", "counter", "Journal commits that failed and were retried.");
+  out << "zuv_journal_failures_total " << metrics.journalFailures << '\n';
   Histogram(out, metrics.exchange);
   Header(out, "zuv_http_connections", "gauge", "HTTP connections open.");
   out << "zuv_http_connections " << http.connections << '\n';

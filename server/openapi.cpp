@@ -1,6 +1,16 @@
+// The API document, built from the command rows and the route table: one
+// operation per command with its own argument and result schemas, and the
+// job as a union over the commands, so that a generated client is as strict
+// as the service.
 #include "server/openapi.h"
 
-#include "cli/catalogue.h"
+#include <algorithm>
+
+#include "commands/catalogue.h"
+#include "server/http_reply.h"
+#include "server/http_service.h"
+#include "server/metrics_text.h"
+#include "server/request_checks.h"
 
 #ifndef ZUV_SERVER_VERSION
 #define ZUV_SERVER_VERSION "unknown"
@@ -9,131 +19,471 @@
 namespace zuvsrv {
 namespace {
 
-// The parts that do not depend on the command list.
-constexpr const char* kDocument = R"json({
-  "openapi": "3.0.3",
-  "info": {
-    "title": "zuv print service",
-    "description": "Every printer of a till over HTTP/JSON. HTTP codes describe the request; a job's state describes its outcome. Nothing is ever sent to a printer twice.",
-    "version": ""
-  },
-  "servers": [{"url": "/"}],
-  "security": [{"bearer": []}],
-  "paths": {
-    "/healthz": {"get": {"summary": "The service is up", "security": [],
-      "responses": {"200": {"description": "Up", "content": {"application/json": {"schema": {"type": "object", "properties": {"ok": {"type": "boolean"}}}}}}}}},
-    "/metrics": {"get": {"summary": "Prometheus text exposition", "security": [],
-      "responses": {"200": {"description": "Jobs by printer and state, queue depth, in-doubt count, exchange time histogram", "content": {"text/plain": {"schema": {"type": "string"}}}}}}},
-    "/v1/openapi.json": {"get": {"summary": "This document", "security": [],
-      "responses": {"200": {"description": "OpenAPI 3 document", "content": {"application/json": {"schema": {"type": "object"}}}}}}},
-    "/v1/printers": {"get": {"summary": "Every printer with its state and queue",
-      "responses": {
-        "200": {"description": "The printers", "content": {"application/json": {"schema": {"type": "object", "required": ["printers"], "properties": {"printers": {"type": "array", "items": {"$ref": "#/components/schemas/Printer"}}}}}}},
-        "401": {"$ref": "#/components/responses/Unauthorized"}}}},
-    "/v1/printers/{id}/{command}": {"post": {"summary": "Queue a command for a printer",
-      "parameters": [
-        {"name": "id", "in": "path", "required": true, "schema": {"type": "string"}},
-        {"name": "command", "in": "path", "required": true, "schema": {"type": "string", "enum": []}},
-        {"name": "wait", "in": "query", "description": "Milliseconds to wait for the outcome; 0 does not wait", "schema": {"type": "integer", "minimum": 0, "maximum": 600000, "default": 30000}},
-        {"name": "Idempotency-Key", "in": "header", "description": "Binds the request to one job: a repeat returns that job and sends nothing", "schema": {"type": "string", "minLength": 1, "maxLength": 128, "pattern": "^[!-~]+$"}}],
-      "requestBody": {"required": false, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Arguments"}}}},
-      "responses": {
-        "200": {"description": "The job, finished or in doubt", "headers": {"Location": {"schema": {"type": "string"}}, "Idempotent-Replayed": {"description": "true when an earlier request with the same key made the job", "schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
-        "202": {"description": "The job, still queued or running", "headers": {"Location": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
-        "400": {"$ref": "#/components/responses/BadRequest"},
-        "401": {"$ref": "#/components/responses/Unauthorized"},
-        "404": {"$ref": "#/components/responses/NotFound"},
-        "409": {"$ref": "#/components/responses/Conflict"},
-        "413": {"$ref": "#/components/responses/TooLarge"}}}},
-    "/v1/printers/{id}/detect": {"post": {"summary": "Find the speed the printer answers at on its own port",
-      "description": "Queues a job with command 'detect'. The printer's worker closes its port, tries the configured port at every speed, fastest first (a tcp:// port once: its device server sets the speed), and opens the port again at the speed found, which it uses until the service stops. Only connection tests are sent: the job ends done or failed, never in doubt. Its result: port, baud (null for a tcp:// port), configured_baud, elapsed_ms and ports, one finding per port.",
-      "parameters": [
-        {"name": "id", "in": "path", "required": true, "schema": {"type": "string"}},
-        {"name": "wait", "in": "query", "description": "Milliseconds to wait for the outcome; 0 does not wait", "schema": {"type": "integer", "minimum": 0, "maximum": 600000, "default": 30000}},
-        {"name": "Idempotency-Key", "in": "header", "description": "Binds the request to one job: a repeat returns that job", "schema": {"type": "string", "minLength": 1, "maxLength": 128, "pattern": "^[!-~]+$"}}],
-      "requestBody": {"required": false, "content": {"application/json": {"schema": {"type": "object", "maxProperties": 0}}}},
-      "responses": {
-        "200": {"description": "The detection job, finished", "headers": {"Location": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
-        "202": {"description": "The detection job, still queued or running", "headers": {"Location": {"schema": {"type": "string"}}}, "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
-        "400": {"$ref": "#/components/responses/BadRequest"},
-        "401": {"$ref": "#/components/responses/Unauthorized"},
-        "404": {"$ref": "#/components/responses/NotFound"},
-        "409": {"$ref": "#/components/responses/Conflict"}}}},
-    "/v1/jobs": {"get": {"summary": "Jobs, newest first",
-      "parameters": [
-        {"name": "state", "in": "query", "schema": {"$ref": "#/components/schemas/State"}},
-        {"name": "printer", "in": "query", "schema": {"type": "string"}},
-        {"name": "limit", "in": "query", "schema": {"type": "integer", "minimum": 1, "maximum": 1000, "default": 100}}],
-      "responses": {
-        "200": {"description": "The jobs", "content": {"application/json": {"schema": {"type": "object", "required": ["jobs"], "properties": {"jobs": {"type": "array", "items": {"$ref": "#/components/schemas/Job"}}}}}}},
-        "400": {"$ref": "#/components/responses/BadRequest"},
-        "401": {"$ref": "#/components/responses/Unauthorized"},
-        "404": {"$ref": "#/components/responses/NotFound"}}}},
-    "/v1/jobs/{id}": {"get": {"summary": "One job",
-      "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer", "minimum": 1}}],
-      "responses": {
-        "200": {"description": "The job", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
-        "401": {"$ref": "#/components/responses/Unauthorized"},
-        "404": {"$ref": "#/components/responses/NotFound"}}}},
-    "/v1/jobs/{id}/resolve": {"post": {"summary": "A person settles a job in doubt",
-      "parameters": [{"name": "id", "in": "path", "required": true, "schema": {"type": "integer", "minimum": 1}}],
-      "requestBody": {"required": true, "content": {"application/json": {"schema": {"type": "object", "required": ["outcome"], "properties": {"outcome": {"type": "string", "enum": ["done", "not-done"]}, "note": {"type": "string"}}}}}},
-      "responses": {
-        "200": {"description": "The settled job", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Job"}}}},
-        "400": {"$ref": "#/components/responses/BadRequest"},
-        "401": {"$ref": "#/components/responses/Unauthorized"},
-        "404": {"$ref": "#/components/responses/NotFound"},
-        "409": {"$ref": "#/components/responses/Conflict"}}}},
-    "/v1/events": {"get": {"summary": "Server-Sent Events: 'event: job' for every job state change, 'event: printer' for every printer state change; data is the object",
-      "responses": {
-        "200": {"description": "The event stream", "content": {"text/event-stream": {"schema": {"type": "string"}}}},
-        "401": {"$ref": "#/components/responses/Unauthorized"}}}}
-  },
-  "components": {
-    "securitySchemes": {"bearer": {"type": "http", "scheme": "bearer"}},
-    "schemas": {
-      "State": {"type": "string", "enum": ["queued", "running", "done", "failed", "in-doubt", "not-done"]},
-      "Job": {"type": "object", "required": ["id", "printer", "command", "args", "state"], "properties": {
-        "id": {"type": "integer"}, "printer": {"type": "string"}, "command": {"type": "string"},
-        "args": {"type": "object"}, "state": {"$ref": "#/components/schemas/State"},
-        "created": {"type": "string", "format": "date-time"},
-        "started": {"type": "string", "format": "date-time", "nullable": true},
-        "finished": {"type": "string", "format": "date-time", "nullable": true},
-        "result": {"type": "object", "nullable": true, "description": "The fields zuv --json prints"},
-        "error": {"type": "object", "nullable": true, "properties": {"kind": {"type": "string"}, "code": {"type": "integer"}, "message": {"type": "string"}}},
-        "settled_by": {"type": "string", "nullable": true, "enum": ["counter", "person", null]},
-        "settlement": {"type": "object", "nullable": true}}},
-      "Printer": {"type": "object", "required": ["id", "state"], "properties": {
-        "id": {"type": "string"}, "port": {"type": "string"},
-        "baud": {"type": "integer", "nullable": true, "description": "The speed in use; null for a tcp:// port"},
-        "state": {"type": "string", "enum": ["idle", "busy", "offline"]},
-        "queue_length": {"type": "integer"}, "last_error": {"type": "object", "nullable": true}}},
-      "Arguments": {"type": "object", "description": "The command's arguments, as the zuv tool takes them; a command without arguments takes {} or no body", "properties": {
-        "type": {"type": "string"}, "amount": {"type": "string"}, "from": {"type": "string"}, "to": {"type": "string"},
-        "articles": {"type": "array", "items": {"type": "object", "properties": {"code": {"type": "integer"}, "name": {"type": "string"}, "unit": {"type": "integer"}, "tax": {"type": "integer"}, "price": {"type": "string"}}}},
-        "codes": {"type": "array", "items": {"type": "integer"}},
-        "code": {"type": "integer"}, "price": {"type": "string"},
-        "lines": {"type": "array", "items": {"type": "string"}}, "width": {"type": "integer"},
-        "command": {"type": "integer"}, "data": {"type": "string"}, "long": {"type": "boolean"}}},
-      "Error": {"type": "object", "required": ["ok", "error"], "properties": {
-        "ok": {"type": "boolean"},
-        "error": {"type": "object", "required": ["kind", "message"], "properties": {"kind": {"type": "string"}, "field": {"type": "string"}, "message": {"type": "string"}}}}}
-    },
-    "responses": {
-      "BadRequest": {"description": "Bad input; nothing was queued", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "Unauthorized": {"description": "Missing or wrong token; nothing was queued", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "NotFound": {"description": "Unknown printer, command or job", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "Conflict": {"description": "Idempotency key reused with another request, or the job is not in doubt", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}},
-      "TooLarge": {"description": "Body over 1 MiB", "content": {"application/json": {"schema": {"$ref": "#/components/schemas/Error"}}}}
+using zuvcmd::CommandInfo;
+
+constexpr const char* kCommandRoute = "/v1/printers/{id}/{command}";
+constexpr const char* kDetectRoute = "/v1/printers/{id}/detect";
+
+// What the workers and the journal write in a job's error and a printer's
+// last_error ("stopped": the service stopped during the exchange).
+const std::vector<std::string> kJobErrorKinds = {"input", "port", "link", "printer", "stopped"};
+
+// Every HTTP error the service answers, with its kind.
+struct ErrorAnswer {
+  int code;
+  const char* kind;
+  const char* description;
+};
+const std::vector<ErrorAnswer>& ErrorAnswers() {
+  static const std::vector<ErrorAnswer> answers = {
+      {status::kBadRequest, kind::kInput, "Bad input, named by error.field; nothing was queued"},
+      {status::kUnauthorized, kind::kAuth, "Missing or wrong bearer token; nothing was queued"},
+      {status::kForbidden, kind::kOrigin, "A browser origin the service does not allow"},
+      {status::kNotFound, kind::kNotFound, "Unknown printer, command, job or route"},
+      {status::kMethodNotAllowed, kind::kMethod,
+       "The path with a method it does not take (this one is listed for the path); Allow lists them"},
+      {status::kConflict, kind::kConflict,
+       "Idempotency key reused with another request, or the job is not in doubt"},
+      {status::kPayloadTooLarge, kind::kTooLarge, "Body over 1 MiB"},
+      {status::kUnsupportedMediaType, kind::kMediaType, "A body that is not application/json"},
+      {status::kMisdirected, kind::kHost, "A Host header the service does not answer to"},
+      {status::kHeadersTooLarge, kind::kHeadersTooLarge, "Request headers over the service's limit"},
+      {status::kInternalError, kind::kInternal, "A fault of the service; the journal says what was done"},
+      {status::kUnavailable, kind::kUnavailable, "The service is stopping or has no room for the connection"},
+  };
+  return answers;
+}
+
+Json Ref(const std::string& name) { return {{"$ref", "#/components/schemas/" + name}}; }
+Json Nullable(const Json& schema) { return {{"oneOf", {schema, {{"type", "null"}}}}}; }
+Json NullableText(const char* format = nullptr) {
+  Json s = {{"type", {"string", "null"}}};
+  if (format) s["format"] = format;
+  return s;
+}
+
+// "z-report" -> "ZReport": component names and operation ids.
+std::string Pascal(const std::string& name) {
+  std::string out;
+  bool up = true;
+  for (char c : name) {
+    if (c == '-') {
+      up = true;
+      continue;
     }
+    out += up ? char(std::toupper(static_cast<unsigned char>(c))) : c;
+    up = false;
   }
-})json";
+  return out;
+}
+std::string Camel(const std::string& name) {
+  std::string out = Pascal(name);
+  out[0] = char(std::tolower(static_cast<unsigned char>(out[0])));
+  return out;
+}
+
+std::vector<std::string> Names(const std::vector<std::string_view>& views) {
+  return {views.begin(), views.end()};
+}
+
+Json ArgsSchema(const CommandInfo& info) {
+  Json schema = zuvcmd::ToJsonSchema(info.args);
+  if (!info.rules.empty())
+    schema["description"] = schema.value("description", std::string()) +
+                            (schema.contains("description") ? " " : "") + "Also: " + info.rules + ".";
+  if (info.argsSchemaExtra.is_object())
+    for (const auto& [key, value] : info.argsSchemaExtra.items()) schema[key] = value;
+  return schema;
+}
+
+// The settlement of a job settled by a counter or a person.
+Json SettlementSchema(const Json& reading) {
+  return {{"type", "object"},
+          {"description",
+           "How a job in doubt was settled: the counter readings before and after, a person's "
+           "note, and the error that left it in doubt"},
+          {"properties",
+           {{"before", Nullable(reading)},
+            {"after", Nullable(reading)},
+            {"note", {{"type", "string"}}},
+            {"cause", Ref("JobError")}}},
+          {"additionalProperties", false}};
+}
+
+// One job of one command: `command` is its discriminator.
+Json JobSchema(const std::string& command, const Json& args, const Json& result,
+               const Json& settlement, const std::string& description) {
+  return {{"type", "object"},
+          {"description", description},
+          {"required",
+           {"id", "printer", "command", "args", "state", "created", "started", "finished", "result",
+            "error", "settled_by", "settled_at", "settlement"}},
+          {"properties",
+           {{"id", {{"type", "integer"}, {"minimum", 1}}},
+            {"printer", {{"type", "string"}}},
+            {"command", {{"type", "string"}, {"enum", {command}}}},
+            {"args", args},
+            {"state", Ref("JobState")},
+            {"created", {{"type", "string"}, {"format", "date-time"}}},
+            {"started", NullableText("date-time")},
+            {"finished", NullableText("date-time")},
+            {"result", Nullable(result)},
+            {"error", Nullable(Ref("JobError"))},
+            {"settled_by", {{"type", {"string", "null"}}, {"enum", {"counter", "person", nullptr}}}},
+            {"settled_at", NullableText("date-time")},
+            {"settlement", Nullable(settlement)}}},
+          {"additionalProperties", false}};
+}
+
+Json DetectResultSchema() {
+  const Json baud = {{"type", {"integer", "null"}}, {"description", "null for a tcp:// port"}};
+  const Json note = {
+      {"type", "object"},
+      {"required", {"port", "finding", "baud", "detail"}},
+      {"properties",
+       {{"port", {{"type", "string"}}},
+        {"finding", {{"type", "string"}}},
+        {"baud", baud},
+        {"detail", {{"type", "string"}}}}},
+      {"additionalProperties", false}};
+  return {{"type", "object"},
+          {"required", {"port", "configured_baud", "elapsed_ms", "ports"}},
+          {"properties",
+           {{"port", {{"type", "string"}}},
+            {"baud", baud},
+            {"configured_baud", {{"type", "integer"}}},
+            {"elapsed_ms", {{"type", "integer"}, {"minimum", 0}}},
+            {"ports", {{"type", "array"}, {"items", note}}}}},
+          {"additionalProperties", false}};
+}
+
+// The schemas every route shares: states, errors, the printer.
+void AddCommonSchemas(Json& schemas) {
+  schemas["JobState"] = {{"type", "string"}, {"enum", Names(JobStateNames())}};
+  schemas["JobError"] = {
+      {"type", "object"},
+      {"required", {"kind", "code", "message"}},
+      {"properties",
+       {{"kind", {{"type", "string"}, {"enum", kJobErrorKinds}}},
+        {"code", {{"type", "integer"}, {"description", "The driver's error code; a printer error above 0"}}},
+        {"message", {{"type", "string"}}}}},
+      {"additionalProperties", false}};
+  Json kinds = Json::array();
+  for (const ErrorAnswer& answer : ErrorAnswers()) kinds.push_back(answer.kind);
+  schemas["Error"] = {
+      {"type", "object"},
+      {"required", {"ok", "error"}},
+      {"properties",
+       {{"ok", {{"type", "boolean"}, {"enum", {false}}}},
+        {"error",
+         {{"type", "object"},
+          {"required", {"kind", "message"}},
+          {"properties",
+           {{"kind", {{"type", "string"}, {"enum", kinds}}},
+            {"field", {{"type", "string"}}},
+            {"message", {{"type", "string"}}}}},
+          {"additionalProperties", false}}}}},
+      {"additionalProperties", false}};
+  schemas["Printer"] = {
+      {"type", "object"},
+      {"required", {"id", "port", "baud", "state", "queue_length", "last_error"}},
+      {"properties",
+       {{"id", {{"type", "string"}}},
+        {"port", {{"type", "string"}}},
+        {"baud", {{"type", {"integer", "null"}}, {"description", "The speed in use; null for a tcp:// port"}}},
+        {"state", {{"type", "string"}, {"enum", Names(PrinterStateNames())}}},
+        {"queue_length", {{"type", "integer"}, {"minimum", 0}}},
+        {"last_error", Nullable(Ref("JobError"))}}},
+      {"additionalProperties", false}};
+  schemas["NoArguments"] = {{"type", "object"}, {"maxProperties", 0}, {"additionalProperties", false}};
+}
+
+// Each command's arguments, result and job, the job union over them, and
+// the events that carry jobs and printers.
+void AddJobSchemas(Json& schemas) {
+  Json variants = Json::array();
+  Json mapping = Json::object();
+  for (const CommandInfo& info : zuvcmd::Catalogue()) {
+    const std::string name = Pascal(info.name);
+    schemas[name + "Args"] = ArgsSchema(info);
+    schemas[name + "Result"] = zuvcmd::ToJsonSchema(info.result);
+    schemas[name + "Job"] =
+        JobSchema(info.name, Ref(name + "Args"), Ref(name + "Result"),
+                  SettlementSchema(zuvcmd::ToJsonSchema(zuvcmd::CounterSchema(info.counter))),
+                  "A " + info.name + " job");
+    variants.push_back(Ref(name + "Job"));
+    mapping[info.name] = "#/components/schemas/" + name + "Job";
+  }
+  schemas["DetectResult"] = DetectResultSchema();
+  schemas["DetectJob"] = JobSchema(kDetectCommand, Ref("NoArguments"), Ref("DetectResult"),
+                                   SettlementSchema(zuvcmd::ToJsonSchema(zuvcmd::Object({}))),
+                                   "A detect job: never in doubt");
+  variants.push_back(Ref("DetectJob"));
+  mapping[kDetectCommand] = "#/components/schemas/DetectJob";
+  schemas["Job"] = {{"oneOf", variants},
+                    {"discriminator", {{"propertyName", "command"}, {"mapping", mapping}}}};
+  schemas["JobEvent"] = {{"type", "object"},
+                         {"required", {"event", "data"}},
+                         {"properties",
+                          {{"event", {{"type", "string"}, {"enum", {"job"}}}},
+                           {"id", {{"type", "string"}}},
+                           {"data", Ref("Job")}}}};
+  schemas["PrinterEvent"] = {{"type", "object"},
+                             {"required", {"event", "data"}},
+                             {"properties",
+                              {{"event", {{"type", "string"}, {"enum", {"printer"}}}},
+                               {"id", {{"type", "string"}}},
+                               {"data", Ref("Printer")}}}};
+  schemas["Event"] = {{"oneOf", {Ref("JobEvent"), Ref("PrinterEvent")}},
+                      {"discriminator", {{"propertyName", "event"}}}};
+}
+
+void AddResponses(Json& responses) {
+  for (const ErrorAnswer& answer : ErrorAnswers()) {
+    Json response = {{"description", answer.description},
+                     {"content", {{kJsonType, {{"schema", Ref("Error")}}}}}};
+    if (answer.code == status::kUnauthorized)
+      response["headers"] = {{"WWW-Authenticate", {{"schema", {{"type", "string"}, {"enum", {"Bearer"}}}}}}};
+    if (answer.code == status::kMethodNotAllowed)
+      response["headers"] = {{"Allow", {{"schema", {{"type", "string"}}}}}};
+    responses[std::to_string(answer.code)] = response;
+  }
+}
+
+Json Parameters() {
+  return {
+      {"PrinterId",
+       {{"name", "id"}, {"in", "path"}, {"required", true}, {"description", "The printer's id in the configuration"},
+        {"schema", {{"type", "string"}, {"minLength", 1}}}, {"example", "till-1"}}},
+      {"JobId",
+       {{"name", "id"}, {"in", "path"}, {"required", true},
+        {"schema", {{"type", "integer"}, {"minimum", 1}}}, {"example", 42}}},
+      {"Wait",
+       {{"name", "wait"}, {"in", "query"},
+        {"description", "Milliseconds to wait for the outcome; 0 answers at once (202 while queued or running)"},
+        {"schema", {{"type", "integer"}, {"minimum", 0}, {"maximum", kMaxWait.count()},
+                    {"default", kDefaultWait.count()}}}}},
+      {"IdempotencyKey",
+       {{"name", kIdempotencyHeader}, {"in", "header"},
+        {"description", "Binds the request to one job: a repeat returns that job and sends nothing"},
+        {"schema", {{"type", "string"}, {"minLength", 1}, {"maxLength", kMaxIdempotencyKey},
+                    {"pattern", "^[!-~]+$"}}},
+        {"example", "till-1-sale-99"}}},
+  };
+}
+
+Json ParamRef(const char* name) { return {{"$ref", std::string("#/components/parameters/") + name}}; }
+
+// The errors every route may answer, and those of token routes and bodies.
+Json ErrorsOf(bool token, bool body, std::initializer_list<int> more) {
+  std::vector<int> codes = {status::kMethodNotAllowed, status::kMisdirected, status::kHeadersTooLarge,
+                            status::kInternalError, status::kUnavailable};
+  if (token) codes.insert(codes.end(), {status::kUnauthorized, status::kForbidden});
+  if (body) codes.insert(codes.end(), {status::kBadRequest, status::kPayloadTooLarge, status::kUnsupportedMediaType});
+  codes.insert(codes.end(), more);
+  std::sort(codes.begin(), codes.end());
+  Json out = Json::object();
+  for (int code : codes) out[std::to_string(code)] = {{"$ref", "#/components/responses/" + std::to_string(code)}};
+  return out;
+}
+
+Json JsonContent(const Json& schema) { return {{kJsonType, {{"schema", schema}}}}; }
+
+// A POST that queues a job whose schema is `job`.
+Json JobOperation(const std::string& id, const std::string& summary, const std::string& description,
+                  const Json& body, bool bodyRequired, const std::string& job) {
+  const Json location = {{"description", "The job's own URL"}, {"schema", {{"type", "string"}}}};
+  const Json replayed = {{"description", "Present when an earlier request with the same key made the job"},
+                         {"schema", {{"type", "string"}, {"enum", {"true"}}}}};
+  Json responses = {
+      {"200", {{"description", "The job, finished or in doubt"},
+               {"headers", {{"Location", location}, {"Idempotent-Replayed", replayed}}},
+               {"content", JsonContent(Ref(job))}}},
+      {"202", {{"description", "The job, still queued or running"},
+               {"headers", {{"Location", location}, {"Idempotent-Replayed", replayed}}},
+               {"content", JsonContent(Ref(job))}}}};
+  responses.update(ErrorsOf(true, true, {status::kNotFound, status::kConflict}));
+  return {{"tags", {"printers"}},
+          {"operationId", id},
+          {"summary", summary},
+          {"description", description},
+          {"parameters", {ParamRef("PrinterId"), ParamRef("Wait"), ParamRef("IdempotencyKey")}},
+          {"requestBody", {{"required", bodyRequired}, {"content", JsonContent(body)}}},
+          {"responses", responses}};
+}
+
+std::string CommandDescription(const CommandInfo& info) {
+  std::string text = "Runs " + info.name + ": " + info.help + ".";
+  if (info.printerCommand != zuvcmd::kAnyCommand)
+    text += " Printer command " + std::to_string(info.printerCommand) + ".";
+  text += " Effect: " + std::string(zuvcmd::EffectName(info.effect)) + ".";
+  if (info.effect == zuvcmd::Effect::Read)
+    text += " A lost reply fails the job; it is safe to repeat.";
+  else if (info.counter != zuvcmd::Counter::None)
+    text += " A lost reply leaves the job in doubt until the printer's counter settles it.";
+  else
+    text += " A lost reply leaves the job in doubt until a person resolves it.";
+  if (info.confirm) text += " The tool asks first: \"" + info.question + "\"";
+  return text;
+}
+
+Json CommandOperation(const CommandInfo& info) {
+  const std::string name = Pascal(info.name);
+  Json operation = JobOperation(Camel(info.name), info.label.en, CommandDescription(info),
+                                Ref(info.args.fields.empty() ? "NoArguments" : name + "Args"),
+                                !info.args.fields.empty(), name + "Job");
+  operation["x-label-sr"] = info.label.sr;
+  return operation;
+}
+
+Json Get(const char* id, const char* tag, const char* summary, const Json& ok, bool token,
+         std::initializer_list<int> more = {}) {
+  Json responses = {{"200", ok}};
+  responses.update(ErrorsOf(token, false, more));
+  Json operation = {{"tags", {tag}}, {"operationId", id}, {"summary", summary}, {"responses", responses}};
+  if (!token) operation["security"] = Json::array();
+  return operation;
+}
+
+std::string HeartbeatSeconds() {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(HttpSettings{}.eventHeartbeat).count());
+}
+
+Json EventsOperation() {
+  Json operation = Get(
+      "events", "service", "Server-Sent Events of every job and printer change",
+      {{"description",
+        "The event stream. Each event is 'event: job' (data: the Job) or 'event: printer' (data: "
+        "the Printer), with an 'id:' line; a client that reconnects with Last-Event-ID gets the "
+        "events it missed. A first comment line says the stream is live, and a comment line "
+        "(':') every " + HeartbeatSeconds() + " s keeps it open."},
+       {"content",
+        {{"text/event-stream",
+          {{"schema", {{"type", "string"}, {"contentMediaType", "text/event-stream"},
+                       {"contentSchema", Ref("Event")}}}}}}}},
+      true);
+  operation["parameters"] = {{{"name", "Last-Event-ID"}, {"in", "header"},
+                              {"description", "The id of the last event received"},
+                              {"schema", {{"type", "string"}}}}};
+  return operation;
+}
+
+Json ListJobsOperation() {
+  Json operation = Get("listJobs", "jobs", "Jobs, newest first",
+                       {{"description", "The jobs"},
+                        {"content", JsonContent({{"type", "object"}, {"required", {"jobs"}},
+                                                 {"properties", {{"jobs", {{"type", "array"}, {"items", Ref("Job")}}}}},
+                                                 {"additionalProperties", false}})}},
+                       true, {status::kBadRequest, status::kNotFound});
+  operation["parameters"] = {
+      {{"name", "state"}, {"in", "query"}, {"schema", Ref("JobState")}},
+      {{"name", "printer"}, {"in", "query"}, {"schema", {{"type", "string"}}}},
+      {{"name", "limit"}, {"in", "query"},
+       {"schema", {{"type", "integer"}, {"minimum", 1}, {"maximum", kMaxListLimit}, {"default", kDefaultListLimit}}}}};
+  return operation;
+}
+
+// The service reads outcome and note and passes over other fields, so the
+// body's schema allows them too.
+Json ResolveOperation() {
+  Json responses = {{"200", {{"description", "The settled job"}, {"content", JsonContent(Ref("Job"))}}}};
+  responses.update(ErrorsOf(true, true, {status::kNotFound, status::kConflict}));
+  const Json body = {{"type", "object"},
+                     {"required", {"outcome"}},
+                     {"properties",
+                      {{"outcome", {{"type", "string"}, {"enum", {"done", "not-done"}}}},
+                       {"note", {{"type", {"string", "null"}}}}}}};
+  return {{"tags", {"jobs"}},
+          {"operationId", "resolveJob"},
+          {"summary", "A person settles a job in doubt"},
+          {"parameters", {ParamRef("JobId")}},
+          {"requestBody", {{"required", true}, {"content", JsonContent(body)}}},
+          {"responses", responses}};
+}
+
+// The operations of one route of the table.
+Json RouteOperations(const RouteInfo& route) {
+  const std::string& path = route.path;
+  if (path == "/healthz")
+    return Get("health", "service", "The service is up",
+               {{"description", "Up"},
+                {"content", JsonContent({{"type", "object"}, {"required", {"ok"}},
+                                         {"properties", {{"ok", {{"type", "boolean"}, {"enum", {true}}}}}},
+                                         {"additionalProperties", false}})}},
+               route.needsToken);
+  if (path == "/metrics")
+    return Get("metrics", "service", "Prometheus text exposition",
+               {{"description", "Jobs by printer and state, queue depth, in-doubt count, exchange time histogram"},
+                {"content", {{kMetricsType, {{"schema", {{"type", "string"}}}}}}}},
+               route.needsToken);
+  if (path == "/v1/openapi.json")
+    return Get("openApiDocument", "service", "This document",
+               {{"description", "OpenAPI 3.1 document"}, {"content", JsonContent({{"type", "object"}})}},
+               route.needsToken);
+  if (path == "/v1/printers")
+    return Get("listPrinters", "printers", "Every printer with its state and queue",
+               {{"description", "The printers"},
+                {"content", JsonContent({{"type", "object"}, {"required", {"printers"}},
+                                         {"properties", {{"printers", {{"type", "array"}, {"items", Ref("Printer")}}}}},
+                                         {"additionalProperties", false}})}},
+               route.needsToken);
+  if (path == kDetectRoute)
+    return JobOperation("detect", "Detect the printer's speed",
+                        "The printer's worker closes its port, tries it at every speed, fastest first (a "
+                        "tcp:// port once: its device server sets the speed), and opens it again at the speed "
+                        "found, used until the service stops. Only connection tests are sent: the job ends "
+                        "done or failed, never in doubt.",
+                        Ref("NoArguments"), false, "DetectJob");
+  if (path == "/v1/jobs") return ListJobsOperation();
+  if (path == "/v1/jobs/{id}") {
+    Json operation = Get("getJob", "jobs", "One job",
+                         {{"description", "The job"}, {"content", JsonContent(Ref("Job"))}}, route.needsToken,
+                         {status::kNotFound});
+    operation["parameters"] = {ParamRef("JobId")};
+    return operation;
+  }
+  if (path == "/v1/jobs/{id}/resolve") return ResolveOperation();
+  if (path == "/v1/events") return EventsOperation();
+  return nullptr;
+}
 
 Json Build() {
-  Json document = Json::parse(kDocument);
-  document["info"]["version"] = ZUV_SERVER_VERSION;
-  Json& names = document["paths"]["/v1/printers/{id}/{command}"]["post"]["parameters"][1]["schema"]["enum"];
-  for (const zuvcli::CommandInfo& info : zuvcli::Catalogue()) names.push_back(info.name);
+  Json document = {
+      {"openapi", "3.1.0"},
+      {"info",
+       {{"title", "zuv print service"},
+        {"description",
+         "Every printer of a till over HTTP/JSON. HTTP codes describe the request; a job's state "
+         "describes its outcome. Nothing is ever sent to a printer twice. Money is a decimal string "
+         "with two places (\"199.80\")."},
+        {"version", ZUV_SERVER_VERSION}}},
+      {"servers",
+       {{{"url", "http://{host}:{port}"},
+         {"description", "The service; loopback unless configured otherwise"},
+         {"variables", {{"host", {{"default", "127.0.0.1"}}}, {"port", {{"default", "8765"}}}}}}}},
+      {"security", {{{"bearer", Json::array()}}}},
+      {"tags",
+       {{{"name", "printers"}, {"description", "The printers and the commands they run"}},
+        {{"name", "jobs"}, {"description", "The journal of jobs and their settling"}},
+        {{"name", "service"}, {"description", "Health, metrics, this document and the event stream"}}}},
+      {"paths", Json::object()},
+      {"components", {{"securitySchemes", {{"bearer", {{"type", "http"}, {"scheme", "bearer"}}}}},
+                      {"parameters", Parameters()}}}};
+  Json& paths = document["paths"];
+  for (const RouteInfo& route : Routes()) {
+    std::string method = route.method;
+    for (char& c : method) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (route.path == kCommandRoute) {
+      // One route serves every command; the document has one operation each.
+      for (const CommandInfo& info : zuvcmd::Catalogue())
+        paths["/v1/printers/{id}/" + info.name][method] = CommandOperation(info);
+      continue;
+    }
+    paths[route.path][method] = RouteOperations(route);
+  }
+  AddCommonSchemas(document["components"]["schemas"]);
+  AddJobSchemas(document["components"]["schemas"]);
+  AddResponses(document["components"]["responses"]);
   return document;
 }
 

@@ -5,12 +5,12 @@
 #include <set>
 #include <vector>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 
 namespace zuvsrv {
 namespace {
 
-using zuvcli::ArgumentError;
+using zuvcmd::ArgumentError;
 
 std::optional<int64_t> Decimal(const std::string& text) {
   int64_t value = 0;

@@ -1,6 +1,6 @@
 // Checks on the parts of a request that are not the command's arguments:
 // the query, the headers and the body's JSON. Each throws
-// zuvcli::ArgumentError naming the bad field.
+// zuvcmd::ArgumentError naming the bad field.
 #pragma once
 
 #include <chrono>

@@ -95,7 +95,9 @@ int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
         << options.listen.port << ": " << http.BindError() << "\n";
     return 1;
   }
-  jobs.emplace(options.stateDir, options.printers);
+  JobServiceOptions jobOptions;
+  jobOptions.retentionDays = options.retentionDays;
+  jobs.emplace(options.stateDir, options.printers, jobOptions);
   http.Attach(*jobs);
   WarnAboutSettings(options, settings.token, err);
   out << "LISTEN http://" << UrlHost(options.listen.host) << ':' << port << std::endl;

@@ -1,7 +1,9 @@
 #include "server/service_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 
 #include <CLI/CLI.hpp>
 #include <toml++/toml.h>
@@ -9,8 +11,14 @@
 #ifndef ZUV_SERVER_VERSION
 #define ZUV_SERVER_VERSION "unknown"
 #endif
-#ifndef ZUV_CONSOLE_DIR
-#define ZUV_CONSOLE_DIR ""
+#ifndef ZUV_CONSOLE_RELATIVE
+#define ZUV_CONSOLE_RELATIVE "../share/zuv-server/console"
+#endif
+#ifndef ZUV_BUILD_DIR
+#define ZUV_BUILD_DIR ""
+#endif
+#ifndef ZUV_SOURCE_CONSOLE
+#define ZUV_SOURCE_CONSOLE ""
 #endif
 
 namespace zuvsrv {
@@ -47,6 +55,30 @@ PrinterConfig PrinterFromTable(const toml::table& table, size_t index) {
   return printer;
 }
 
+bool Inside(const std::filesystem::path& path, const std::filesystem::path& dir) {
+  const auto [end, ignored] = std::mismatch(dir.begin(), dir.end(), path.begin(), path.end());
+  return !dir.empty() && end == dir.end();
+}
+
+// The console folder beside the running program, or "".
+std::string ConsoleBesideProgram() {
+  std::error_code error;
+  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return "";
+  return FindConsoleDir(program.string(), {ZUV_CONSOLE_RELATIVE, ZUV_BUILD_DIR, ZUV_SOURCE_CONSOLE});
+}
+
+// The service's log says what "/" serves: a wrong folder shows up at once.
+void LogConsoleDir(const std::string& dir, std::ostream& err) {
+  std::error_code error;
+  if (!dir.empty() && std::filesystem::is_directory(dir, error))
+    err << "zuv-server: the console is served from " << dir << "\n";
+  else if (dir.empty())
+    err << "zuv-server: no console folder found: \"/\" serves none (give --console-dir DIR)\n";
+  else
+    err << "zuv-server: the console folder " << dir << " is missing: \"/\" serves none\n";
+}
+
 void CheckUniqueIds(const std::vector<PrinterConfig>& printers) {
   for (size_t i = 0; i < printers.size(); ++i)
     for (size_t j = i + 1; j < printers.size(); ++j)
@@ -78,6 +110,20 @@ void ReadCount(const toml::table& config, const char* key, size_t& into) {
 }
 
 }  // namespace
+
+std::string FindConsoleDir(const std::string& program, const ConsoleLocations& where) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path folder = fs::path(program).parent_path();
+  const fs::path installed = (folder / where.installed).lexically_normal();
+  if (!where.installed.empty() && fs::is_directory(installed, error)) return installed.string();
+  if (where.buildDir.empty()) return "";
+  std::error_code buildError, folderError;
+  const fs::path build = fs::weakly_canonical(where.buildDir, buildError);
+  const fs::path here = fs::weakly_canonical(folder, folderError);
+  if (buildError || folderError || !Inside(here, build)) return "";
+  return fs::is_directory(where.sourceConsole, error) ? where.sourceConsole : "";
+}
 
 ListenAddress ParseListen(const std::string& text) {
   const size_t colon = text.rfind(':');
@@ -127,6 +173,10 @@ void LoadConfigFile(const std::string& path, ServiceOptions& options) {
     ReadStrings(config, "allowed_hosts", options.allowedHosts);
     ReadCount(config, "max_connections", options.maxConnections);
     ReadCount(config, "max_event_streams", options.maxEventStreams);
+    if (const auto days = config["retention_days"].value<int64_t>()) {
+      if (*days < 1 || *days > 36500) throw OptionsError("retention_days must be 1 to 36500");
+      options.retentionDays = int(*days);
+    }
     if (const toml::array* printers = config["printer"].as_array()) {
       for (size_t i = 0; i < printers->size(); ++i) {
         const toml::table* table = (*printers)[i].as_table();
@@ -170,9 +220,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, ServiceOptions&
       if (!systemd || !*systemd) throw OptionsError("no state directory: give --state-dir DIR");
       options.stateDir = systemd;
     }
-    if (options.consoleDir.empty()) options.consoleDir = ZUV_CONSOLE_DIR;
+    if (options.consoleDir.empty()) options.consoleDir = ConsoleBesideProgram();
     if (options.printers.empty()) throw OptionsError("no printer: give --printer ID=PORT[@BAUD]");
     CheckUniqueIds(options.printers);
+    LogConsoleDir(options.consoleDir, err);
   } catch (const CLI::ParseError& e) {
     status = app.exit(e, out, err);
     return ParseOutcome::Exit;

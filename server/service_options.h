@@ -30,6 +30,7 @@ struct ServiceOptions {
   size_t maxConnections = kDefaultMaxConnections;
   size_t maxEventStreams = kDefaultMaxEventStreams;
   std::vector<PrinterConfig> printers;
+  int retentionDays = 90;  // ended jobs older than this are deleted
 };
 
 // A bad command line or configuration file, with the message to print.
@@ -49,6 +50,17 @@ enum class ParseOutcome { Run, Exit };
 // --version or an error, which it has printed to `out` or `err`.
 ParseOutcome ParseCommandLine(int argc, const char* const* argv, ServiceOptions& options,
                               std::ostream& out, std::ostream& err, int& status);
+
+// Where the console may lie, seen from the program: `installed` relative
+// to the program's folder; the source tree's console when the program runs
+// from inside `buildDir`.
+struct ConsoleLocations {
+  std::string installed;
+  std::string buildDir;
+  std::string sourceConsole;
+};
+// The first of those folders that exists, or "".
+std::string FindConsoleDir(const std::string& program, const ConsoleLocations& where);
 
 // Whether the host is a loopback address (127.0.0.0/8, ::1, localhost).
 bool IsLoopback(const std::string& host);

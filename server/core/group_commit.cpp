@@ -24,16 +24,23 @@ void GroupCommit::Write(const std::function<void(Database&)>& change) {
   if (pending.error) std::rethrow_exception(pending.error);
 }
 
+void GroupCommit::SetCommitHook(std::function<void()> hook) {
+  std::lock_guard lock(mutex_);
+  commitHook_ = std::move(hook);
+}
+
 void GroupCommit::Run() {
   for (;;) {
     std::deque<Pending*> group;
+    std::function<void()> hook;
     {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
       if (waiting_.empty()) return;  // stopping, nothing left
       group.swap(waiting_);
+      hook = commitHook_;
     }
-    Apply(group);
+    Apply(group, hook);
     {
       std::lock_guard lock(mutex_);
       for (Pending* pending : group) pending->done = true;
@@ -44,7 +51,7 @@ void GroupCommit::Run() {
 
 // Each change in its own savepoint, so one refused change leaves the
 // others of its group standing.
-void GroupCommit::Apply(std::deque<Pending*>& group) {
+void GroupCommit::Apply(std::deque<Pending*>& group, const std::function<void()>& hook) {
   try {
     Transaction transaction(db_);
     for (Pending* pending : group) {
@@ -58,6 +65,7 @@ void GroupCommit::Apply(std::deque<Pending*>& group) {
         db_.Exec("RELEASE change");
       }
     }
+    if (hook) hook();
     transaction.Commit();
   } catch (...) {
     const std::exception_ptr failed = std::current_exception();

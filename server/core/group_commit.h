@@ -32,6 +32,10 @@ class GroupCommit {
   // For setting up the database before the first write (schema, pragmas).
   Database& Connection() { return db_; }
 
+  // Runs in each group's transaction just before its COMMIT; what it
+  // throws fails the group. Lets a test count commits or fail one.
+  void SetCommitHook(std::function<void()> hook);
+
  private:
   struct Pending {
     const std::function<void(Database&)>* change;
@@ -39,13 +43,14 @@ class GroupCommit {
     bool done = false;
   };
   void Run();
-  void Apply(std::deque<Pending*>& group);
+  void Apply(std::deque<Pending*>& group, const std::function<void()>& hook);
 
   Database db_;
   std::mutex mutex_;
   std::condition_variable wake_;  // the writer: changes are waiting
   std::condition_variable done_;  // callers: a group was committed
   std::deque<Pending*> waiting_;
+  std::function<void()> commitHook_;
   bool stopping_ = false;
   std::thread thread_;
 };

@@ -16,7 +16,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 
 namespace zuvsrv {
 
@@ -27,6 +27,7 @@ enum class JobState { Queued, Running, Done, Failed, InDoubt, NotDone };
 std::string_view ToString(JobState state);                  // "in-doubt"
 std::optional<JobState> ParseJobState(std::string_view text);
 bool IsFinal(JobState state);  // done, failed, not-done; in-doubt waits for settling
+std::vector<std::string_view> JobStateNames();  // every state, in lifecycle order
 
 struct Job {
   int64_t id = 0;
@@ -50,8 +51,11 @@ struct PrinterConfig {
   std::string lang = "GBR";
 };
 
-enum class PrinterState { Idle, Busy, Offline };
+// Journal: the worker cannot commit to the journal and sends nothing until
+// it can; lastError says why.
+enum class PrinterState { Idle, Busy, Offline, Journal };
 std::string_view ToString(PrinterState state);
+std::vector<std::string_view> PrinterStateNames();
 
 struct PrinterStatus {
   std::string id;
@@ -86,6 +90,17 @@ struct MetricsSnapshot {
   std::map<std::string, size_t> queueDepth;                    // printer -> queued jobs
   int64_t inDoubt = 0;
   ExchangeHistogram exchange;
+  uint64_t journalFailures = 0;  // journal commits that failed and were retried
+};
+
+struct JobServiceOptions {
+  // Ended jobs (done, failed, not-done) older than this are deleted, once a
+  // day; jobs in doubt never are.
+  int retentionDays = 90;
+  // Seams for tests: runs in each journal commit just before COMMIT (may
+  // throw to fail it), and replaces the exchange of a job with its printer.
+  std::function<void()> beforeCommit;
+  std::function<zuvcmd::CommandOutcome(const zuvcmd::CommandRequest&)> exchange;
 };
 
 class JobService {
@@ -93,21 +108,25 @@ class JobService {
   // Opens (or creates) DIR/journal.sqlite; jobs left running become
   // in-doubt (and are settled by counter where one tells), jobs left queued
   // run. Starts one worker per printer.
-  JobService(const std::string& stateDir, std::vector<PrinterConfig> printers);
+  JobService(const std::string& stateDir, std::vector<PrinterConfig> printers,
+             JobServiceOptions options = {});
   ~JobService();  // Stop()
   JobService(const JobService&) = delete;
   JobService& operator=(const JobService&) = delete;
 
-  // Lets each running exchange finish, leaves queued jobs queued.
+  // Lets each printer finish the exchange in hand and commit its outcome,
+  // leaves every queued job queued, then returns. A commit being retried
+  // is given up: its job stays as the journal holds it.
   void Stop();
 
   struct Submitted {
     Job job;
     bool replayed = false;  // an earlier request with the same key made it
   };
-  // Commits the job as queued before it returns. Throws UnknownPrinter,
-  // IdempotencyConflict.
-  Submitted Submit(const std::string& printer, const zuvcli::CommandRequest& request,
+  // Commits the job before it returns: queued, or already running when its
+  // printer is idle and takes it at once (one commit for both). Returns it
+  // as queued. Throws UnknownPrinter, IdempotencyConflict.
+  Submitted Submit(const std::string& printer, const zuvcmd::CommandRequest& request,
                    const std::optional<std::string>& idempotencyKey);
 
   // Queues detection on the printer's own port (kDetectCommand). The worker
@@ -125,6 +144,8 @@ class JobService {
 
   std::vector<PrinterStatus> Printers();
   bool HasPrinter(std::string_view id) const;
+  // Why a printer cannot commit to the journal, or nothing when all can.
+  std::optional<std::string> JournalFault() const;
 
   // Every job state change ("job", job object) and printer state change
   // ("printer", printer object), in the order they happen. Listeners run on

@@ -1,7 +1,11 @@
 #include "journal.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace zuvsrv {
@@ -74,6 +78,19 @@ std::optional<Job> FindByKey(Database& db, const std::string& key) {
   return RowToJob(find);
 }
 
+// The journal holds what was sold: owner only. SQLite gives its WAL and
+// shared-memory files the database file's mode when it creates them, and
+// files left from an earlier run are set here too.
+void KeepPrivate(const std::string& path) {
+  for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
+    if (::chmod(file.c_str(), S_IRUSR | S_IWUSR) != 0 && errno != ENOENT)
+      throw SqliteError("cannot restrict " + file + " to its owner: " + std::strerror(errno));
+  }
+}
+
+// The states a job ends in; retention deletes only these.
+const JobState kEnded[] = {JobState::Done, JobState::Failed, JobState::NotDone};
+
 Job Load(Database& db, int64_t id) {
   auto job = Find(db, id);
   if (!job) throw UnknownJob("no job " + std::to_string(id));
@@ -82,8 +99,7 @@ Job Load(Database& db, int64_t id) {
 
 }  // namespace
 
-std::string NowUtc() {
-  const auto now = std::chrono::system_clock::now();
+std::string UtcTime(std::chrono::system_clock::time_point now) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
   const std::time_t seconds = std::time_t(ms.count() / 1000);
   std::tm utc{};
@@ -96,10 +112,12 @@ std::string NowUtc() {
 }
 
 Journal::Journal(const std::string& path) : writer_(path), reader_(path) {
+  KeepPrivate(path);
   Database& db = writer_.Connection();
   db.Exec("PRAGMA journal_mode=WAL");
   db.Exec("PRAGMA synchronous=FULL");
   db.Exec(kSchema);
+  KeepPrivate(path);
 }
 
 int Journal::RecoverRunning(const std::function<bool(const std::string&)>& changesNothing) {
@@ -131,7 +149,8 @@ int Journal::RecoverRunning(const std::function<bool(const std::string&)>& chang
 }
 
 Journal::Inserted Journal::Insert(const std::string& printer, const std::string& command,
-                                  const Json& args, const std::optional<std::string>& key) {
+                                  const Json& args, const std::optional<std::string>& key,
+                                  const std::optional<Json>& runningBefore) {
   Inserted inserted;
   writer_.Write([&](Database& db) {
     if (key) {
@@ -144,14 +163,17 @@ Journal::Inserted Journal::Insert(const std::string& printer, const std::string&
         return;
       }
     }
-    db.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key) "
-               "VALUES (?, ?, ?, ?, ?, ?)")
+    const std::string now = NowUtc();
+    db.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key, "
+               "started, counter_before) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
         .Bind(1, printer)
         .Bind(2, command)
         .Bind(3, args.dump())
-        .Bind(4, Str(JobState::Queued))
-        .Bind(5, NowUtc())
+        .Bind(4, Str(runningBefore ? JobState::Running : JobState::Queued))
+        .Bind(5, now)
         .Bind(6, key)
+        .Bind(7, runningBefore ? now : std::string())
+        .Bind(8, runningBefore ? runningBefore->dump() : std::string("null"))
         .Run();
     inserted = {Load(db, db.LastInsertId()), false};
   });
@@ -262,6 +284,33 @@ std::vector<Journal::Unsettled> Journal::UnsettledJobs(const std::string& printe
     jobs.push_back({list.Int(0), list.Text(1), ParseStored(list.Text(2)),
                     ParseStored(list.Text(3))});
   return jobs;
+}
+
+std::map<std::string, std::map<std::string, int64_t>> Journal::DeleteEnded(
+    const std::string& cutoff) {
+  std::map<std::string, std::map<std::string, int64_t>> deleted;
+  writer_.Write([&](Database& db) {
+    for (const JobState state : kEnded) {
+      auto count = db.Prepare(
+          "SELECT printer, COUNT(*) FROM jobs WHERE state = ? AND finished < ? GROUP BY printer");
+      count.Bind(1, Str(state)).Bind(2, cutoff);
+      while (count.Step()) deleted[count.Text(0)][Str(state)] = count.Int(1);
+      db.Prepare("DELETE FROM jobs WHERE state = ? AND finished < ?")
+          .Bind(1, Str(state))
+          .Bind(2, cutoff)
+          .Run();
+    }
+  });
+  return deleted;
+}
+
+std::string Journal::WriterSetting(const std::string& pragma) {
+  std::string value;
+  writer_.Write([&](Database& db) {
+    auto read = db.Prepare("PRAGMA " + pragma);
+    if (read.Step()) value = read.Text(0);
+  });
+  return value;
 }
 
 std::map<std::string, std::map<std::string, int64_t>> Journal::Counts() {

@@ -4,7 +4,9 @@
 // connection that sees only what is committed.
 #pragma once
 
+#include <chrono>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -16,12 +18,14 @@
 
 namespace zuvsrv {
 
-// The current time as ISO 8601 UTC with milliseconds.
-std::string NowUtc();
+// A time as ISO 8601 UTC with milliseconds.
+std::string UtcTime(std::chrono::system_clock::time_point time);
+inline std::string NowUtc() { return UtcTime(std::chrono::system_clock::now()); }
 
 class Journal {
  public:
-  // Opens or creates `path`.
+  // Opens or creates `path`; it and its WAL and shared-memory files are
+  // readable by the owner only.
   explicit Journal(const std::string& path);
 
   // At start: jobs left running become in-doubt, or failed when their
@@ -34,8 +38,11 @@ class Journal {
   };
   // A new queued job, or the earlier job with the same key. Throws
   // IdempotencyConflict when that job differs in printer, command or args.
+  // With `runningBefore` the new job goes straight to running with that
+  // counter reading, in the same commit.
   Inserted Insert(const std::string& printer, const std::string& command, const Json& args,
-                  const std::optional<std::string>& key);
+                  const std::optional<std::string>& key,
+                  const std::optional<Json>& runningBefore = std::nullopt);
 
   // queued -> running with the counter reading taken before (null when the
   // command has none). Nothing when the job is no longer queued.
@@ -69,6 +76,17 @@ class Journal {
 
   // printer -> state -> count.
   std::map<std::string, std::map<std::string, int64_t>> Counts();
+
+  // Deletes ended jobs (done, failed, not-done) that finished before
+  // `cutoff` (ISO 8601 UTC, as NowUtc); jobs in doubt stay. Returns what it
+  // deleted, printer -> state -> count.
+  std::map<std::string, std::map<std::string, int64_t>> DeleteEnded(const std::string& cutoff);
+
+  // A PRAGMA's value on the connection that commits: its durability.
+  std::string WriterSetting(const std::string& pragma);
+
+  // See GroupCommit::SetCommitHook.
+  void SetCommitHook(std::function<void()> hook) { writer_.SetCommitHook(std::move(hook)); }
 
  private:
   GroupCommit writer_;

@@ -5,6 +5,8 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -21,6 +23,11 @@ struct WorkerHooks {
   std::function<void(double seconds)> exchangeTimed;
   // Brackets everything the worker does with one job, settling included.
   std::function<void(int64_t id, bool busy)> jobBusy;
+  // A journal commit failed; the worker retries it.
+  std::function<void()> journalFailed;
+  // The job's exchange with the printer; zuvcmd::Execute unless a test
+  // puts another in.
+  std::function<zuvcmd::CommandOutcome(const zuvcmd::CommandRequest&)> exchange;
 };
 
 class PrinterWorker {
@@ -33,16 +40,49 @@ class PrinterWorker {
   // Starts the thread with the jobs the journal holds queued.
   void Start(std::vector<int64_t> queued);
   void Enqueue(int64_t id);
-  // Waits for the job in hand, if any; the rest stay queued.
+  // When the printer is idle, takes a job not yet in the journal: it reads
+  // the job's counter first, so the job's queued and running rows share
+  // one commit. The future holds what the journal made of it (or the
+  // insert's exception). Nothing when the printer has other work.
+  std::optional<std::future<Journal::Inserted>> TakeAtOnce(const std::string& command,
+                                                          const Json& args,
+                                                          const std::optional<std::string>& key);
+  // Tells the thread to stop without waiting for it.
+  void RequestStop();
+  // Waits for the exchange in hand, if any, and its commit; the rest stay
+  // queued. A commit being retried is given up.
   void Stop();
 
   const PrinterConfig& Config() const { return config_; }
   PrinterStatus Status();
 
  private:
+  struct FreshJob {
+    std::string command;
+    Json args;
+    std::optional<std::string> key;
+    std::promise<Journal::Inserted> inserted;
+  };
+  struct Entry {
+    int64_t id = 0;  // a job in the journal, or
+    std::shared_ptr<FreshJob> fresh;  // one handed over by TakeAtOnce
+  };
+
   void Run(const std::vector<int64_t>& unsettled);
+  bool WaitForWork(Entry& entry);
+  int64_t RunEntry(const Entry& entry);
+  int64_t RunFresh(const Entry& entry);
+  void ShelveFresh();
   void RunJob(int64_t id);
-  void Send(const Job& job, const zuvcli::CommandRequest& request, const Json& before);
+  bool Ready(const zuvcmd::CommandInfo& info, Json& before, Json& error);
+  void Exchange(const Job& running, const zuvcmd::CommandRequest& request);
+  void Dequeue(const Entry& entry);
+  bool Stopping();
+  bool Durably(const std::function<void()>& access);
+  void JournalFailed(const std::exception& e);
+  void JournalBack();
+  zuvcmd::CommandOutcome ExecuteGuarded(const zuvcmd::CommandRequest& request);
+  void SettleWhenOpen();
   void Detect(const Job& job);
   bool EnsureOpen();
   int Baud();
@@ -51,6 +91,7 @@ class PrinterWorker {
   void NotePortFault();
   bool SettleUnsettled();
   void Fail(int64_t id, const Json& error);
+  void SetSettleAgain(bool again);
   void SetState(PrinterState state, const Json& lastError);
   void SetState(PrinterState state);
 
@@ -60,12 +101,18 @@ class PrinterWorker {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  std::deque<int64_t> queue_;
+  std::deque<Entry> queue_;
+  bool inHand_ = false;  // an entry is being run
   bool stopping_ = false;
   PrinterState state_ = PrinterState::Idle;
   Json lastError_;
   int baud_;  // the configured speed until detection finds another
   bool portOpen_ = false;  // worker thread only
+  // A job in doubt waits for a counter the printer did not give: read
+  // again now and then, not only when the next job comes.
+  bool settleAgain_ = false;
+  // The state and error shown before the journal failed. Worker thread only.
+  std::optional<std::pair<PrinterState, Json>> beforeJournalFault_;
   std::thread thread_;
 };
 

@@ -13,8 +13,9 @@ void Check(sqlite3* db, int rc, const char* what) {
 }
 
 // How long a writer waits for another connection's lock (another process
-// on the same journal) before giving up.
-constexpr int kBusyTimeoutMs = 10000;
+// on the same journal) before giving up. Short: the printer workers retry a
+// failed commit themselves, and a stop must not wait long for one attempt.
+constexpr int kBusyTimeoutMs = 2000;
 
 }  // namespace
 

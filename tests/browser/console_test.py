@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """The web console in headless Chromium, against a real zuv-server on two
-emulated printers, and detection against a second one whose printers do not
-answer at their configured speed. Also takes the README's screenshots
-(docs/console-*.png).
+emulated printers; detection against a second one whose printers do not
+answer at their configured speed; and, through a proxy that loses answers,
+holds them back or goes down, that one click prints one slip. Also takes the
+README's screenshots (docs/console-*.png).
 
-usage: console_test.py ZUV_SERVER ZUV_EMULATOR SOURCE_DIR"""
+usage: console_test.py ZUV_SERVER ZUV_EMULATOR SOURCE_DIR [TEST...]"""
 
+import json
 import os
 import shutil
 import sys
@@ -13,6 +15,7 @@ import tempfile
 import unittest
 
 import service
+from proxy import Proxy
 
 CHROMIUM = "/usr/bin/chromium"
 CHROMEDRIVER = "/usr/bin/chromedriver"
@@ -31,7 +34,13 @@ CONSOLE_DIR = os.path.join(SOURCE_DIR, "console")
 DOCS_DIR = os.path.join(SOURCE_DIR, "docs")
 TOKEN = "console-test-token-0123456789"
 WAIT_S = 60          # generous: the machine may be loaded
-DAILY_REPORT = 88    # the Z report's command byte
+# Command bytes, as the emulator lists them.
+READ_CLOCK = 2
+NONFISCAL = 26
+RECEIPT_STATE = 56
+DAILY_REPORT = 88    # the Z report
+INTERIM_REPORT = 89
+CONNECTION_TEST = 101
 CONFIGURED_BAUD = 115200
 PRINTER_BAUD = 9600  # what the detection's printer really runs at
 
@@ -114,8 +123,11 @@ class ConsolePage(unittest.TestCase):
     def text_of(self, selector):
         return self.css(selector).text
 
+    def origin(self):
+        return self.server.url
+
     def sign_in(self, token):
-        self.browser.get(self.server.url + "/")
+        self.browser.get(self.origin() + "/")
         field = self.wait(EC.element_to_be_clickable((By.ID, "token")))
         field.clear()
         field.send_keys(token, Keys.ENTER)
@@ -146,6 +158,25 @@ class ConsolePage(unittest.TestCase):
                   "no new job in the last result")
         self.last_result_state(state)
         return box.get_attribute("data-job")
+
+    # The cards are redrawn on every printer event: what is read of them is
+    # read in one go, never through an element found earlier.
+
+    def badge(self, printer):
+        """(text, class) of the printer's state badge."""
+        return self.browser.execute_script("""
+            const badge = document.querySelector(
+              `[data-printer="${arguments[0]}"] [data-role="printer-state"]`);
+            return [badge.textContent, badge.className];""", printer)
+
+    def badge_says(self, printer, text):
+        self.wait(lambda b: self.badge(printer)[0] == text, f"{printer}'s badge never said {text!r}")
+
+    def fact(self, printer, name):
+        return self.browser.execute_script("""
+            const card = document.querySelector(`[data-printer="${arguments[0]}"]`);
+            const name = [...card.querySelectorAll('dt')].find(dt => dt.textContent === arguments[1]);
+            return name ? name.nextElementSibling.textContent : null;""", printer, name)
 
     def journal_row(self, state):
         return self.wait(EC.visibility_of_element_located(
@@ -198,7 +229,7 @@ class Console(ConsolePage):
         self.assertEqual(focused.get_attribute("data-command"), "test")
         self.run_job(lambda: focused.send_keys(Keys.ENTER), "done")
         row = self.journal_row("done")
-        self.assertIn("test", row.text)
+        self.assertIn("Test", row.text)
         self.screenshot("printers")
 
     def test_3_a_silent_printer_is_said_in_a_technicians_words(self):
@@ -207,6 +238,13 @@ class Console(ConsolePage):
         self.run_job(self.printer_button("kitchen", "test").click, "failed")
         self.assertIn("printer did not answer: check cable and power",
                       self.text_of("#last-result"))
+        # The card says so too, in red, and no longer once it answers again.
+        self.badge_says("kitchen", "no answer")
+        self.assertIn("printer-noAnswer", self.badge("kitchen")[1])
+        self.assertEqual(self.badge("till")[0], "ready")
+        self.kitchen.control("silent 0")
+        self.run_job(self.printer_button("kitchen", "test").click, "done")
+        self.badge_says("kitchen", "ready")
 
     def test_4_nonfiscal_in_doubt_then_resolved(self):
         Select(self.css("#editor-printer")).select_by_value("till")
@@ -228,7 +266,7 @@ class Console(ConsolePage):
         self.run_job(self.css("#editor-print").click, "in-doubt")
         self.assertIn("in doubt", self.text_of("#last-result"))
         row = self.journal_row("in-doubt")
-        self.assertIn("nonfiscal", row.text)
+        self.assertIn("Non-fiscal receipt", row.text)
         self.browser.execute_script("arguments[0].scrollIntoView({block: 'center'})", row)
         self.screenshot("in-doubt")
         row.find_element(By.CSS_SELECTOR, "button").click()
@@ -240,9 +278,15 @@ class Console(ConsolePage):
         self.wait(lambda b: "receipt found in the printer" in b.find_element(By.ID, "job-fields").text,
                   "the dialog does not show the resolution")
         self.assertIn("a person", self.text_of("#job-fields"))
+        # Settled done: the lost answer that left it in doubt is not its end.
+        self.assertNotIn("Error", [dt.text for dt in self.browser.find_elements(
+            By.CSS_SELECTOR, "#job-fields dt")])
         self.assertFalse(self.css("#resolve-form").is_displayed())
         self.css("#job-close").click()
-        self.assertIn("done", self.last_result_state("done"))
+        settled = self.last_result_state("done")
+        self.assertIn("Settled by a person: done.", settled)
+        self.assertIn("receipt found in the printer", settled)
+        self.assertNotIn("did not answer", settled)
         self.assertEqual(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tr.state-in-doubt"), [])
 
     def test_5_a_second_tab_sees_jobs_live(self):
@@ -258,7 +302,7 @@ class Console(ConsolePage):
         row = self.wait(EC.visibility_of_element_located(
             (By.CSS_SELECTOR, f'#jobs tbody tr[data-job-id="{newest}"].state-done')),
             "the second tab did not see the job")
-        self.assertIn("clock", row.text)
+        self.assertIn("Clock", row.text)
         self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr")), known + 1)
         self.browser.close()
         self.browser.switch_to.window(first)
@@ -298,6 +342,38 @@ class Console(ConsolePage):
             "return document.documentElement.scrollWidth <= window.innerWidth"),
             "the page is wider than a phone")
         self.screenshot("phone")
+
+    def test_8_serbian_names_every_command_and_field_and_amounts_have_cents(self):
+        self.till.control("sale 199.80 1 Hleb")
+        Select(self.css("#lang")).select_by_value("sr")
+        self.addCleanup(self.use_english)
+        job = self.run_job(self.printer_button("till", "receipt-state").click, "done")
+        text = self.text_of("#last-result")
+        self.assertIn("Stanje računa na till: urađeno", text)
+        self.assertIn("Ukupno: 199,80", text)
+        self.assertIn("Plaćeno gotovinom: 0,00", text)
+        self.assertIn("Broj stavki: 1", text)
+        for raw in ("receipt-state", "total", "paid_cash", "items", "199.8"):
+            self.assertNotIn(raw, text)
+        row = self.css(f'#jobs tbody tr[data-job-id="{job}"]')
+        self.assertIn("Stanje računa", row.text)
+        self.assertNotIn("receipt-state", row.text)
+        row.find_element(By.CSS_SELECTOR, "button").click()
+        fields = self.wait(EC.visibility_of_element_located((By.ID, "job-fields")))
+        self.assertIn("Ukupno: 199,80", fields.text)
+        self.assertNotIn("paid_card", fields.text)
+        self.assertIn("Stanje računa", self.text_of("#job-title"))
+        self.css("#job-close").click()
+        self.wait(EC.invisibility_of_element((By.ID, "job-dialog")))
+
+    def test_9_last_result_is_read_back_after_a_reload(self):
+        job = self.run_job(self.printer_button("kitchen", "clock").click, "done")
+        self.browser.refresh()
+        self.signed_in()
+        box = self.css("#last-result")
+        self.wait(lambda b: box.get_attribute("data-job") == job, "the last result was not read back")
+        self.assertIn("Clock on kitchen: done", self.text_of("#last-result"))
+        self.assertIn("Printer's clock: ", self.text_of("#last-result"))
 
 
 class Detection(ConsolePage):
@@ -370,5 +446,146 @@ class Detection(ConsolePage):
                       self.text_of("#last-result"))
 
 
+class ThroughAProxy(ConsolePage):
+    """The console reaches the service through a proxy that loses answers,
+    holds them back, or goes down."""
+
+    printers = {"till": ((), "")}
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.till = cls.emulators["till"]
+        cls.proxy = Proxy(cls.server.url)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.proxy.close()
+        super().tearDownClass()
+
+    def origin(self):
+        return self.proxy.url
+
+    def jobs_of(self, command):
+        status, body = self.server.get(f"/v1/jobs?printer=till&limit=1000", TOKEN)
+        self.assertEqual(status, 200, body)
+        return [job for job in json.loads(body)["jobs"] if job["command"] == command]
+
+    def box_of(self, element):
+        return self.browser.execute_script(
+            "const r = arguments[0].getBoundingClientRect(); return [r.x, r.y, r.width, r.height]",
+            element)
+
+    def test_1_an_answer_lost_on_the_way_prints_one_slip(self):
+        self.sign_in(TOKEN)
+        self.signed_in()
+        Select(self.css("#editor-printer")).select_by_value("till")
+        editor = self.css("#editor-text")
+        editor.clear()
+        editor.send_keys("^ONE CLICK\n^one slip")
+        slips = self.till.commands_received(NONFISCAL)
+        self.proxy.drop_next_answer("/nonfiscal")
+        job = self.run_job(self.css("#editor-print").click, "done")
+        # The request went out again, by the browser or the console, with its key.
+        posts = self.proxy.posts("/nonfiscal")
+        self.assertGreaterEqual(len(posts), 2, "the lost answer was never asked for again")
+        self.assertEqual(self.till.commands_received(NONFISCAL) - slips, 1)
+        self.assertEqual([j["id"] for j in self.jobs_of("nonfiscal")], [int(job)])
+        keys = {headers.get("idempotency-key") for _, _, headers in posts}
+        self.assertEqual(len(keys), 1, keys)
+        self.assertNotIn(None, keys)
+
+    def click(self, selector):
+        """A click on what `selector` finds now: the cards are redrawn on
+        every printer event, so an element found earlier may be gone."""
+        self.browser.execute_script("document.querySelector(arguments[0]).click()", selector)
+
+    def busy(self, selector):
+        return self.browser.execute_script(
+            "return document.querySelector(arguments[0]).getAttribute('aria-busy')", selector)
+
+    def place_of(self, selector):
+        """The size of the button and of its row, and where in the row it is."""
+        return self.browser.execute_script("""
+            const button = document.querySelector(arguments[0]);
+            const b = button.getBoundingClientRect(), r = button.parentElement.getBoundingClientRect();
+            return [b.width, b.height, r.width, r.height, b.x - r.x, b.y - r.y];""", selector)
+
+    def burst(self, selector, path, click_first=None):
+        """Clicks the button (or runs `click_first`) while the proxy holds
+        the answer back, then clicks it three times more: one request only,
+        and the busy button keeps its size and its row its layout."""
+        posts = len(self.proxy.posts(path))
+        box = self.css("#last-result")
+        before = box.get_attribute("data-job") or ""
+        place = self.place_of(selector)
+        self.proxy.hold_answers()
+        try:
+            (click_first or (lambda: self.click(selector)))()
+            self.proxy.wait_for_posts(path, posts + 1, WAIT_S)
+            for _ in range(3):
+                self.click(selector)
+            self.assertEqual(self.busy(selector), "true")
+            self.assertEqual(self.place_of(selector), place)
+        finally:
+            self.proxy.release_answers()
+        self.wait(lambda b: box.get_attribute("data-job") not in ("", before), "no new job")
+        self.wait(lambda b: not b.find_elements(
+            By.CSS_SELECTOR, "#jobs tr.state-queued, #jobs tr.state-running"), "jobs still waiting")
+        self.assertIsNone(self.busy(selector))
+        self.assertEqual(len(self.proxy.posts(path)) - posts, 1, path)
+
+    def test_2_a_burst_of_clicks_sends_one_request(self):
+        cases = [("test", CONNECTION_TEST), ("clock", READ_CLOCK), ("receipt-state", RECEIPT_STATE),
+                 ("x-report", INTERIM_REPORT), ("detect", None)]
+        for command, byte in cases:
+            with self.subTest(command):
+                sent = self.till.commands_received(byte) if byte else 0
+                self.burst(f'[data-printer="till"] button[data-command="{command}"]', "/" + command)
+                if byte:
+                    self.assertEqual(self.till.commands_received(byte) - sent, 1)
+        with self.subTest("z-report"):
+            sent = self.till.commands_received(DAILY_REPORT)
+            button = '[data-printer="till"] button[data-command="z-report"]'
+
+            def confirm():
+                self.click(button)
+                self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
+                self.css("#confirm-z-run").click()
+            self.burst(button, "/z-report", confirm)
+            self.assertFalse(self.css("#confirm-z").is_displayed())
+            self.assertEqual(self.till.commands_received(DAILY_REPORT) - sent, 1)
+        with self.subTest("the editor's Print"):
+            sent = self.till.commands_received(NONFISCAL)
+            self.burst("#editor-print", "/nonfiscal")
+            self.assertEqual(self.till.commands_received(NONFISCAL) - sent, 1)
+
+    def test_3_a_lost_service_is_said_across_the_top(self):
+        self.badge_says("till", "ready")
+        self.assertFalse(self.css("#connection-lost").is_displayed())
+        self.proxy.go_down()
+        try:
+            banner = self.wait(EC.visibility_of_element_located((By.ID, "connection-lost")),
+                               "no banner while the service is away")
+            self.assertIn("No connection to the print service", banner.text)
+            self.badge_says("till", "unknown")
+            self.browser.execute_script("window.scrollTo(0, 0)")
+            self.screenshot("connection-lost")
+        finally:
+            self.proxy.come_back()
+        self.wait(EC.invisibility_of_element_located((By.ID, "connection-lost")),
+                  "the banner stayed after the service came back")
+        self.badge_says("till", "ready")
+
+    def test_4_the_card_shows_the_jobs_waiting(self):
+        # Each reply comes a while after its ACK: the jobs behind the first wait.
+        self.till.control("delay 1500")
+        self.addCleanup(self.till.control, "delay 0")
+        for command in ("clock", "x-report", "receipt-state"):
+            self.click(f'[data-printer="till"] button[data-command="{command}"]')
+        self.wait(lambda b: self.fact("till", "Queue") == "2", "the queue never showed 2")
+        self.wait(lambda b: self.fact("till", "Queue") == "0", "the queue never emptied")
+
+
 if __name__ == "__main__":
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

@@ -45,7 +45,9 @@ TEST_P(BadInputTest, BadArgumentsSendNothing) {
   ExpectRefused({"change-price", "1", "21474836.48"}, "bad price");
   ExpectRefused({"periodic-report", "32.01.2021", "01.02.2021"}, "bad date \"32.01.2021\"");
   ExpectRefused({"periodic-report", "2021-03-31", "2021-03-01"}, "FROM is after TO");
-  ExpectRefused({"raw", "256"}, "bad command \"256\"");
+  // Command numbers just outside a byte, either side, and far outside.
+  for (const char* command : {"-1", "256", "65535"})
+    ExpectRefused({"raw", command}, "bad command \"" + std::string(command) + "\" (0 to 255)");
   ExpectRefused({"raw", "0x1G"}, "bad command");
   ExpectRefused({"raw", "1", "0G"}, "pairs of hex digits");
   ExpectRefused({"raw", "1", std::string(2 * 255, 'A')}, "255 data bytes; a short frame holds 254");

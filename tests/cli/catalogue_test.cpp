@@ -1,17 +1,19 @@
 // The command catalogue on its own: what it lists, how it checks and puts
 // JSON arguments in normal form, and how a run against the emulator ends.
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
+
+#include <set>
 
 #include "cli_fixture.h"
 
 namespace clitest {
 namespace {
 
-using zuvcli::ArgumentError;
-using zuvcli::CheckRequest;
-using zuvcli::Counter;
-using zuvcli::Effect;
-using Json = zuvcli::Json;
+using zuvcmd::ArgumentError;
+using zuvcmd::CheckRequest;
+using zuvcmd::Counter;
+using zuvcmd::Effect;
+using Json = zuvcmd::Json;
 
 TEST(CatalogueTest, EveryCommandWithItsEffectAndCounter) {
   const std::vector<std::string> reads = {"clock",         "fiscal-id",  "receipt-number",
@@ -20,31 +22,30 @@ TEST(CatalogueTest, EveryCommandWithItsEffectAndCounter) {
                                                    {"close", Counter::ReceiptState},
                                                    {"pay", Counter::ReceiptState},
                                                    {"void", Counter::ItemCount}};
-  ASSERT_EQ(zuvcli::Catalogue().size(), 21u);
-  for (const auto& info : zuvcli::Catalogue()) {
+  ASSERT_EQ(zuvcmd::Catalogue().size(), 21u);
+  for (const auto& info : zuvcmd::Catalogue()) {
     SCOPED_TRACE(info.name);
-    EXPECT_EQ(zuvcli::FindCommand(info.name), &info);
+    EXPECT_EQ(zuvcmd::FindCommand(info.name), &info);
     const bool read = std::find(reads.begin(), reads.end(), info.name) != reads.end();
     EXPECT_EQ(info.effect == Effect::Read, read);
     const auto counter = counters.find(info.name);
     EXPECT_EQ(info.counter, counter == counters.end() ? Counter::None : counter->second);
     EXPECT_EQ(info.confirm, info.name == "z-report" || info.name == "delete-articles");
   }
-  EXPECT_EQ(zuvcli::FindCommand("bogus"), nullptr);
-  EXPECT_EQ(zuvcli::FindCommand("ports"), nullptr);  // the tool's own, not the printer's
+  EXPECT_EQ(zuvcmd::FindCommand("bogus"), nullptr);
+  EXPECT_EQ(zuvcmd::FindCommand("ports"), nullptr);  // the tool's own, not the printer's
 }
 
 TEST(CatalogueTest, ArgumentsInNormalForm) {
   EXPECT_EQ(CheckRequest("pay", {{"type", "cash"}, {"amount", "300"}}).args,
             Json({{"type", "cash"}, {"amount", "300.00"}}));
-  EXPECT_EQ(CheckRequest("pay", {{"type", 1}, {"amount", "0,5"}}).args,
+  EXPECT_EQ(CheckRequest("pay", {{"type", "card"}, {"amount", "0,5"}}).args,
             Json({{"type", "card"}, {"amount", "0.50"}}));
-  EXPECT_EQ(CheckRequest("pay", {{"type", "check"}, {"amount", "1"}}).args["type"], "cheque");
-  EXPECT_EQ(CheckRequest("periodic-report", {{"from", "01.12.2026"}, {"to", "2026-12-09"}}).args,
+  EXPECT_EQ(CheckRequest("periodic-report", {{"from", "2026-12-01"}, {"to", "2026-12-09"}}).args,
             Json({{"from", "2026-12-01"}, {"to", "2026-12-09"}}));
   EXPECT_EQ(CheckRequest("raw", {{"command", 86}}).args,
             Json({{"command", 86}, {"data", ""}, {"long", false}}));
-  EXPECT_EQ(CheckRequest("raw", {{"command", 26}, {"data", "0a 0B0c"}, {"long", true}}).args["data"],
+  EXPECT_EQ(CheckRequest("raw", {{"command", 26}, {"data", "0a0B0c"}, {"long", true}}).args["data"],
             "0A0B0C");
   EXPECT_EQ(CheckRequest("nonfiscal", {{"lines", {"*^RAČUN", "Kafa||120.00"}}}).args["width"], 34);
   const Json article = {{"code", 1}, {"name", "Hleb"}, {"unit", 0}, {"tax", 1}, {"price", "65.5"}};
@@ -93,6 +94,14 @@ TEST(CatalogueTest, EveryBadArgumentIsRefusedByName) {
   EXPECT_EQ(RefusedField("pay", {{"type", "cash"}, {"amount", "0"}}),
             "amount: bad amount \"0\" (use close to pay the rest)");
   EXPECT_EQ(RefusedField("pay", {{"type", "bitcoin"}, {"amount", "1"}}).rfind("type: bad payment type", 0), 0u);
+  // The tool's own spellings (0, 1, 2, "check", dd.mm.yyyy, hex words with
+  // blanks) are the tool's: a request takes only the names the document lists.
+  EXPECT_EQ(RefusedField("pay", {{"type", 1}, {"amount", "1"}}),
+            "type: bad payment type \"1\" (cash, card or cheque)");
+  EXPECT_EQ(RefusedField("pay", {{"type", "check"}, {"amount", "1"}}).rfind("type: ", 0), 0u);
+  EXPECT_EQ(RefusedField("periodic-report", {{"from", "01.12.2026"}, {"to", "2026-12-09"}}),
+            "from: bad date \"01.12.2026\" (yyyy-mm-dd, 2000 to 2099)");
+  EXPECT_EQ(RefusedField("raw", {{"command", 1}, {"data", "0a 0b"}}), "data: data must be pairs of hex digits");
   EXPECT_EQ(RefusedField("pay", {{"amount", "1"}}), "type: missing field \"type\"");
   EXPECT_EQ(RefusedField("periodic-report", {{"from", "2026-12-09"}, {"to", "2026-12-01"}})
                 .rfind("from: FROM is after TO", 0), 0u);
@@ -124,9 +133,9 @@ class ExecuteTest : public ::testing::Test {
     zuv::TComPortZUV::ClosePort();
     zuv::ResetDriverState();
   }
-  zuvcli::CommandOutcome Run(const std::string& name, const Json& body,
-                             const zuvcli::Progress& progress = {}) {
-    return zuvcli::Execute(CheckRequest(name, body), progress);
+  zuvcmd::CommandOutcome Run(const std::string& name, const Json& body,
+                             const zuvcmd::Progress& progress = {}) {
+    return zuvcmd::Execute(CheckRequest(name, body), progress);
   }
 
   PortDirectory ports_;
@@ -166,17 +175,17 @@ TEST_F(ExecuteTest, ArticlesGoTenAFrameAndAStopSaysHowFarItGot) {
 }
 
 TEST_F(ExecuteTest, ALostReplyIsInDoubtOnlyForWhatPrintsOrChanges) {
-  const auto& clock = *zuvcli::FindCommand("clock");
-  const auto& xReport = *zuvcli::FindCommand("x-report");
+  const auto& clock = *zuvcmd::FindCommand("clock");
+  const auto& xReport = *zuvcmd::FindCommand("x-report");
   printer_.Emu([](emu::PrinterEmulator& e) { e.InjectAckThenSilence(emu::kAlways); });
   auto outcome = Run("x-report", Json::object());
   EXPECT_FALSE(outcome.ok);
   EXPECT_TRUE(outcome.acknowledged);
   EXPECT_TRUE(outcome.sent);
-  EXPECT_TRUE(zuvcli::InDoubt(xReport, outcome));
+  EXPECT_TRUE(zuvcmd::InDoubt(xReport, outcome));
   outcome = Run("clock", Json::object());
   EXPECT_FALSE(outcome.ok);
-  EXPECT_FALSE(zuvcli::InDoubt(clock, outcome));
+  EXPECT_FALSE(zuvcmd::InDoubt(clock, outcome));
 
   // A printer error reply is a plain failure, in doubt for nobody.
   printer_.Emu([](emu::PrinterEmulator& e) {
@@ -186,7 +195,7 @@ TEST_F(ExecuteTest, ALostReplyIsInDoubtOnlyForWhatPrintsOrChanges) {
   outcome = Run("x-report", Json::object());
   EXPECT_FALSE(outcome.ok);
   EXPECT_EQ(outcome.errorCode, 34);
-  EXPECT_FALSE(zuvcli::InDoubt(xReport, outcome));
+  EXPECT_FALSE(zuvcmd::InDoubt(xReport, outcome));
 }
 
 TEST_F(ExecuteTest, ResultsAndCountersAsThePrinterHasThem) {
@@ -198,12 +207,55 @@ TEST_F(ExecuteTest, ResultsAndCountersAsThePrinterHasThem) {
   EXPECT_TRUE(outcome.ok) << outcome.message;
   EXPECT_EQ(outcome.text, "paid 100.00 (card)");
   EXPECT_EQ(printer_.Emu([](emu::PrinterEmulator& e) { return e.Receipt().paid[emu::kCard]; }), 10000);
-  EXPECT_EQ(zuvcli::ReadCounter(Counter::ReportNumber), Json({{"report_number", 7}}));
-  EXPECT_EQ((*zuvcli::ReadCounter(Counter::ReceiptState))["paid_card"], 100.0);
-  EXPECT_EQ(zuvcli::ReadCounter(Counter::ItemCount), Json({{"items", 1}}));
-  EXPECT_EQ(zuvcli::ReadCounter(Counter::None), std::nullopt);
+  EXPECT_EQ(zuvcmd::ReadCounter(Counter::ReportNumber), Json({{"report_number", 7}}));
+  EXPECT_EQ((*zuvcmd::ReadCounter(Counter::ReceiptState))["paid_card"], "100.00");
+  EXPECT_EQ(zuvcmd::ReadCounter(Counter::ItemCount), Json({{"items", 1}}));
+  EXPECT_EQ(zuvcmd::ReadCounter(Counter::None), std::nullopt);
   printer_.Emu([](emu::PrinterEmulator& e) { e.InjectSilence(emu::kAlways); });
-  EXPECT_EQ(zuvcli::ReadCounter(Counter::ReportNumber), std::nullopt);
+  EXPECT_EQ(zuvcmd::ReadCounter(Counter::ReportNumber), std::nullopt);
+}
+
+// Every command run once against the emulator: each result has the shape
+// its row's result schema gives the API document.
+TEST_F(ExecuteTest, EveryResultHasItsRowsShape) {
+  const auto sell = [&] { printer_.Emu([](emu::PrinterEmulator& e) { return e.Sell({{"Hleb", 6550, 2000}}); }); };
+  const std::vector<std::pair<std::string, Json>> runs = {
+      {"test", {}},
+      {"clock", {}},
+      {"fiscal-id", {}},
+      {"receipt-number", {}},
+      {"report-number", {}},
+      {"x-report", {}},
+      {"z-report", {}},
+      {"periodic-report", {{"from", "2026-01-01"}, {"to", "2026-12-31"}}},
+      {"program-articles", Articles(2)},
+      {"change-price", {{"code", 1}, {"price", "3.00"}}},
+      {"delete-articles", {}},
+      {"receipt-state", {}},
+      {"item-count", {}},
+      {"pay", {{"type", "card"}, {"amount", "100.00"}}},
+      {"close", {}},
+      {"void", {}},
+      {"nonfiscal", {{"lines", {"*^RAČUN", "Kafa||120.00"}}}},
+      {"feed", {}},
+      {"cut", {}},
+      {"beep", {}},
+      {"raw", {{"command", 86}}},
+  };
+  std::set<std::string> ran;
+  for (const auto& [name, args] : runs) {
+    SCOPED_TRACE(name);
+    if (name == "receipt-state" || name == "void") sell();
+    const auto outcome = Run(name, args.is_null() ? Json::object() : args);
+    ASSERT_TRUE(outcome.ok) << outcome.message;
+    EXPECT_NO_THROW(zuvcmd::Check(zuvcmd::FindCommand(name)->result, outcome.result)) << outcome.result.dump();
+    ran.insert(name);
+  }
+  EXPECT_EQ(ran.size(), zuvcmd::Catalogue().size());
+
+  // A read that fails has no result at all, not a sentinel.
+  printer_.Emu([](emu::PrinterEmulator& e) { e.InjectError(20); });
+  EXPECT_EQ(Run("report-number", Json::object()).result, nullptr);
 }
 
 }  // namespace

@@ -4,11 +4,11 @@
 
 #include <sstream>
 
-#include "cli/input.h"
+#include "commands/input.h"
 #include "serial/names.h"
 #include "serial/utf8.h"
 
-namespace zuvcli {
+namespace zuvcmd {
 namespace {
 
 TEST(MoneyTest, DecimalsWithPointOrCommaWithinTheLimit) {
@@ -157,4 +157,4 @@ TEST(NonfiscalTest, OversizeLinesAndBadTextAreNamedByLine) {
 }
 
 }  // namespace
-}  // namespace zuvcli
+}  // namespace zuvcmd

@@ -1,7 +1,12 @@
 // Date-time day counts and calendar dates.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 #include "driver/calendar.h"
+#include "driver/comportzuv.h"
 
 using namespace zuv;
 using namespace std::chrono;
@@ -41,4 +46,37 @@ TEST(CalendarTest, DatesOfDayCountsAndBack) {
     EXPECT_EQ(DateToDays(int{date.year()}, int(unsigned{date.month()}), int(unsigned{date.day()})),
               days);
   }
+}
+
+namespace {
+
+void SetZone(const char* zone) {
+#ifdef _WIN32
+  _putenv_s("TZ", zone ? zone : "");
+  _tzset();
+#else
+  if (zone) ::setenv("TZ", zone, 1);
+  else ::unsetenv("TZ");
+  ::tzset();
+#endif
+}
+
+}  // namespace
+
+// The driver's "now" is the local wall clock: UTC moved by the zone's offset.
+TEST(CalendarTest, NowIsTheLocalWallClock) {
+  const char* before = std::getenv("TZ");
+  const std::string saved = before ? before : "";
+  const struct {
+    const char* zone;
+    double hoursAhead;
+  } zones[] = {{"UTC0", 0}, {"XXX-02", 2}, {"XXX+05:30", -5.5}};
+  for (const auto& z : zones) {
+    SetZone(z.zone);
+    const double utc =
+        UnixEpochDays + duration<double>(system_clock::now().time_since_epoch()).count() / 86400;
+    const double local = NowDateTime();
+    EXPECT_NEAR((local - utc) * 24 * 3600, z.hoursAhead * 3600, 10) << z.zone;  // seconds; sanity bound
+  }
+  SetZone(before ? saved.c_str() : nullptr);
 }

@@ -14,6 +14,7 @@
 #include "pty_pair.h"
 #include "test_support.h"
 #include "serial/comport.h"
+#include "serial/input_wait.h"
 #include "serial/device.h"
 #include "serial/tty_termios2.h"
 
@@ -337,4 +338,27 @@ TEST_F(Pty, VirtualPortOpensByItsName) {
   const uint8_t b = 0x5A;
   EXPECT_EQ(port_.Write(&b, 1), 1);
   EXPECT_EQ(pty_.Receive(1), Bytes{0x5A});
+}
+
+// One wait over several ports wakes those with input waiting or a line gone
+// away, and never a closed port.
+TEST(PtyWait, OnlyPortsWithInputOrAHangUpWake) {
+  PtyPair a, b;
+  ASSERT_TRUE(a.ok() && b.ok());
+  TComPort pa, pb, closed;
+  for (auto [port, pty] : {std::pair{&pa, &a}, std::pair{&pb, &b}}) {
+    port->SetPort(pty->slave());
+    port->SetEvents(0);
+    port->Open();
+  }
+  const std::vector<TCustomComPort*> ports{&pa, &pb, &closed};
+  std::vector<bool> woken;
+  ASSERT_TRUE(WaitForAnyInput(ports, 20, woken));
+  EXPECT_EQ(woken, (std::vector<bool>{false, false, false}));
+  b.Send({0x06});
+  ASSERT_TRUE(WaitForAnyInput(ports, 10000, woken));
+  EXPECT_EQ(woken, (std::vector<bool>{false, true, false}));
+  a.HangUp();
+  ASSERT_TRUE(WaitForAnyInput(ports, 10000, woken));
+  EXPECT_EQ(woken, (std::vector<bool>{true, true, false}));
 }

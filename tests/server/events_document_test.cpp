@@ -113,11 +113,24 @@ std::set<std::string> DocumentRoutes(const Json& document) {
   return routes;
 }
 
+// The service's routes, its one route for every command expanded to one
+// path per command, as the document lists them.
+std::set<std::string> ServedRoutes() {
+  std::set<std::string> served;
+  for (const zuvsrv::RouteInfo& route : zuvsrv::Routes()) {
+    if (route.path != "/v1/printers/{id}/{command}") {
+      served.insert(route.method + " " + route.path);
+      continue;
+    }
+    for (const zuvcmd::CommandInfo& info : zuvcmd::Catalogue())
+      served.insert(route.method + " /v1/printers/{id}/" + info.name);
+  }
+  return served;
+}
+
 TEST_F(ServiceTest, DocumentListsExactlyTheRoutesTheServiceAnswers) {
   const Json document = BodyOf(Client().Get("/v1/openapi.json"));
-  std::set<std::string> served;
-  for (const zuvsrv::RouteInfo& route : zuvsrv::Routes()) served.insert(route.method + " " + route.path);
-  EXPECT_EQ(DocumentRoutes(document), served);
+  EXPECT_EQ(DocumentRoutes(document), ServedRoutes());
 
   // Each documented route is really there: filled in, none is an unknown
   // route or a wrong method.
@@ -128,8 +141,9 @@ TEST_F(ServiceTest, DocumentListsExactlyTheRoutesTheServiceAnswers) {
     const size_t space = route.find(' ');
     const std::string method = route.substr(0, space);
     std::string path = std::regex_replace(route.substr(space + 1), std::regex("/printers/\\{id\\}"), "/printers/a");
-    path = std::regex_replace(path, std::regex("\\{command\\}"), "test");
     path = std::regex_replace(path, std::regex("\\{id\\}"), jobId);
+    // Every command refuses that body (400) before anything is queued: the
+    // route is there all the same.
     auto result = method == "GET" ? Get(path) : Post(path, R"({"outcome":"done"})");
     ASSERT_TRUE(result) << route;
     EXPECT_NE(result->status, 404) << route << " " << result->body;

@@ -2,7 +2,7 @@
 // restart and also at the same moment, send nothing more.
 #include <latch>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 
 #include "service_fixture.h"
 
@@ -84,7 +84,7 @@ TEST_F(ServiceTest, ConcurrentRequestsWithOneKeyMakeOneJob) {
   EXPECT_EQ(Jobs().List(std::nullopt, std::nullopt, 100).size(), 1u);
   // One payment reached the printer (and the counter reads before it).
   const auto payments = Printer().Emu([](emu::PrinterEmulator& e) {
-    const uint8_t pay = uint8_t(zuvcli::FindCommand("pay")->printerCommand);
+    const uint8_t pay = uint8_t(zuvcmd::FindCommand("pay")->printerCommand);
     size_t n = 0;
     for (const auto& request : e.Requests()) n += request.command == pay;
     return n;

@@ -2,10 +2,11 @@
 // the event queue, without a printer.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "server/access_token.h"
 #include "server/event_stream.h"
 #include "server/metrics_text.h"
@@ -16,7 +17,7 @@
 namespace srvtest {
 namespace {
 
-using zuvcli::ArgumentError;
+using zuvcmd::ArgumentError;
 using zuvsrv::OptionsError;
 
 std::string FieldOfError(const std::function<void()>& f) {
@@ -127,6 +128,29 @@ TEST(ServiceOptions, BadConfigurationsSayWhatIsWrong) {
   const char* noPrinter[] = {"zuv-server", "--state-dir", "/tmp"};
   EXPECT_EQ(zuvsrv::ParseCommandLine(3, noPrinter, options, out, err, status), zuvsrv::ParseOutcome::Exit);
   EXPECT_NE(err.str().find("no printer"), std::string::npos);
+}
+
+// Installed, the console lies in DATADIR beside BINDIR; run from the build
+// tree, the program serves the source tree's; anywhere else none.
+TEST(ServiceOptions, TheConsoleIsFoundBesideTheProgram) {
+  TempDir dir;
+  const std::string root = dir.Path();
+  for (const char* folder : {"/usr/bin", "/usr/share/zuv-server/console", "/src/console",
+                             "/src/build/server", "/opt/bin"})
+    std::filesystem::create_directories(root + folder);
+  const zuvsrv::ConsoleLocations where{"../share/zuv-server/console", root + "/src/build",
+                                       root + "/src/console"};
+  struct Case {
+    std::string program, expected;
+  };
+  const std::vector<Case> cases{
+      {root + "/usr/bin/zuv-server", root + "/usr/share/zuv-server/console"},
+      {root + "/src/build/server/zuv-server", root + "/src/console"},
+      {root + "/src/build/../build/server/zuv-server", root + "/src/console"},
+      {root + "/opt/bin/zuv-server", ""},
+      {root + "/src/build-other/zuv-server", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(zuvsrv::FindConsoleDir(c.program, where), c.expected) << c.program;
 }
 
 TEST(AccessToken, GeneratedOnceIntoAPrivateFileAndKept) {

@@ -9,7 +9,7 @@
 #include <regex>
 #include <set>
 
-#include "cli/catalogue.h"
+#include "commands/catalogue.h"
 #include "event_reader.h"
 #include "raw_socket.h"
 #include "server_process.h"
@@ -17,7 +17,7 @@
 namespace srvtest {
 namespace {
 
-uint8_t CommandByte(const char* name) { return uint8_t(zuvcli::FindCommand(name)->printerCommand); }
+uint8_t CommandByte(const char* name) { return uint8_t(zuvcmd::FindCommand(name)->printerCommand); }
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);
@@ -121,10 +121,16 @@ TEST_F(ServerProcessTest, FirstLineIsTheAddressAndTheTokenIsMadePrivately) {
   auto printers = client_->Get("/v1/printers", {{"Authorization", "Bearer " + token}});
   ASSERT_TRUE(printers);
   EXPECT_EQ(printers->status, 200);
+  // Run from the build tree without --console-dir: the source tree's console.
+  auto console = client_->Get("/");
+  ASSERT_TRUE(console);
+  EXPECT_EQ(console->status, 200);
+  EXPECT_NE(console->body.find("<title>zuv console</title>"), std::string::npos);
   EXPECT_EQ(process_->Kill(SIGTERM), 0);
   const std::string err = ReadFile(state_.Path() + "/stderr");
   EXPECT_EQ(err.find(token), std::string::npos) << "the token was logged";
   EXPECT_NE(err.find(tokenFile), std::string::npos) << err;
+  EXPECT_NE(err.find("the console is served from /"), std::string::npos) << err;
 }
 
 TEST_F(ServerProcessTest, StartWarnsOfAnOpenCorsOriginAndAShortReadableToken) {
@@ -306,6 +312,11 @@ TEST_F(ServerProcessTest, KillDuringAZReportThenTheCounterSettlesItAndNothingIsR
   const Json settled = AwaitJob(job["id"], [](const Json& j) { return j["state"] == "done"; });
   EXPECT_EQ(settled["state"], "done") << settled;
   EXPECT_EQ(settled["settled_by"], "counter") << settled;
+  // Done: no error; the stop that left it in doubt is the cause.
+  EXPECT_EQ(settled["error"], nullptr) << settled;
+  EXPECT_EQ(settled["settlement"]["cause"]["kind"], "stopped") << settled;
+  EXPECT_TRUE(settled["settlement"]["after"].contains("report_number")) << settled;
+  EXPECT_TRUE(settled["settled_at"].is_string()) << settled;
   EXPECT_EQ(CountOf(zReport), 1u);
   // After the restart only the counter was read.
   for (uint8_t command : CommandsAfter(before)) EXPECT_NE(command, zReport);

@@ -170,8 +170,16 @@ TEST_F(ServiceTest, LostReplyAfterTheAckIsInDoubtUntilAPersonResolvesIt) {
   auto resolved = Post(resolve, R"({"outcome":"not-done","note":"no beep heard"})");
   ASSERT_TRUE(resolved);
   ASSERT_EQ(resolved->status, 200) << resolved->body;
-  EXPECT_EQ(BodyOf(resolved)["state"], "not-done");
-  EXPECT_EQ(BodyOf(resolved)["settled_by"], "person");
+  const Json settled = BodyOf(resolved);
+  EXPECT_EQ(settled["state"], "not-done");
+  EXPECT_EQ(settled["settled_by"], "person");
+  // The lost reply is what left it in doubt: the cause, kept as the error of
+  // a job that was not done.
+  EXPECT_EQ(settled["settlement"]["cause"], job["error"]) << settled;
+  EXPECT_EQ(settled["error"], job["error"]);
+  EXPECT_EQ(settled["settlement"]["note"], "no beep heard");
+  EXPECT_TRUE(settled["settled_at"].is_string()) << settled;
+  EXPECT_EQ(job["settled_at"], nullptr);
 
   auto twice = Post(resolve, R"({"outcome":"done"})");
   ASSERT_TRUE(twice);

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <filesystem>
 #include <thread>
 
@@ -160,14 +161,100 @@ TEST_F(JournalTest, ListsFilterByStateAndPrinterNewestFirst) {
   EXPECT_EQ(journal.List(JobState::Queued, std::string("a"), 10).size(), 2u);
   EXPECT_EQ(journal.List(JobState::Failed, std::nullopt, 10).at(0).id, ids[0]);
   EXPECT_EQ(journal.List(std::nullopt, std::nullopt, 2).size(), 2u);
+  EXPECT_EQ(journal.Queued("a"), (std::vector<int64_t>{ids[2], ids[4]}));
+  EXPECT_EQ(journal.Queued("b"), (std::vector<int64_t>{ids[1], ids[3]}));
 }
 
-TEST_F(JournalTest, TheFileIsInWriteAheadMode) {
-  { Journal journal(path_); }
+// Each commit is synced (synchronous FULL = 2) to a write-ahead log, and
+// the files are the owner's alone.
+TEST_F(JournalTest, TheFileIsInWriteAheadModeSyncedAtEachCommitAndPrivate) {
+  {
+    Journal journal(path_);
+    EXPECT_EQ(journal.WriterSetting("journal_mode"), "wal");
+    EXPECT_EQ(journal.WriterSetting("synchronous"), "2");
+    journal.Insert("a", "beep", Json::object(), std::nullopt);
+    for (const std::string& file : {path_, path_ + "-wal", path_ + "-shm"}) {
+      ASSERT_TRUE(std::filesystem::exists(file)) << file;
+      EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+                std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+          << file;
+    }
+  }
   Database db(path_);
   auto mode = db.Prepare("PRAGMA journal_mode");
   ASSERT_TRUE(mode.Step());
   EXPECT_EQ(mode.Text(0), "wal");
+}
+
+// The key's uniqueness is the schema's own: a second row with a key taken,
+// written past the journal's checks, is refused.
+TEST_F(JournalTest, TheSchemaRefusesADuplicateIdempotencyKey) {
+  { Journal(path_).Insert("a", "beep", Json::object(), "k"); }
+  Database db(path_);
+  const std::string insert =
+      "INSERT INTO jobs (printer, command, args, state, created, idempotency_key) "
+      "VALUES ('a', 'beep', '{}', 'queued', '', '%')";
+  EXPECT_NO_THROW(db.Exec(std::string(insert).replace(insert.find('%'), 1, "other")));
+  EXPECT_THROW(db.Exec(std::string(insert).replace(insert.find('%'), 1, "k")), SqliteError);
+}
+
+TEST_F(JournalTest, RetentionDeletesEndedJobsBeforeTheCutoffOnly) {
+  Journal journal(path_);
+  const auto add = [&](const char* printer, JobState end) {
+    const int64_t id = journal.Insert(printer, "beep", Json::object(), std::nullopt).job.id;
+    if (end == JobState::Queued) return id;
+    journal.MarkRunning(id, nullptr);
+    const JobState finish = end == JobState::NotDone ? JobState::InDoubt : end;
+    if (end != JobState::Running) journal.Finish(id, finish, nullptr, nullptr);
+    if (end == JobState::NotDone) journal.Settle(id, false, "person", Json::object());
+    return id;
+  };
+  add("a", JobState::Done);
+  add("a", JobState::Done);
+  add("b", JobState::Failed);
+  add("b", JobState::NotDone);
+  const int64_t doubt = add("a", JobState::InDoubt);
+  const int64_t queued = add("b", JobState::Queued);
+  const int64_t running = add("b", JobState::Running);
+  EXPECT_TRUE(journal.DeleteEnded("2000-01-01T00:00:00.000Z").empty()) << "none that old";
+  const auto deleted = journal.DeleteEnded("9999-01-01T00:00:00.000Z");
+  EXPECT_EQ(deleted, (std::map<std::string, std::map<std::string, int64_t>>{
+                         {"a", {{"done", 2}}}, {"b", {{"failed", 1}, {"not-done", 1}}}}));
+  std::vector<int64_t> left;
+  for (const Job& job : journal.List(std::nullopt, std::nullopt, 100)) left.push_back(job.id);
+  EXPECT_EQ(left, (std::vector<int64_t>{running, queued, doubt}));
+}
+
+// A group whose commit fails fails for every writer in it: none may
+// report a change the journal does not hold.
+TEST_F(JournalTest, AFailedCommitReachesEveryWriterOfItsGroup) {
+  GroupCommit writer(path_);
+  writer.Connection().Exec("CREATE TABLE t (x INTEGER)");
+  std::atomic<bool> failing{true};
+  writer.SetCommitHook([&] {
+    if (failing) throw SqliteError("disk I/O error");
+  });
+  constexpr int kWriters = 8;
+  std::atomic<int> refused{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWriters; ++i)
+    threads.emplace_back([&, i] {
+      try {
+        writer.Write([&](Database& db) { db.Exec("INSERT INTO t VALUES (" + std::to_string(i) + ")"); });
+      } catch (const SqliteError&) {
+        ++refused;
+      }
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(refused, kWriters);
+  failing = false;
+  int64_t rows = -1;
+  writer.Write([&](Database& db) {
+    auto count = db.Prepare("SELECT COUNT(*) FROM t");
+    count.Step();
+    rows = count.Int(0);
+  });
+  EXPECT_EQ(rows, 0);
 }
 
 TEST_F(JournalTest, AnUnreadableFileIsAClearError) {

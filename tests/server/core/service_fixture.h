@@ -9,7 +9,10 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +27,44 @@ using namespace std::chrono_literals;
 
 // Generous: the machine may be loaded; nothing here measures speed.
 constexpr std::chrono::milliseconds kSettleWait = 60s;
+
+// Every event the service sends, kept for waiting on.
+class EventLog {
+ public:
+  explicit EventLog(JobService& service) : service_(service) {
+    token_ = service_.Subscribe([this](const std::string& event, const Json& data) {
+      {
+        std::lock_guard lock(mutex_);
+        events_.emplace_back(event, data);
+      }
+      changed_.notify_all();
+    });
+  }
+  ~EventLog() { service_.Unsubscribe(token_); }
+
+  // Waits until printer `id` has shown `state`.
+  bool WaitForPrinter(const std::string& id, const std::string& state) {
+    return WaitFor("printer", Json(id), state);
+  }
+  // Waits until job `id` has been in `state`.
+  bool WaitForJob(int64_t id, const std::string& state) { return WaitFor("job", Json(id), state); }
+
+  bool WaitFor(const std::string& kind, const Json& id, const std::string& state) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, kSettleWait, [&] {
+      for (const auto& [event, data] : events_)
+        if (event == kind && data["id"] == id && data["state"] == state) return true;
+      return false;
+    });
+  }
+
+ private:
+  JobService& service_;
+  int token_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<std::string, Json>> events_;
+};
 
 class ServiceTest : public ::testing::Test {
  protected:
@@ -72,9 +113,9 @@ class ServiceTest : public ::testing::Test {
     configs_.push_back({id, "tty_missing_" + id, 115200, "GBR"});
   }
 
-  JobService& StartService() {
+  JobService& StartService(JobServiceOptions options = {}) {
     service.reset();
-    service = std::make_unique<JobService>(StateDir(), configs_);
+    service = std::make_unique<JobService>(StateDir(), configs_, std::move(options));
     return *service;
   }
   void StopService() { service.reset(); }
@@ -91,9 +132,9 @@ class ServiceTest : public ::testing::Test {
     return Emu(index, [](emu::PrinterEmulator& e) { return e.RequestCount(); });
   }
 
-  static zuvcli::CommandRequest Request(const std::string& command,
+  static zuvcmd::CommandRequest Request(const std::string& command,
                                         const Json& body = Json::object()) {
-    return zuvcli::CheckRequest(command, body);
+    return zuvcmd::CheckRequest(command, body);
   }
 
   // Queues detection and waits until it has ended.
@@ -128,9 +169,13 @@ class ServiceTest : public ::testing::Test {
     // Time for the test to arm the fault between the reading and the command.
     Emu(index, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(300)); });
     const size_t start = Requests(index);
-    const auto submitted = service->Submit(printer, Request(command, body), std::nullopt);
+    // An idle printer reads the counter before Submit returns.
+    auto submitting = std::async(std::launch::async, [&] {
+      return service->Submit(printer, Request(command, body), std::nullopt);
+    });
     EXPECT_TRUE(Printer(index).WaitForRequests(start + 1, kSettleWait));
     Emu(index, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
+    const auto submitted = submitting.get();
     const auto job = service->WaitSettled(submitted.job.id, kSettleWait);
     Emu(index, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(0)); });
     EXPECT_EQ(Requests(index), start + 3) << "reading, command, reading: nothing sent twice";

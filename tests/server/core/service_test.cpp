@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "journal.h"
 #include "service_fixture.h"
 
 namespace zuvsrv::testing {
@@ -180,21 +181,56 @@ TEST_F(ServiceTest, EventsFollowEachJobInOrder) {
   EXPECT_NE(std::find(printerStates.begin(), printerStates.end(), "busy"), printerStates.end());
 }
 
+// A job queued or taken changes the printer's queue: each says so.
+TEST_F(ServiceTest, PrinterEventsFollowTheQueue) {
+  auto& printer = AddPrinter("a");
+  StartService();
+  std::mutex mutex;
+  std::vector<size_t> lengths;
+  const int token = service->Subscribe([&](const std::string& event, const Json& data) {
+    std::lock_guard lock(mutex);
+    if (event == "printer") lengths.push_back(data["queue_length"]);
+  });
+  // The first job holds the printer (its reply comes well within the
+  // driver's budget) while two more come.
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(1500)); });
+  std::vector<int64_t> ids{service->Submit("a", Request("beep"), std::nullopt).job.id};
+  ASSERT_TRUE(printer.WaitForRequests(1, kSettleWait));
+  for (int i = 0; i < 2; ++i) ids.push_back(service->Submit("a", Request("beep"), std::nullopt).job.id);
+  {
+    // Heard at once, while the first job still runs.
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(lengths.empty());
+    EXPECT_EQ(lengths.back(), 2u);
+  }
+  Emu(0, [](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(0)); });
+  for (int64_t id : ids) EXPECT_EQ(service->WaitSettled(id, kSettleWait)->state, JobState::Done);
+  service->Unsubscribe(token);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(lengths.back(), 0u);
+}
+
 TEST_F(ServiceTest, MetricsCountJobsAndExchanges) {
   AddPrinter("a");
   StartService();
   for (int i = 0; i < 3; ++i) Run("a", "beep");
   Emu(0, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
   Run("a", "feed");
+  service->Resolve(service->List(JobState::InDoubt, std::nullopt, 1).at(0).id, false, "");
+  Emu(0, [](emu::PrinterEmulator& e) { e.InjectAckThenSilence(1); });
+  Run("a", "feed");
   const auto metrics = service->Metrics();
+  // Kept in memory as jobs change: the same as the journal holds.
+  EXPECT_EQ(metrics.jobs, Journal(StateDir() + "/journal.sqlite").Counts());
+  EXPECT_EQ(metrics.jobs.at("a").at("not-done"), 1);
   EXPECT_EQ(metrics.jobs.at("a").at("done"), 3);
   EXPECT_EQ(metrics.jobs.at("a").at("in-doubt"), 1);
   EXPECT_EQ(metrics.inDoubt, 1);
   EXPECT_EQ(metrics.queueDepth.at("a"), 0u);
-  EXPECT_EQ(metrics.exchange.count, 4u);
+  EXPECT_EQ(metrics.exchange.count, 5u);
   EXPECT_GT(metrics.exchange.sum, 0.0);
   ASSERT_EQ(metrics.exchange.counts.size(), metrics.exchange.bounds.size());
-  EXPECT_EQ(metrics.exchange.counts.back(), 4u);  // the lost reply waited seconds, not minutes
+  EXPECT_EQ(metrics.exchange.counts.back(), 5u);  // the lost reply waited seconds, not minutes
   for (size_t i = 1; i < metrics.exchange.counts.size(); ++i)
     EXPECT_LE(metrics.exchange.counts[i - 1], metrics.exchange.counts[i]);
 }

@@ -7,7 +7,7 @@
 namespace zuvsrv {
 namespace {
 
-using zuvcli::Counter;
+using zuvcmd::Counter;
 
 Json ReceiptState(int number, double cash, double card = 0, int items = 1) {
   return {{"subtotal", 500.0}, {"total", 500.0},    {"items", items},         {"paid_cash", cash},
@@ -50,6 +50,9 @@ TEST(Settling, PaymentTookEffectWhenItsTypeRoseByTheAmountOrItClosedTheReceipt) 
             true);
   EXPECT_EQ(TookEffect(Counter::ReceiptState, cash300, ReceiptState(10, 0), ReceiptState(10, 0)),
             false);
+  // The type held more than the amount already: only a rise tells.
+  EXPECT_EQ(TookEffect(Counter::ReceiptState, cash300, ReceiptState(10, 450), ReceiptState(10, 450)),
+            false);
   // Another type rising is not this payment.
   EXPECT_EQ(TookEffect(Counter::ReceiptState, cash300, ReceiptState(10, 0),
                        ReceiptState(10, 0, 300)),
@@ -69,7 +72,9 @@ TEST(Settling, PaymentTookEffectWhenItsTypeRoseByTheAmountOrItClosedTheReceipt) 
             true);
 }
 
-TEST(Settling, ReadingsThatDoNotTellLeaveItToAPerson) {
+// The service never takes such readings (its commands' readings always
+// hold their fields), so only settling on its own reaches this rule.
+TEST(Settling, ReadingsThatDoNotTellLeaveItToAPersonReachableThroughSettlingAlone) {
   const Json pay = {{"type", "voucher"}, {"amount", "1.00"}};
   EXPECT_EQ(TookEffect(Counter::ReceiptState, pay, ReceiptState(1, 0), ReceiptState(1, 1)),
             std::nullopt);

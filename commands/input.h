@@ -13,7 +13,7 @@
 
 #include "driver/comportzuv.h"
 
-namespace zuvcli {
+namespace zuvcmd {
 
 // Bad input, with where it was found: "FILE:LINE" or the argument's name.
 class InputError : public std::runtime_error {
@@ -49,6 +49,9 @@ constexpr int kMaxTaxGroup = 15;
 // Widest non-fiscal line whose 14-line packet still fits one frame.
 constexpr int kMaxLineWidth = 71;
 constexpr int kDefaultLineWidth = 34;
+// What a non-fiscal line's text may hold beyond its width: '*', an
+// alignment mark, and the "||" of two columns, which stands for one blank.
+constexpr int kMarkupCharacters = 3;
 
 // "12", "12.5", "12.34" or "12,34": hundredths, 0 to `maxHundredths`.
 std::optional<int64_t> ParseMoney(std::string_view text, int64_t maxHundredths);
@@ -102,4 +105,4 @@ zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& wh
 std::vector<zuv::TNonfiscalLine> ReadNonfiscal(std::istream& in, const std::string& fileName,
                                                int width);
 
-}  // namespace zuvcli
+}  // namespace zuvcmd

@@ -7,7 +7,7 @@
 #include "driver/protocol.h"
 #include "utf8.h"
 
-namespace zuvcli {
+namespace zuvcmd {
 
 namespace {
 
@@ -289,4 +289,4 @@ std::vector<zuv::TNonfiscalLine> ReadNonfiscal(std::istream& in, const std::stri
   return lines;
 }
 
-}  // namespace zuvcli
+}  // namespace zuvcmd

@@ -1,6 +1,6 @@
 #include "detect_report.h"
 
-namespace zuvcli {
+namespace zuvcmd {
 
 nlohmann::ordered_json BaudJson(int baud) {
   return baud ? nlohmann::ordered_json(baud) : nlohmann::ordered_json(nullptr);
@@ -16,4 +16,4 @@ nlohmann::ordered_json PortNotesJson(const zuv::TDetectResult& result) {
   return notes;
 }
 
-}  // namespace zuvcli
+}  // namespace zuvcmd

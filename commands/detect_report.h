@@ -6,7 +6,7 @@
 
 #include "driver/detect.h"
 
-namespace zuvcli {
+namespace zuvcmd {
 
 // A speed, or null for a tcp:// port, whose device server sets it.
 nlohmann::ordered_json BaudJson(int baud);
@@ -14,4 +14,4 @@ nlohmann::ordered_json BaudJson(int baud);
 // [{"port","finding","baud","detail"}, …]: every port considered, in order.
 nlohmann::ordered_json PortNotesJson(const zuv::TDetectResult& result);
 
-}  // namespace zuvcli
+}  // namespace zuvcmd

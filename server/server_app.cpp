@@ -100,6 +100,7 @@ int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
   jobs.emplace(options.stateDir, options.printers, jobOptions);
   http.Attach(*jobs);
   WarnAboutSettings(options, settings.token, err);
+  LogConsoleDir(options.consoleDir, err);
   out << "LISTEN http://" << UrlHost(options.listen.host) << ':' << port << std::endl;
   err << "zuv-server: the access token is in " << TokenSource(options.tokenFile, options.stateDir)
       << "\n";

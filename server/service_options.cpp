@@ -68,7 +68,8 @@ std::string ConsoleBesideProgram() {
   return FindConsoleDir(program.string(), {ZUV_CONSOLE_RELATIVE, ZUV_BUILD_DIR, ZUV_SOURCE_CONSOLE});
 }
 
-// The service's log says what "/" serves: a wrong folder shows up at once.
+}  // namespace
+
 void LogConsoleDir(const std::string& dir, std::ostream& err) {
   std::error_code error;
   if (!dir.empty() && std::filesystem::is_directory(dir, error))
@@ -78,6 +79,8 @@ void LogConsoleDir(const std::string& dir, std::ostream& err) {
   else
     err << "zuv-server: the console folder " << dir << " is missing: \"/\" serves none\n";
 }
+
+namespace {
 
 void CheckUniqueIds(const std::vector<PrinterConfig>& printers) {
   for (size_t i = 0; i < printers.size(); ++i)
@@ -223,7 +226,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, ServiceOptions&
     if (options.consoleDir.empty()) options.consoleDir = ConsoleBesideProgram();
     if (options.printers.empty()) throw OptionsError("no printer: give --printer ID=PORT[@BAUD]");
     CheckUniqueIds(options.printers);
-    LogConsoleDir(options.consoleDir, err);
   } catch (const CLI::ParseError& e) {
     status = app.exit(e, out, err);
     return ParseOutcome::Exit;

@@ -62,6 +62,11 @@ struct ConsoleLocations {
 // The first of those folders that exists, or "".
 std::string FindConsoleDir(const std::string& program, const ConsoleLocations& where);
 
+// Says in the service's log what "/" serves, so a wrong folder shows up at
+// once: after the start is sure (instance lock, port), so a refused second
+// instance says only why.
+void LogConsoleDir(const std::string& dir, std::ostream& err);
+
 // Whether the host is a loopback address (127.0.0.0/8, ::1, localhost).
 bool IsLoopback(const std::string& host);
 

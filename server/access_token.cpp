@@ -89,6 +89,19 @@ std::string TokenSource(const std::string& tokenFile, const std::string& stateDi
   return stateDir + "/token";
 }
 
+std::vector<std::string> TokenWarnings(const std::string& tokenFile, const std::string& stateDir,
+                                       const std::string& token) {
+  std::vector<std::string> warnings;
+  const std::string source = TokenSource(tokenFile, stateDir);
+  struct stat info {};
+  if (source[0] != '$' && ::stat(source.c_str(), &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)))
+    warnings.push_back("the token file " + source + " is readable by others than its owner");
+  if (token.size() < kMinTokenLength)
+    warnings.push_back("the token from " + source + " is shorter than " +
+                       std::to_string(kMinTokenLength) + " characters");
+  return warnings;
+}
+
 bool ConstantTimeEqual(std::string_view a, std::string_view b) {
   // Every byte of the presented string is looked at whatever the lengths.
   unsigned char diff = a.size() == b.size() ? 0 : 1;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zuvsrv {
 
@@ -21,6 +22,12 @@ std::string LoadToken(const std::string& tokenFile, const std::string& stateDir)
 
 // Where the token was found or made, for the operator (never the token).
 std::string TokenSource(const std::string& tokenFile, const std::string& stateDir);
+
+// What the operator should hear about the token: a file that others may
+// read, a token too short to resist guessing. Never the token itself.
+std::vector<std::string> TokenWarnings(const std::string& tokenFile, const std::string& stateDir,
+                                       const std::string& token);
+constexpr size_t kMinTokenLength = 32;
 
 // Equal strings, in a time that depends on neither's content.
 bool ConstantTimeEqual(std::string_view a, std::string_view b);

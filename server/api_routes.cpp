@@ -9,14 +9,23 @@
 namespace zuvsrv {
 namespace {
 
-std::optional<std::string> Query(const httplib::Request& req, const char* name) {
-  if (!req.has_param(name)) return std::nullopt;
-  return req.get_param_value(name);
+std::optional<std::string> Query(const HttpRequest& req, const char* name) {
+  return req.Param(name);
 }
 
-void SendInputError(httplib::Response& res, const zuvcmd::ArgumentError& e) {
+// Event ids go on from one run to the next: a reader's Last-Event-ID from
+// an earlier run stays below this run's.
+uint64_t FirstEventId() {
+  return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                      std::chrono::system_clock::now().time_since_epoch())
+                      .count());
+}
+
+void SendInputError(HttpResponse& res, const zuvcmd::ArgumentError& e) {
   SendError(res, status::kBadRequest, kind::kInput, e.what(), e.Field());
 }
+
+constexpr const char* kStreamRetrySeconds = "5";
 
 std::string JobLocation(int64_t id) { return "/v1/jobs/" + std::to_string(id); }
 
@@ -26,8 +35,16 @@ bool Unsettled(JobState state) {
 
 }  // namespace
 
-Api::Api(JobService& jobs, std::chrono::milliseconds eventHeartbeat)
-    : jobs_(jobs), heartbeat_(eventHeartbeat) {}
+Api::Api(JobService& jobs, const HttpSettings& settings, const HttpCounters& counters)
+    : jobs_(jobs), hub_(settings.maxEventStreams, FirstEventId()), counters_(counters), waiter_(jobs) {
+  subscription_ = jobs_.Subscribe(
+      [this](const std::string& event, const Json& data) { hub_.Publish(event, data); });
+}
+
+Api::~Api() {
+  jobs_.Unsubscribe(subscription_);
+  hub_.CloseAll();
+}
 
 const std::vector<Api::Route>& Api::Table() {
   static const std::vector<Route> table{
@@ -46,29 +63,34 @@ const std::vector<Api::Route>& Api::Table() {
   return table;
 }
 
-void Api::Health(const httplib::Request&, httplib::Response& res, const PathParams&) {
+void Api::Health(const HttpRequest&, HttpResponse& res, const PathParams&) {
   // A printer that cannot commit its outcomes sends nothing: not healthy.
   if (const auto fault = jobs_.JournalFault())
     return SendError(res, status::kUnavailable, kind::kUnavailable, *fault);
   SendJson(res, status::kOk, {{"ok", true}});
 }
 
-void Api::Metrics(const httplib::Request&, httplib::Response& res, const PathParams&) {
-  res.set_content(MetricsText(jobs_.Metrics()), kMetricsType);
+void Api::Metrics(const HttpRequest&, HttpResponse& res, const PathParams&) {
+  HttpFigures http;
+  http.connections = counters_.connections;
+  http.refusedConnections = counters_.refusedConnections;
+  http.eventStreams = hub_.Open();
+  http.refusedEventStreams = refusedStreams_;
+  res.SetContent(MetricsText(jobs_.Metrics(), http), kMetricsType);
 }
 
-void Api::Document(const httplib::Request&, httplib::Response& res, const PathParams&) {
+void Api::Document(const HttpRequest&, HttpResponse& res, const PathParams&) {
   SendJson(res, status::kOk, OpenApiDocument());
 }
 
-void Api::Printers(const httplib::Request&, httplib::Response& res, const PathParams&) {
+void Api::Printers(const HttpRequest&, HttpResponse& res, const PathParams&) {
   Json list = Json::array();
   for (const PrinterStatus& printer : jobs_.Printers()) list.push_back(ToJson(printer));
   SendJson(res, status::kOk, {{"printers", list}});
 }
 
 // Everything about the request is checked before anything is queued.
-void Api::Submit(const httplib::Request& req, httplib::Response& res, const PathParams& params) {
+void Api::Submit(const HttpRequest& req, HttpResponse& res, const PathParams& params) {
   const std::string& printer = params.at(0);
   const std::string& command = params.at(1);
   if (!jobs_.HasPrinter(printer))
@@ -86,7 +108,7 @@ void Api::Submit(const httplib::Request& req, httplib::Response& res, const Path
   });
 }
 
-void Api::Detect(const httplib::Request& req, httplib::Response& res, const PathParams& params) {
+void Api::Detect(const HttpRequest& req, HttpResponse& res, const PathParams& params) {
   const std::string& printer = params.at(0);
   if (!jobs_.HasPrinter(printer))
     return SendError(res, status::kNotFound, kind::kNotFound, "no printer \"" + printer + "\"");
@@ -101,17 +123,19 @@ void Api::Detect(const httplib::Request& req, httplib::Response& res, const Path
 }
 
 void Api::QueueJob(
-    const httplib::Request& req, httplib::Response& res,
+    const HttpRequest& req, HttpResponse& res,
     const std::function<JobService::Submitted(const std::optional<std::string>&)>& submit) {
   std::optional<std::string> key;
   std::chrono::milliseconds wait{};
   try {
-    if (req.has_header(kIdempotencyHeader))
-      key = CheckIdempotencyKey(req.get_header_value(kIdempotencyHeader));
+    if (req.HasHeader(kIdempotencyHeader))
+      key = CheckIdempotencyKey(req.Header(kIdempotencyHeader));
     wait = ParseWait(Query(req, "wait"));
   } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
+  // A client that went away would never learn of its job: nothing is queued.
+  if (req.clientGone()) return SendError(res, status::kBadRequest, kind::kInput, "the client went away");
   JobService::Submitted submitted;
   try {
     submitted = submit(key);
@@ -120,20 +144,24 @@ void Api::QueueJob(
   } catch (const UnknownPrinter& e) {
     return SendError(res, status::kNotFound, kind::kNotFound, e.what());
   }
-  Job job = submitted.job;
-  if (wait.count() > 0 && Unsettled(job.state)) {
-    if (std::optional<Job> settled = jobs_.WaitSettled(job.id, wait)) job = std::move(*settled);
-  }
-  if (submitted.replayed) res.set_header("Idempotent-Replayed", "true");
-  AnswerJob(res, job);
+  const Job& job = submitted.job;
+  if (wait.count() == 0 || !Unsettled(job.state)) return AnswerJob(res, job, submitted.replayed);
+  // The connection waits without a thread; the waiter answers.
+  res.deferred = [this, &res, job, wait, replayed = submitted.replayed](std::function<void()> resume) {
+    waiter_.Await(job.id, wait, [&res, job, replayed, resume](std::optional<Job> settled) {
+      AnswerJob(res, settled ? *settled : job, replayed);
+      resume();
+    });
+  };
 }
 
-void Api::AnswerJob(httplib::Response& res, const Job& job) {
-  res.set_header("Location", JobLocation(job.id));
+void Api::AnswerJob(HttpResponse& res, const Job& job, bool replayed) {
+  if (replayed) res.SetHeader("Idempotent-Replayed", "true");
+  res.SetHeader("Location", JobLocation(job.id));
   SendJson(res, Unsettled(job.state) ? status::kAccepted : status::kOk, ToJson(job));
 }
 
-void Api::ListJobs(const httplib::Request& req, httplib::Response& res, const PathParams&) {
+void Api::ListJobs(const HttpRequest& req, HttpResponse& res, const PathParams&) {
   std::optional<JobState> state;
   int limit = 0;
   try {
@@ -150,7 +178,7 @@ void Api::ListJobs(const httplib::Request& req, httplib::Response& res, const Pa
   SendJson(res, status::kOk, {{"jobs", list}});
 }
 
-void Api::GetJob(const httplib::Request&, httplib::Response& res, const PathParams& params) {
+void Api::GetJob(const HttpRequest&, HttpResponse& res, const PathParams& params) {
   const std::optional<int64_t> id = ParseJobId(params.at(0));
   std::optional<Job> job;
   if (id) job = jobs_.Get(*id);
@@ -158,7 +186,7 @@ void Api::GetJob(const httplib::Request&, httplib::Response& res, const PathPara
   SendJson(res, status::kOk, ToJson(*job));
 }
 
-void Api::Resolve(const httplib::Request& req, httplib::Response& res, const PathParams& params) {
+void Api::Resolve(const HttpRequest& req, HttpResponse& res, const PathParams& params) {
   const std::optional<int64_t> id = ParseJobId(params.at(0));
   if (!id || !jobs_.Get(*id))
     return SendError(res, status::kNotFound, kind::kNotFound, "no job " + params.at(0));
@@ -177,42 +205,25 @@ void Api::Resolve(const httplib::Request& req, httplib::Response& res, const Pat
   }
 }
 
-void Api::Events(const httplib::Request&, httplib::Response& res, const PathParams&) {
-  auto queue = std::make_shared<EventQueue>();
-  {
-    std::lock_guard lock(streamsMutex_);
-    if (closed_) return SendError(res, status::kNotFound, kind::kNotFound, "the service is stopping");
-    streams_.insert(queue);
+void Api::Events(const HttpRequest& req, HttpResponse& res, const PathParams&) {
+  switch (hub_.Room()) {
+    case EventHub::Attached::Closed:
+      return SendError(res, status::kNotFound, kind::kNotFound, "the service is stopping");
+    case EventHub::Attached::Full:
+      ++refusedStreams_;
+      res.SetHeader("Retry-After", kStreamRetrySeconds);
+      return SendError(res, status::kUnavailable, kind::kUnavailable, "too many event streams are open");
+    case EventHub::Attached::Yes: break;
   }
-  // The first frame tells the client the stream is live: every change after
-  // it arrives.
-  queue->Push(": connected\n\n");
-  const int subscription = jobs_.Subscribe(
-      [queue](const std::string& event, const Json& data) { queue->Push(EventFrame(event, data)); });
-  res.set_header("Cache-Control", "no-cache");
-  res.set_chunked_content_provider(
-      "text/event-stream",
-      [queue, heartbeat = heartbeat_](size_t, httplib::DataSink& sink) {
-        std::string frame;
-        switch (queue->Pop(frame, heartbeat)) {
-          case EventQueue::Next::Frame: return sink.write(frame.data(), frame.size());
-          // A comment now and then finds clients that went away.
-          case EventQueue::Next::Idle: return sink.write(":\n\n", 3);
-          case EventQueue::Next::Closed: sink.done(); return true;
-        }
-        return false;
-      },
-      [this, queue, subscription](bool) {
-        jobs_.Unsubscribe(subscription);
-        std::lock_guard lock(streamsMutex_);
-        streams_.erase(queue);
-      });
+  const std::optional<uint64_t> lastId = ParseEventId(req.Header("Last-Event-ID"));
+  res.contentType = "text/event-stream";
+  res.SetHeader("Cache-Control", "no-cache");
+  res.stream = [this, lastId](const std::shared_ptr<EventSink>& sink) {
+    // Full or closed since the check: the stream ends at once.
+    if (hub_.Attach(sink, lastId) != EventHub::Attached::Yes) sink->Close();
+  };
 }
 
-void Api::CloseEventStreams() {
-  std::lock_guard lock(streamsMutex_);
-  closed_ = true;
-  for (const auto& queue : streams_) queue->Close();
-}
+void Api::CloseEventStreams() { hub_.CloseAll(); }
 
 }  // namespace zuvsrv

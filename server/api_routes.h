@@ -1,6 +1,7 @@
 // What each route does, over the job service.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -9,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include <httplib.h>
-
 #include "server/core/job_service.h"
 #include "server/event_stream.h"
+#include "server/http_message.h"
+#include "server/http_server.h"
 #include "server/http_service.h"
+#include "server/settle_waiter.h"
 
 namespace zuvsrv {
 
@@ -22,41 +24,45 @@ using PathParams = std::vector<std::string>;
 
 class Api {
  public:
-  Api(JobService& jobs, std::chrono::milliseconds eventHeartbeat);
+  Api(JobService& jobs, const HttpSettings& settings, const HttpCounters& counters);
+  ~Api();
+  Api(const Api&) = delete;
+  Api& operator=(const Api&) = delete;
   // Ends every open event stream.
   void CloseEventStreams();
 
-  using Handler = void (Api::*)(const httplib::Request&, httplib::Response&, const PathParams&);
+  using Handler = void (Api::*)(const HttpRequest&, HttpResponse&, const PathParams&);
   struct Route {
     RouteInfo info;
     Handler handler;
   };
   static const std::vector<Route>& Table();
 
-  void Health(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Metrics(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Document(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Printers(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Submit(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Detect(const httplib::Request&, httplib::Response&, const PathParams&);
-  void ListJobs(const httplib::Request&, httplib::Response&, const PathParams&);
-  void GetJob(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Resolve(const httplib::Request&, httplib::Response&, const PathParams&);
-  void Events(const httplib::Request&, httplib::Response&, const PathParams&);
+  void Health(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Metrics(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Document(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Printers(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Submit(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Detect(const HttpRequest&, HttpResponse&, const PathParams&);
+  void ListJobs(const HttpRequest&, HttpResponse&, const PathParams&);
+  void GetJob(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Resolve(const HttpRequest&, HttpResponse&, const PathParams&);
+  void Events(const HttpRequest&, HttpResponse&, const PathParams&);
 
  private:
   // Queues what `submit` makes of the request and answers with the job,
   // once settled when the request asked to wait.
-  void QueueJob(const httplib::Request& req, httplib::Response& res,
+  void QueueJob(const HttpRequest& req, HttpResponse& res,
                 const std::function<JobService::Submitted(const std::optional<std::string>& key)>&
                     submit);
-  void AnswerJob(httplib::Response& res, const Job& job);
+  static void AnswerJob(HttpResponse& res, const Job& job, bool replayed);
 
   JobService& jobs_;
-  std::chrono::milliseconds heartbeat_;
-  std::mutex streamsMutex_;
-  std::set<std::shared_ptr<EventQueue>> streams_;
-  bool closed_ = false;
+  EventHub hub_;
+  int subscription_ = 0;
+  const HttpCounters& counters_;
+  std::atomic<uint64_t> refusedStreams_{0};
+  SettleWaiter waiter_;
 };
 
 }  // namespace zuvsrv

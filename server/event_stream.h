@@ -1,40 +1,62 @@
-// One Server-Sent Events connection's queue: the job service's workers put
-// events in without waiting, the connection's HTTP thread takes them out.
+// The event streams' hub: every change the job service tells gets an id,
+// is kept among the last kReplayEvents for readers that reconnect with
+// Last-Event-ID, and goes to every open stream without waiting.
 #pragma once
 
-#include <chrono>
-#include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "server/http_message.h"
+
 namespace zuvsrv {
 
-// "event: NAME\ndata: JSON\n\n"
-std::string EventFrame(const std::string& name, const nlohmann::ordered_json& data);
+// "id: ID\nevent: NAME\ndata: JSON\n\n"
+std::string EventFrame(uint64_t id, const std::string& name, const nlohmann::ordered_json& data);
 
-class EventQueue {
+// The first frame of every stream: from here on every change arrives.
+constexpr const char* kConnectedFrame = ": connected\n\n";
+
+class EventHub {
  public:
-  // A client that lets this many events pile up is cut off rather than
-  // holding the service's memory.
-  static constexpr size_t kMaxPending = 10000;
+  static constexpr size_t kReplayEvents = 1000;
 
-  // Never blocks beyond a short lock: called on printer workers.
-  void Push(std::string frame);
-  // Ends the stream; the waiting connection returns at once.
-  void Close();
+  // Ids start at `firstId`: a larger number each run keeps a reader's
+  // Last-Event-ID from an earlier run below the new ones.
+  EventHub(size_t maxStreams, uint64_t firstId);
 
-  enum class Next { Frame, Idle, Closed };
-  // Waits for a frame, the end, or `budget` to pass (Idle).
-  Next Pop(std::string& frame, std::chrono::milliseconds budget);
+  // Safe from any thread; never blocks beyond a short lock.
+  void Publish(const std::string& name, const nlohmann::ordered_json& data);
+
+  enum class Attached { Yes, Full, Closed };
+  // Whether a new stream would be taken now.
+  Attached Room();
+  // Sends the connected frame, then the kept events after `lastEventId`
+  // (none without it), then every new one. The hub holds the sink weakly:
+  // a stream is open while its connection holds it.
+  Attached Attach(const std::shared_ptr<EventSink>& sink, std::optional<uint64_t> lastEventId);
+  size_t Open();
+  // Ends every stream and takes no new one.
+  void CloseAll();
 
  private:
+  size_t OpenLocked();
+
+  const size_t maxStreams_;
   std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::string> frames_;
+  uint64_t nextId_;
+  std::deque<std::pair<uint64_t, std::string>> kept_;
+  std::vector<std::weak_ptr<EventSink>> sinks_;
   bool closed_ = false;
 };
+
+// The Last-Event-ID header's number, or nothing.
+std::optional<uint64_t> ParseEventId(const std::string& text);
 
 }  // namespace zuvsrv

@@ -2,14 +2,14 @@
 
 namespace zuvsrv {
 
-void SendJson(httplib::Response& res, int code, const nlohmann::ordered_json& body) {
+void SendJson(HttpResponse& res, int code, const nlohmann::ordered_json& body) {
   res.status = code;
   // Replaces bytes that are not UTF-8 rather than throwing on them.
-  res.set_content(body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
+  res.SetContent(body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace),
                   kJsonType);
 }
 
-void SendError(httplib::Response& res, int code, const std::string& kind,
+void SendError(HttpResponse& res, int code, const std::string& kind,
                const std::string& message, const std::string& field) {
   nlohmann::ordered_json error{{"kind", kind}};
   if (!field.empty()) error["field"] = field;

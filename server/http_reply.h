@@ -3,8 +3,9 @@
 
 #include <string>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
+
+#include "server/http_message.h"
 
 namespace zuvsrv {
 
@@ -44,10 +45,10 @@ constexpr const char* kInternal = "internal";
 constexpr const char* kUnavailable = "unavailable";
 }  // namespace kind
 
-void SendJson(httplib::Response& res, int code, const nlohmann::ordered_json& body);
+void SendJson(HttpResponse& res, int code, const nlohmann::ordered_json& body);
 
 // {"ok":false,"error":{"kind","field"?,"message"}}; `field` only when not empty.
-void SendError(httplib::Response& res, int code, const std::string& kind,
+void SendError(HttpResponse& res, int code, const std::string& kind,
                const std::string& message, const std::string& field = "");
 
 }  // namespace zuvsrv

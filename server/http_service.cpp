@@ -1,52 +1,50 @@
 #include "server/http_service.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <atomic>
+#include <optional>
 #include <regex>
-
-#include <httplib.h>
 
 #include "server/access_token.h"
 #include "server/api_routes.h"
 #include "server/http_reply.h"
+#include "server/http_server.h"
+#include "server/static_files.h"
 
 namespace zuvsrv {
 namespace {
 
 constexpr const char* kAllowedHeaders = "Authorization, Content-Type, Idempotency-Key";
+constexpr const char* kExposedHeaders = "Location, Idempotent-Replayed";
 constexpr const char* kPreflightMaxAge = "600";
-constexpr time_t kKeepAliveSeconds = 5;
+
+// Every answer, to keep a browser from guessing types, framing the console
+// or leaking where it came from.
+const std::pair<const char*, const char*> kBrowserHeaders[] = {
+    {"X-Content-Type-Options", "nosniff"},
+    {"Content-Security-Policy", "default-src 'self'; frame-ancestors 'none'"},
+    {"Referrer-Policy", "no-referrer"},
+};
 
 // "/v1/jobs/{id}" -> ^/v1/jobs/([^/]+)$
 std::regex PathPattern(const std::string& path) {
-  static const std::regex placeholder(R"(\{[^}]+\})");
-  static const std::regex special(R"([.^$|()\[\]*+?\\])");
-  const std::string escaped = std::regex_replace(path, special, R"(\$&)");
-  return std::regex("^" + std::regex_replace(escaped, placeholder, "([^/]+)") + "$");
+  static constexpr std::string_view kSpecial = ".^$|()[]*+?\\";
+  std::string pattern = "^";
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '{' && path.find('}', i) != std::string::npos) {
+      pattern += "([^/]+)";
+      i = path.find('}', i);
+      continue;
+    }
+    if (kSpecial.find(path[i]) != std::string_view::npos) pattern += '\\';
+    pattern += path[i];
+  }
+  return std::regex(pattern + "$");
 }
 
 struct CompiledRoute {
   const Api::Route* route;
   std::regex pattern;
 };
-
-bool IsDirectory(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-// The body of an error that httplib answered itself (a body too large, a
-// request it could not read).
-void FillEmptyError(httplib::Response& res) {
-  if (!res.body.empty()) return;
-  if (res.status == status::kPayloadTooLarge)
-    return SendError(res, res.status, kind::kTooLarge, "the body is over 1 MiB", "body");
-  if (res.status == status::kNotFound)
-    return SendError(res, res.status, kind::kNotFound, "no such route");
-  SendError(res, res.status, kind::kInput, "the request could not be read");
-}
 
 // Whether the Allow list "GET, POST" names `method`.
 bool HasMethod(const std::string& allow, const std::string& method) {
@@ -59,6 +57,19 @@ bool HasMethod(const std::string& allow, const std::string& method) {
   return false;
 }
 
+// The Host header's name: without its port, brackets or a trailing dot.
+std::string HostName(const std::string& host) {
+  std::string name = host;
+  if (!name.empty() && name[0] == '[') {
+    const size_t close = name.find(']');
+    name = close == std::string::npos ? name : name.substr(1, close - 1);
+  } else if (const size_t colon = name.find(':'); colon != std::string::npos) {
+    name.resize(colon);
+  }
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  return name;
+}
+
 }  // namespace
 
 std::vector<RouteInfo> Routes() {
@@ -67,156 +78,193 @@ std::vector<RouteInfo> Routes() {
   return routes;
 }
 
-struct HttpService::Impl {
-  Impl(JobService& jobs, HttpSettings s) : settings(std::move(s)), api(jobs, settings.eventHeartbeat) {
-    for (const Api::Route& route : Api::Table()) routes.push_back({&route, PathPattern(route.info.path)});
+// What the engine hands each request to.
+class ServiceHandler : public HttpHandler {
+ public:
+  ServiceHandler(JobService& jobs, const HttpSettings& settings, const HttpCounters& counters,
+                 std::string listenHost)
+      : settings_(settings), api_(jobs, settings, counters), files_(settings.consoleDir),
+        listenHost_(std::move(listenHost)) {
+    for (const Api::Route& route : Api::Table())
+      routes_.push_back({&route, PathPattern(route.info.path)});
   }
+  void CloseEventStreams() { api_.CloseEventStreams(); }
 
-  void Configure();
-  void Dispatch(const httplib::Request& req, httplib::Response& res);
-  void Preflight(const httplib::Request& req, httplib::Response& res, const std::string& allow);
-  bool AllowedOrigin(const httplib::Request& req) const;
-  void AddCorsHeaders(const httplib::Request& req, httplib::Response& res) const;
-  bool Authorized(const httplib::Request& req) const;
+  std::optional<HttpResponse> Screen(const HttpRequest& head) override;
+  void Handle(HttpRequest& req, HttpResponse& res) override;
+  void Finish(const HttpRequest& req, HttpResponse& res) override;
 
-  HttpSettings settings;
-  Api api;  // outlives the server: open streams call back into it
-  std::vector<CompiledRoute> routes;
-  httplib::Server server;
-  std::atomic<bool> stopping{false};
+ private:
+  // The route for the request's path and method, or nothing with `allow`
+  // naming the methods the path has.
+  const CompiledRoute* Match(const HttpRequest& req, std::smatch& match, std::string& allow) const;
+  void Dispatch(HttpRequest& req, HttpResponse& res);
+  void Preflight(const HttpRequest& req, HttpResponse& res, const std::string& allow) const;
+  bool AllowedOrigin(const HttpRequest& req) const;
+  bool AllowedHost(const HttpRequest& req) const;
+  bool Authorized(const HttpRequest& req) const;
+
+  const HttpSettings& settings_;
+  Api api_;
+  StaticFiles files_;
+  std::string listenHost_;
+  std::vector<CompiledRoute> routes_;
 };
 
-void HttpService::Impl::Configure() {
-  const size_t threads = settings.threads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-  server.set_read_timeout(settings.readTimeout);
-  server.set_write_timeout(settings.readTimeout);
-  server.set_keep_alive_timeout(kKeepAliveSeconds);
-  server.set_payload_max_length(kMaxBodyBytes);
-  // Answers are small: waiting to fill a segment only adds latency.
-  server.set_tcp_nodelay(true);
-  if (IsDirectory(settings.consoleDir)) server.set_mount_point("/", settings.consoleDir);
-  const auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
-    Dispatch(req, res);
-  };
-  server.Get(".*", dispatch);
-  server.Post(".*", dispatch);
-  server.Put(".*", dispatch);
-  server.Patch(".*", dispatch);
-  server.Delete(".*", dispatch);
-  server.Options(".*", dispatch);
-  // A POST with no body at all (no length, not chunked) is a command
-  // without arguments; httplib would refuse it as unreadable.
-  server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    if (req.method != "POST" || req.has_header("Content-Length") ||
-        req.has_header("Transfer-Encoding"))
-      return httplib::Server::HandlerResponse::Unhandled;
-    Dispatch(req, res);
-    return httplib::Server::HandlerResponse::Handled;
-  });
-  server.set_error_handler([this](const httplib::Request& req, httplib::Response& res) {
-    FillEmptyError(res);
-    AddCorsHeaders(req, res);
-  });
-  server.set_exception_handler(
-      [this](const httplib::Request& req, httplib::Response& res, std::exception_ptr error) {
-        std::string message = "internal error";
-        try {
-          if (error) std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-          message += std::string(": ") + e.what();
-        } catch (...) {
-        }
-        SendError(res, status::kInternalError, kind::kInternal, message);
-        AddCorsHeaders(req, res);
-      });
-}
-
-void HttpService::Impl::Dispatch(const httplib::Request& req, httplib::Response& res) {
-  AddCorsHeaders(req, res);
+const CompiledRoute* ServiceHandler::Match(const HttpRequest& req, std::smatch& match,
+                                           std::string& allow) const {
   const std::string method = req.method == "HEAD" ? "GET" : req.method;
-  std::string allow;
-  for (const CompiledRoute& compiled : routes) {
-    std::smatch match;
+  for (const CompiledRoute& compiled : routes_) {
     if (!std::regex_match(req.path, match, compiled.pattern)) continue;
     const RouteInfo& info = compiled.route->info;
-    if (info.method != method) {
-      // Two routes may match one path ("detect" is also a command name).
-      if (!HasMethod(allow, info.method)) allow += (allow.empty() ? "" : ", ") + info.method;
-      continue;
-    }
-    if (info.needsToken && !Authorized(req)) {
-      res.set_header("WWW-Authenticate", "Bearer");
+    if (info.method == method) return &compiled;
+    // Two routes may match one path ("detect" is also a command name).
+    if (!HasMethod(allow, info.method)) allow += (allow.empty() ? "" : ", ") + info.method;
+  }
+  return nullptr;
+}
+
+// Refused on the header alone: a foreign Host, a missing token.
+std::optional<HttpResponse> ServiceHandler::Screen(const HttpRequest& head) {
+  HttpResponse res;
+  if (!AllowedHost(head)) {
+    SendError(res, status::kMisdirected, kind::kHost, "this service does not answer for that Host");
+    return res;
+  }
+  std::smatch match;
+  std::string allow;
+  const CompiledRoute* route = Match(head, match, allow);
+  if (!route || !route->route->info.needsToken || Authorized(head)) return std::nullopt;
+  res.SetHeader("WWW-Authenticate", "Bearer");
+  SendError(res, status::kUnauthorized, kind::kAuth, "a valid bearer token is needed");
+  return res;
+}
+
+void ServiceHandler::Handle(HttpRequest& req, HttpResponse& res) {
+  try {
+    if ((req.method == "GET" || req.method == "HEAD") && files_.Serve(req.path, res)) return;
+    Dispatch(req, res);
+  } catch (const std::exception& e) {
+    res = HttpResponse();
+    SendError(res, status::kInternalError, kind::kInternal, std::string("internal error: ") + e.what());
+  }
+}
+
+void ServiceHandler::Dispatch(HttpRequest& req, HttpResponse& res) {
+  std::smatch match;
+  std::string allow;
+  if (const CompiledRoute* compiled = Match(req, match, allow)) {
+    if (compiled->route->info.needsToken && !Authorized(req)) {
+      res.SetHeader("WWW-Authenticate", "Bearer");
       return SendError(res, status::kUnauthorized, kind::kAuth, "a valid bearer token is needed");
     }
     PathParams params(match.begin() + 1, match.end());
-    return (api.*(compiled.route->handler))(req, res, params);
+    return (api_.*(compiled->route->handler))(req, res, params);
   }
   if (allow.empty()) return SendError(res, status::kNotFound, kind::kNotFound, "no such route");
-  if (method == "OPTIONS") return Preflight(req, res, allow);
-  res.set_header("Allow", allow);
+  if (req.method == "OPTIONS") return Preflight(req, res, allow);
+  res.SetHeader("Allow", allow);
   SendError(res, status::kMethodNotAllowed, kind::kMethod,
             req.method + " is not allowed here; allowed: " + allow);
 }
 
 // Only configured origins get through; a preflight carries no token.
-void HttpService::Impl::Preflight(const httplib::Request& req, httplib::Response& res,
-                                  const std::string& allow) {
-  res.set_header("Allow", allow + ", OPTIONS");
-  if (!req.has_header("Origin")) {
-    res.status = status::kNoContent;
-    return;
-  }
+void ServiceHandler::Preflight(const HttpRequest& req, HttpResponse& res,
+                               const std::string& allow) const {
+  res.SetHeader("Allow", allow + ", OPTIONS");
+  res.status = status::kNoContent;
+  if (!req.HasHeader("Origin")) return;
   if (!AllowedOrigin(req))
     return SendError(res, status::kForbidden, kind::kOrigin, "this origin is not allowed");
-  res.set_header("Access-Control-Allow-Methods", allow + ", OPTIONS");
-  res.set_header("Access-Control-Allow-Headers", kAllowedHeaders);
-  res.set_header("Access-Control-Allow-Private-Network", "true");
-  res.set_header("Access-Control-Max-Age", kPreflightMaxAge);
-  res.status = status::kNoContent;
+  res.SetHeader("Access-Control-Allow-Methods", allow + ", OPTIONS");
+  res.SetHeader("Access-Control-Allow-Headers", kAllowedHeaders);
+  res.SetHeader("Access-Control-Allow-Private-Network", "true");
+  res.SetHeader("Access-Control-Max-Age", kPreflightMaxAge);
 }
 
-bool HttpService::Impl::AllowedOrigin(const httplib::Request& req) const {
-  const std::string origin = req.get_header_value("Origin");
-  return !origin.empty() && std::find(settings.corsOrigins.begin(), settings.corsOrigins.end(),
-                                      origin) != settings.corsOrigins.end();
+void ServiceHandler::Finish(const HttpRequest& req, HttpResponse& res) {
+  for (const auto& [name, value] : kBrowserHeaders) res.SetHeader(name, value);
+  if (!res.HasHeader("Cache-Control")) res.SetHeader("Cache-Control", "no-store");
+  if (!AllowedOrigin(req) || res.HasHeader("Access-Control-Allow-Origin")) return;
+  res.SetHeader("Access-Control-Allow-Origin", req.Header("Origin"));
+  res.SetHeader("Access-Control-Expose-Headers", kExposedHeaders);
+  res.SetHeader("Vary", "Origin");
 }
 
-void HttpService::Impl::AddCorsHeaders(const httplib::Request& req, httplib::Response& res) const {
-  if (!AllowedOrigin(req) || res.has_header("Access-Control-Allow-Origin")) return;
-  res.set_header("Access-Control-Allow-Origin", req.get_header_value("Origin"));
-  res.set_header("Vary", "Origin");
+bool ServiceHandler::AllowedOrigin(const HttpRequest& req) const {
+  const std::string origin = req.Header("Origin");
+  return !origin.empty() && std::find(settings_.corsOrigins.begin(), settings_.corsOrigins.end(),
+                                      origin) != settings_.corsOrigins.end();
 }
 
-bool HttpService::Impl::Authorized(const httplib::Request& req) const {
-  static constexpr std::string_view kScheme = "Bearer ";
-  const std::string header = req.get_header_value("Authorization");
-  if (header.size() <= kScheme.size() || header.compare(0, kScheme.size(), kScheme) != 0)
+// A page from elsewhere that rebinds its own name to this address sends
+// its own name as the Host: such requests are misdirected.
+bool ServiceHandler::AllowedHost(const HttpRequest& req) const {
+  const std::string name = HostName(req.Header("Host"));
+  if (name.empty()) return false;
+  if (EqualCaseless(name, "localhost") || EqualCaseless(name, listenHost_)) return true;
+  return std::any_of(settings_.allowedHosts.begin(), settings_.allowedHosts.end(),
+                     [&](const std::string& host) { return EqualCaseless(name, host); });
+}
+
+bool ServiceHandler::Authorized(const HttpRequest& req) const {
+  const std::string header = req.Header("Authorization");
+  const size_t space = header.find(' ');
+  if (space == std::string::npos || !EqualCaseless(std::string_view(header).substr(0, space), "Bearer"))
     return false;
-  return ConstantTimeEqual(std::string_view(header).substr(kScheme.size()), settings.token);
+  const size_t start = header.find_first_not_of(' ', space);
+  if (start == std::string::npos) return false;
+  return ConstantTimeEqual(std::string_view(header).substr(start), settings_.token);
 }
+
+struct HttpService::Impl {
+  explicit Impl(HttpSettings s)
+      : settings(std::move(s)),
+        server(EngineSettings{settings.threads, settings.maxConnections, settings.eventHeartbeat,
+                              settings.deadlines}) {}
+
+  HttpSettings settings;
+  HttpServer server;
+  std::string listenHost = "127.0.0.1";
+  std::string bindError;
+  std::unique_ptr<ServiceHandler> handler;  // after the server: closed first
+};
+
+HttpService::HttpService(HttpSettings settings) : impl_(std::make_unique<Impl>(std::move(settings))) {}
 
 HttpService::HttpService(JobService& jobs, HttpSettings settings)
-    : impl_(std::make_unique<Impl>(jobs, std::move(settings))) {
-  impl_->Configure();
+    : HttpService(std::move(settings)) {
+  Attach(jobs);
 }
 
-HttpService::~HttpService() { Stop(); }
+HttpService::~HttpService() {
+  Stop();
+  Detach();
+}
 
 int HttpService::Bind(const std::string& host, int port) {
-  if (port == 0) return impl_->server.bind_to_any_port(host);
-  return impl_->server.bind_to_port(host, port) ? port : -1;
+  impl_->listenHost = host;
+  return impl_->server.Bind(host, port, impl_->bindError);
 }
 
+const std::string& HttpService::BindError() const { return impl_->bindError; }
+
+void HttpService::Attach(JobService& jobs) {
+  impl_->handler = std::make_unique<ServiceHandler>(jobs, impl_->settings, impl_->server.Counters(),
+                                                    impl_->listenHost);
+}
+
+void HttpService::Detach() { impl_->handler.reset(); }
+
 bool HttpService::Run() {
-  // A stop that came before the server ran ends it at once.
-  return impl_->stopping || impl_->server.listen_after_bind();
+  if (!impl_->handler) return false;
+  impl_->server.Run(*impl_->handler);
+  return true;
 }
 
 void HttpService::Stop() {
-  impl_->stopping = true;
-  impl_->api.CloseEventStreams();
-  impl_->server.stop();
+  if (impl_->handler) impl_->handler->CloseEventStreams();
+  impl_->server.Stop();
 }
 
 }  // namespace zuvsrv

@@ -32,7 +32,7 @@ void Histogram(std::ostream& out, const ExchangeHistogram& h) {
 
 }  // namespace
 
-std::string MetricsText(const MetricsSnapshot& metrics) {
+std::string MetricsText(const MetricsSnapshot& metrics, const HttpFigures& http) {
   std::ostringstream out;
   out.imbue(std::locale::classic());
   Header(out, "zuv_jobs", "gauge", "Jobs in the journal by printer and state.");
@@ -48,6 +48,16 @@ std::string MetricsText(const MetricsSnapshot& metrics) {
   Header(out, "zuv_journal_failures_total", "counter", "Journal commits that failed and were retried.");
   out << "zuv_journal_failures_total " << metrics.journalFailures << '\n';
   Histogram(out, metrics.exchange);
+  Header(out, "zuv_http_connections", "gauge", "HTTP connections open.");
+  out << "zuv_http_connections " << http.connections << '\n';
+  Header(out, "zuv_http_connections_refused_total", "counter",
+         "Connections closed at once because max_connections were open.");
+  out << "zuv_http_connections_refused_total " << http.refusedConnections << '\n';
+  Header(out, "zuv_event_streams", "gauge", "Event streams open.");
+  out << "zuv_event_streams " << http.eventStreams << '\n';
+  Header(out, "zuv_event_streams_refused_total", "counter",
+         "Event streams refused because max_event_streams were open.");
+  out << "zuv_event_streams_refused_total " << http.refusedEventStreams << '\n';
   return out.str();
 }
 

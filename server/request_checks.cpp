@@ -1,6 +1,9 @@
 #include "server/request_checks.h"
 
+#include <algorithm>
 #include <charconv>
+#include <set>
+#include <vector>
 
 #include "commands/catalogue.h"
 
@@ -14,6 +17,44 @@ std::optional<int64_t> Decimal(const std::string& text) {
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
+}
+
+// The deepest nesting of arrays and objects, by a flat scan: a body nested
+// too deep is refused before the parser recurses into it.
+size_t NestingDepth(const std::string& text) {
+  size_t depth = 0, deepest = 0;
+  bool inString = false, escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+// Parses, refusing a key given twice in one object: one of its values
+// would be lost without a word.
+Json ParseRefusingDuplicates(const std::string& body) {
+  std::vector<std::set<std::string>> open;
+  Json::parser_callback_t check = [&open](int, Json::parse_event_t event, Json& parsed) {
+    if (event == Json::parse_event_t::object_start) open.emplace_back();
+    if (event == Json::parse_event_t::object_end && !open.empty()) open.pop_back();
+    if (event == Json::parse_event_t::key && !open.empty() &&
+        !open.back().insert(parsed.get<std::string>()).second) {
+      const std::string key = parsed.get<std::string>();
+      throw ArgumentError(key, "the key \"" + key + "\" is given twice");
+    }
+    return true;
+  };
+  return Json::parse(body, check, false);
 }
 
 }  // namespace
@@ -55,7 +96,9 @@ std::string CheckIdempotencyKey(const std::string& key) {
 
 Json ParseBody(const std::string& body) {
   if (body.find_first_not_of(" \t\r\n") == std::string::npos) return Json::object();
-  Json parsed = Json::parse(body, nullptr, false);
+  if (NestingDepth(body) > kMaxJsonDepth)
+    throw ArgumentError("body", "the body nests deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+  Json parsed = ParseRefusingDuplicates(body);
   if (parsed.is_discarded()) throw ArgumentError("body", "the body is not valid JSON");
   if (!parsed.is_object()) throw ArgumentError("body", "the body must be a JSON object");
   return parsed;

@@ -19,6 +19,7 @@ constexpr int kDefaultListLimit = 100;
 constexpr int kMaxListLimit = 1000;
 constexpr size_t kMaxIdempotencyKey = 128;
 constexpr const char* kIdempotencyHeader = "Idempotency-Key";
+constexpr size_t kMaxJsonDepth = 32;
 
 // ?wait=MS: absent gives the default, 0 means do not wait.
 std::chrono::milliseconds ParseWait(const std::optional<std::string>& text);
@@ -28,7 +29,8 @@ int ParseLimit(const std::optional<std::string>& text);
 std::optional<JobState> ParseStateFilter(const std::optional<std::string>& text);
 // 1 to 128 visible ASCII characters.
 std::string CheckIdempotencyKey(const std::string& key);
-// The request body as a JSON object; an empty body is {}.
+// The request body as a JSON object; an empty body is {}. Nesting deeper
+// than kMaxJsonDepth and a key twice in one object are refused.
 Json ParseBody(const std::string& body);
 // A request that takes no arguments: the body must be empty or {}.
 void CheckNoArguments(const Json& body);

@@ -68,7 +68,8 @@ std::string ConsoleBesideProgram() {
   return FindConsoleDir(program.string(), {ZUV_CONSOLE_RELATIVE, ZUV_BUILD_DIR, ZUV_SOURCE_CONSOLE});
 }
 
-// The service's log says what "/" serves: a wrong folder shows up at once.
+}  // namespace
+
 void LogConsoleDir(const std::string& dir, std::ostream& err) {
   std::error_code error;
   if (!dir.empty() && std::filesystem::is_directory(dir, error))
@@ -79,11 +80,36 @@ void LogConsoleDir(const std::string& dir, std::ostream& err) {
     err << "zuv-server: the console folder " << dir << " is missing: \"/\" serves none\n";
 }
 
+namespace {
+
 void CheckUniqueIds(const std::vector<PrinterConfig>& printers) {
   for (size_t i = 0; i < printers.size(); ++i)
     for (size_t j = i + 1; j < printers.size(); ++j)
       if (printers[i].id == printers[j].id)
         throw OptionsError("printer id \"" + printers[i].id + "\" given twice");
+}
+
+void ReadStrings(const toml::table& config, const char* key, std::vector<std::string>& into) {
+  const toml::node* node = config.get(key);
+  if (!node) return;
+  const toml::array* list = node->as_array();
+  if (!list) throw OptionsError(std::string(key) + " must be a list of strings");
+  for (const toml::node& item : *list) {
+    const auto text = item.value<std::string>();
+    if (!text) throw OptionsError(std::string(key) + " holds a value that is not a string");
+    into.push_back(*text);
+  }
+}
+
+constexpr int64_t kMaxCount = 100000;
+
+void ReadCount(const toml::table& config, const char* key, size_t& into) {
+  const toml::node* node = config.get(key);
+  if (!node) return;
+  const auto value = node->value_exact<int64_t>();
+  if (!value || *value < 1 || *value > kMaxCount)
+    throw OptionsError(std::string(key) + " must be a number from 1 to " + std::to_string(kMaxCount));
+  into = size_t(*value);
 }
 
 }  // namespace
@@ -146,16 +172,13 @@ void LoadConfigFile(const std::string& path, ServiceOptions& options) {
     if (const auto dir = config["state_dir"].value<std::string>()) options.stateDir = *dir;
     if (const auto file = config["token_file"].value<std::string>()) options.tokenFile = *file;
     if (const auto dir = config["console_dir"].value<std::string>()) options.consoleDir = *dir;
+    ReadStrings(config, "cors_origins", options.corsOrigins);
+    ReadStrings(config, "allowed_hosts", options.allowedHosts);
+    ReadCount(config, "max_connections", options.maxConnections);
+    ReadCount(config, "max_event_streams", options.maxEventStreams);
     if (const auto days = config["retention_days"].value<int64_t>()) {
       if (*days < 1 || *days > 36500) throw OptionsError("retention_days must be 1 to 36500");
       options.retentionDays = int(*days);
-    }
-    if (const toml::array* origins = config["cors_origins"].as_array()) {
-      for (const toml::node& origin : *origins) {
-        const auto text = origin.value<std::string>();
-        if (!text) throw OptionsError("cors_origins holds a value that is not a string");
-        options.corsOrigins.push_back(*text);
-      }
     }
     if (const toml::array* printers = config["printer"].as_array()) {
       for (size_t i = 0; i < printers->size(); ++i) {
@@ -203,7 +226,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, ServiceOptions&
     if (options.consoleDir.empty()) options.consoleDir = ConsoleBesideProgram();
     if (options.printers.empty()) throw OptionsError("no printer: give --printer ID=PORT[@BAUD]");
     CheckUniqueIds(options.printers);
-    LogConsoleDir(options.consoleDir, err);
   } catch (const CLI::ParseError& e) {
     status = app.exit(e, out, err);
     return ParseOutcome::Exit;

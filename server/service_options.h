@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "server/core/job_service.h"
+#include "server/http_limits.h"
 
 namespace zuvsrv {
 
@@ -25,6 +26,9 @@ struct ServiceOptions {
   std::string tokenFile;
   std::string consoleDir;
   std::vector<std::string> corsOrigins;
+  std::vector<std::string> allowedHosts;
+  size_t maxConnections = kDefaultMaxConnections;
+  size_t maxEventStreams = kDefaultMaxEventStreams;
   std::vector<PrinterConfig> printers;
   int retentionDays = 90;  // ended jobs older than this are deleted
 };
@@ -57,6 +61,11 @@ struct ConsoleLocations {
 };
 // The first of those folders that exists, or "".
 std::string FindConsoleDir(const std::string& program, const ConsoleLocations& where);
+
+// Says in the service's log what "/" serves, so a wrong folder shows up at
+// once: after the start is sure (instance lock, port), so a refused second
+// instance says only why.
+void LogConsoleDir(const std::string& dir, std::ostream& err);
 
 // Whether the host is a loopback address (127.0.0.0/8, ::1, localhost).
 bool IsLoopback(const std::string& host);

@@ -47,6 +47,57 @@ TEST_F(ServiceTest, EventsTellEveryJobAndPrinterChangeInOrder) {
   EXPECT_NE(std::find(printerStates.begin(), printerStates.end(), "busy"), printerStates.end());
 }
 
+TEST_F(ServiceTest, AReconnectWithLastEventIdGetsTheEventsItMissed) {
+  uint64_t lastSeen = 0;
+  const Json first = BodyOf(Post("/v1/printers/a/beep"));
+  {
+    EventReader reader(Port());
+    ASSERT_TRUE(Connected(reader.WaitFor(Connected)));
+    const Json seen = BodyOf(Post("/v1/printers/a/beep"));
+    const std::vector<Event> events = ParseEvents(reader.WaitFor([&](const std::string& t) {
+      return StatesOf(ParseEvents(t), seen["id"]).size() >= 3;
+    }));
+    ASSERT_FALSE(events.empty());
+    for (const Event& e : events) EXPECT_GT(e.id, lastSeen) << "ids grow";
+    lastSeen = events.back().id;
+    EXPECT_TRUE(StatesOf(events, first["id"]).empty()) << "a new stream starts at now";
+  }
+  const Json missed = BodyOf(Post("/v1/printers/a/test"));
+  ASSERT_EQ(missed["state"], "done");
+  EventReader resumed(Port(), {{"Last-Event-ID", std::to_string(lastSeen)}});
+  const std::vector<Event> events = ParseEvents(resumed.WaitFor([&](const std::string& t) {
+    return StatesOf(ParseEvents(t), missed["id"]).size() >= 3;
+  }));
+  const std::vector<std::string> lifecycle{"queued", "running", "done"};
+  EXPECT_EQ(StatesOf(events, missed["id"]), lifecycle);
+  for (const Event& e : events) EXPECT_GT(e.id, lastSeen);
+}
+
+TEST_F(ServiceTest, PastMaxEventStreamsANewOneIs503WithRetryAfter) {
+  Settings().maxEventStreams = 2;
+  Restart();
+  EventReader one(Port()), two(Port());
+  ASSERT_TRUE(Connected(one.WaitFor(Connected)));
+  ASSERT_TRUE(Connected(two.WaitFor(Connected)));
+  {
+    // Were it taken, it would go on: a stream that does not end fails here.
+    EventReader third(Port());
+    ASSERT_EQ(third.Status(), 503) << third.WaitFor([](const std::string&) { return false; });
+  }
+  auto fourth = Get("/v1/events");
+  ASSERT_TRUE(fourth);
+  EXPECT_EQ(fourth->status, 503);
+  EXPECT_FALSE(fourth->get_header_value("Retry-After").empty());
+  const std::string metrics = Client().Get("/metrics")->body;
+  EXPECT_NE(metrics.find("zuv_event_streams 2\n"), std::string::npos) << metrics;
+  EXPECT_NE(metrics.find("zuv_event_streams_refused_total 2\n"), std::string::npos) << metrics;
+  // The open ones still hear of changes.
+  const Json job = BodyOf(Post("/v1/printers/a/beep"));
+  EXPECT_EQ(StatesOf(ParseEvents(one.WaitFor([&](const std::string& t) {
+              return StatesOf(ParseEvents(t), job["id"]).size() >= 3;
+            })), job["id"]).back(), "done");
+}
+
 TEST_F(ServiceTest, StoppingTheServiceEndsOpenEventStreams) {
   EventReader reader(Port());
   ASSERT_TRUE(Connected(reader.WaitFor(Connected)));

@@ -25,10 +25,15 @@ TEST_F(ServiceTest, RepeatWithTheSameKeyReturnsTheJobWithoutSending) {
   EXPECT_EQ(BodyOf(repeat)["state"], "done");
   EXPECT_EQ(repeat->get_header_value("Idempotent-Replayed"), "true");
   EXPECT_EQ(Printer().Requests(), 1u);
-  // Another key is another job.
+  // Another key is another job, also one that would decode to the same.
   auto other = Post("/v1/printers/a/beep", "{}", Key("sale-18"));
   ASSERT_TRUE(other);
   EXPECT_NE(BodyOf(other)["id"], BodyOf(first)["id"]);
+  auto encoded = Post("/v1/printers/a/beep", "{}", Key("sale%2D17"));
+  ASSERT_TRUE(encoded);
+  EXPECT_NE(BodyOf(encoded)["id"], BodyOf(first)["id"]);
+  EXPECT_FALSE(encoded->has_header("Idempotent-Replayed"));
+  EXPECT_EQ(Printer().Requests(), 3u);
 }
 
 TEST_F(ServiceTest, TheSameKeyWithAnotherRequestIsAConflict) {

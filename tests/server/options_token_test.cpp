@@ -61,6 +61,9 @@ TEST(ServiceOptions, ConfigFileAndCommandLineTogether) {
 state_dir = "/var/lib/zuv"
 token_file = "/etc/zuv/token"
 cors_origins = ["https://till.example", "http://localhost:3000"]
+allowed_hosts = ["till.local"]
+max_connections = 64
+max_event_streams = 8
 [[printer]]
 id = "front"
 port = "ttyUSB0"
@@ -82,6 +85,9 @@ port = "tcp://127.0.0.1:9100"
   EXPECT_EQ(options.stateDir, stateDir);  // the command line wins
   EXPECT_EQ(options.tokenFile, "/etc/zuv/token");
   EXPECT_EQ(options.corsOrigins.size(), 2u);
+  EXPECT_EQ(options.allowedHosts, std::vector<std::string>{"till.local"});
+  EXPECT_EQ(options.maxConnections, 64u);
+  EXPECT_EQ(options.maxEventStreams, 8u);
   ASSERT_EQ(options.printers.size(), 3u);
   EXPECT_EQ(options.printers[0].baud, 19200);
   EXPECT_EQ(options.printers[0].lang, "SRB");
@@ -99,6 +105,9 @@ TEST(ServiceOptions, BadConfigurationsSayWhatIsWrong) {
       {"[[printer]]\nport = \"x\"\n", "id"},
       {"[[printer]]\nid = \"a\"\nport = \"x\"\nbaud = -5\n", "baud"},
       {"cors_origins = [1]\n", "cors_origins"},
+      {"allowed_hosts = \"till.local\"\n", "allowed_hosts"},
+      {"max_connections = 0\n", "max_connections"},
+      {"max_event_streams = \"many\"\n", "max_event_streams"},
       {"state_dir = \"/tmp\"\n[[printer]]\nid = \"a\"\nport = \"x\"\n[[printer]]\nid = \"a\"\nport = \"y\"\n",
        "twice"},
   };
@@ -173,6 +182,26 @@ TEST(AccessToken, FileThenEnvironmentThenStateDirectory) {
   EXPECT_THROW(zuvsrv::LoadToken("", dir.Path() + "/no/such/dir"), zuvsrv::TokenError);
 }
 
+TEST(AccessToken, WarnedOfWhenOthersMayReadItOrItIsShort) {
+  TempDir dir;
+  const std::string file = dir.Path() + "/given";
+  const std::string longToken(zuvsrv::kMinTokenLength, 't');
+  std::ofstream(file) << longToken << "\n";
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  EXPECT_TRUE(zuvsrv::TokenWarnings(file, dir.Path(), longToken).empty());
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  const auto exposed = zuvsrv::TokenWarnings(file, dir.Path(), longToken);
+  ASSERT_EQ(exposed.size(), 1u);
+  EXPECT_NE(exposed[0].find("readable by others"), std::string::npos);
+  ASSERT_EQ(::chmod(file.c_str(), 0604), 0);
+  EXPECT_EQ(zuvsrv::TokenWarnings(file, dir.Path(), longToken).size(), 1u);
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  const auto shortOne = zuvsrv::TokenWarnings(file, dir.Path(), longToken.substr(1));
+  ASSERT_EQ(shortOne.size(), 1u);
+  EXPECT_NE(shortOne[0].find("shorter than 32"), std::string::npos);
+  EXPECT_EQ(shortOne[0].find(longToken.substr(1)), std::string::npos) << "the token was told";
+}
+
 TEST(AccessToken, ComparisonNeedsTheWholeToken) {
   EXPECT_TRUE(zuvsrv::ConstantTimeEqual("abc123", "abc123"));
   EXPECT_FALSE(zuvsrv::ConstantTimeEqual("abc12", "abc123"));
@@ -240,26 +269,50 @@ TEST(MetricsText, EscapesLabelsAndClosesTheHistogram) {
   EXPECT_NE(text.find("# TYPE zuv_exchange_seconds histogram\n"), std::string::npos);
 }
 
-TEST(EventQueue, KeepsOrderEndsOnCloseAndCutsOffASlowReader) {
-  zuvsrv::EventQueue queue;
-  queue.Push(zuvsrv::EventFrame("job", {{"id", 1}}));
-  queue.Push(zuvsrv::EventFrame("printer", {{"id", "a"}, {"text", "two\nlines"}}));
-  std::string frame;
-  ASSERT_EQ(queue.Pop(frame, 0ms), zuvsrv::EventQueue::Next::Frame);
-  EXPECT_EQ(frame, "event: job\ndata: {\"id\":1}\n\n");
-  ASSERT_EQ(queue.Pop(frame, 0ms), zuvsrv::EventQueue::Next::Frame);
-  EXPECT_EQ(frame, "event: printer\ndata: {\"id\":\"a\",\"text\":\"two\\nlines\"}\n\n");
-  EXPECT_EQ(queue.Pop(frame, 1ms), zuvsrv::EventQueue::Next::Idle);
-  queue.Push("last");
-  queue.Close();
-  queue.Push("after the end");
-  ASSERT_EQ(queue.Pop(frame, 0ms), zuvsrv::EventQueue::Next::Frame);
-  EXPECT_EQ(frame, "last");
-  EXPECT_EQ(queue.Pop(frame, 60s), zuvsrv::EventQueue::Next::Closed);
+// A stream's sink that keeps what it was sent.
+struct KeptSink : zuvsrv::EventSink {
+  void Send(std::string frame) override { frames.push_back(std::move(frame)); }
+  void Close() override { closed = true; }
+  std::vector<std::string> frames;
+  bool closed = false;
+};
 
-  zuvsrv::EventQueue slow;
-  for (size_t i = 0; i <= zuvsrv::EventQueue::kMaxPending; ++i) slow.Push("x");
-  EXPECT_EQ(slow.Pop(frame, 60s), zuvsrv::EventQueue::Next::Closed);
+TEST(EventHub, NumbersEventsKeepsOrderReplaysAfterAnIdAndEndsOnClose) {
+  zuvsrv::EventHub hub(2, 100);
+  hub.Publish("job", {{"id", 1}});
+  hub.Publish("printer", {{"id", "a"}, {"text", "two\nlines"}});
+  auto fresh = std::make_shared<KeptSink>();
+  ASSERT_EQ(hub.Attach(fresh, std::nullopt), zuvsrv::EventHub::Attached::Yes);
+  auto resumed = std::make_shared<KeptSink>();
+  ASSERT_EQ(hub.Attach(resumed, zuvsrv::ParseEventId("100")), zuvsrv::EventHub::Attached::Yes);
+  EXPECT_EQ(hub.Attach(std::make_shared<KeptSink>(), std::nullopt), zuvsrv::EventHub::Attached::Full);
+  hub.Publish("job", {{"id", 2}});
+  const std::vector<std::string> freshFrames{zuvsrv::kConnectedFrame,
+                                             "id: 102\nevent: job\ndata: {\"id\":2}\n\n"};
+  EXPECT_EQ(fresh->frames, freshFrames);
+  const std::vector<std::string> resumedFrames{
+      zuvsrv::kConnectedFrame,
+      "id: 101\nevent: printer\ndata: {\"id\":\"a\",\"text\":\"two\\nlines\"}\n\n",
+      "id: 102\nevent: job\ndata: {\"id\":2}\n\n"};
+  EXPECT_EQ(resumed->frames, resumedFrames);
+  // A stream whose connection let go of it no longer counts.
+  fresh.reset();
+  auto third = std::make_shared<KeptSink>();
+  EXPECT_EQ(hub.Attach(third, std::nullopt), zuvsrv::EventHub::Attached::Yes);
+  hub.CloseAll();
+  EXPECT_TRUE(resumed->closed);
+  EXPECT_TRUE(third->closed);
+  EXPECT_EQ(hub.Attach(std::make_shared<KeptSink>(), std::nullopt), zuvsrv::EventHub::Attached::Closed);
+  EXPECT_FALSE(zuvsrv::ParseEventId("12x"));
+}
+
+TEST(EventHub, KeepsOnlyTheLastThousandForReplay) {
+  zuvsrv::EventHub hub(1, 1);
+  for (size_t i = 0; i < zuvsrv::EventHub::kReplayEvents + 5; ++i) hub.Publish("job", {{"n", i}});
+  auto sink = std::make_shared<KeptSink>();
+  hub.Attach(sink, 0);
+  ASSERT_EQ(sink->frames.size(), zuvsrv::EventHub::kReplayEvents + 1);
+  EXPECT_EQ(sink->frames[1].rfind("id: 6\n", 0), 0u) << sink->frames[1];
 }
 
 }  // namespace

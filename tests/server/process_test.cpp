@@ -1,6 +1,10 @@
 // zuv-server as a process: its first line and token, SIGTERM with jobs
 // queued, and a kill -9 in the middle of a job.
+#include <algorithm>
 #include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
 
 #include <fstream>
 #include <regex>
@@ -8,6 +12,7 @@
 
 #include "commands/catalogue.h"
 #include "event_reader.h"
+#include "raw_socket.h"
 #include "server_process.h"
 
 namespace srvtest {
@@ -28,11 +33,14 @@ class ServerProcessTest : public ::testing::Test {
     std::ofstream(state_.Path() + "/given-token") << kToken << "\n";
   }
 
+  std::vector<std::string> Args(const std::string& listen = "127.0.0.1:0") {
+    return {"--listen", listen, "--state-dir", state_.Path() + "/state", "--printer", "a=" + printer_->Port(),
+            "--token-file", state_.Path() + "/given-token"};
+  }
   // Starts the server on the state directory; its port.
   int Launch(bool givenToken = true) {
-    std::vector<std::string> args{"--listen", "127.0.0.1:0", "--state-dir", state_.Path() + "/state",
-                                  "--printer", "a=" + printer_->Port()};
-    if (givenToken) args.insert(args.end(), {"--token-file", state_.Path() + "/given-token"});
+    std::vector<std::string> args = Args();
+    if (!givenToken) args.resize(args.size() - 2);
     process_ = std::make_unique<ServerProcess>(args, state_.Path() + "/stderr");
     if (!process_->Started()) return -1;
     const std::string line = process_->FirstLine();
@@ -97,7 +105,7 @@ class ServerProcessTest : public ::testing::Test {
   TempDir state_;
   std::unique_ptr<clitest::Printer> printer_;
   std::unique_ptr<ServerProcess> process_;
-  std::unique_ptr<httplib::Client> client_;
+  std::unique_ptr<HttpClient> client_;
   int port_ = -1;
 };
 
@@ -126,6 +134,23 @@ TEST_F(ServerProcessTest, FirstLineIsTheAddressAndTheTokenIsMadePrivately) {
   EXPECT_NE(err.find("the console is served from /"), std::string::npos) << err;
 }
 
+TEST_F(ServerProcessTest, StartWarnsOfAnOpenCorsOriginAndAShortReadableToken) {
+  const std::string config = state_.Path() + "/config.toml";
+  std::ofstream(config) << "cors_origins = [\"https://till.example\", \"null\", \"*\"]\n";
+  ::chmod((state_.Path() + "/given-token").c_str(), 0644);
+  std::vector<std::string> args = Args();
+  args.insert(args.end(), {"--config", config});
+  ServerProcess server(args, state_.Path() + "/stderr");
+  EXPECT_EQ(server.FirstLine().rfind("LISTEN ", 0), 0u);
+  EXPECT_EQ(server.Kill(SIGTERM), 0);
+  const std::string err = ReadFile(state_.Path() + "/stderr");
+  for (const char* warning : {"cors_origins holds \"null\"", "cors_origins holds \"*\"",
+                              "readable by others", "shorter than 32"})
+    EXPECT_NE(err.find(warning), std::string::npos) << warning << " in " << err;
+  EXPECT_EQ(err.find("till.example"), std::string::npos) << err;
+  EXPECT_EQ(err.find(kToken), std::string::npos) << "the token was logged";
+}
+
 TEST_F(ServerProcessTest, VersionAndBadOptionsStartNothing) {
   ServerProcess version({"--version"}, state_.Path() + "/stderr");
   EXPECT_EQ(version.FirstLine().rfind("zuv-server ", 0), 0u);
@@ -141,7 +166,27 @@ TEST_F(ServerProcessTest, SigtermFinishesTheRunningJobAndLeavesTheQueuedOnes) {
   for (int i = 0; i < 3; ++i) jobs.push_back(Submit("beep", "{}", "?wait=0"));
   const uint8_t beep = CommandByte("beep");
   ASSERT_TRUE(AwaitCommand(beep));
+  // In flight when the signal comes: a stream and a request waiting for its job.
+  const int stream = RawConnect(port_, "GET /v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                                           std::string(kToken) + "\r\n\r\n");
+  ReadUntil(stream, Connected);
+  const int waiting = RawConnect(port_, "POST /v1/printers/a/beep?wait=600000 HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                        "Authorization: Bearer " + std::string(kToken) +
+                                        "\r\nContent-Length: 2\r\n\r\n{}");
+  const std::string told =
+      ReadUntil(stream, [](const std::string& t) { return t.find("\"queued\"") != std::string::npos; });
+  // The job's own event; its printer's (a longer queue) may follow it.
+  const std::vector<Event> events = ParseEvents(told);
+  const auto queued = std::find_if(events.rbegin(), events.rend(), [](const Event& e) {
+    return e.name == "job" && e.data["state"] == "queued";
+  });
+  ASSERT_NE(queued, events.rend()) << told;
+  jobs.push_back(queued->data);
   EXPECT_EQ(process_->Kill(SIGTERM), 0);
+  EXPECT_TRUE(ClosedByPeer(stream));
+  EXPECT_TRUE(ClosedByPeer(waiting));
+  ::close(stream);
+  ::close(waiting);
   EXPECT_EQ(CountOf(beep), 1u) << "queued jobs ran after SIGTERM";
 
   printer_->Emu([](emu::PrinterEmulator& e) { e.SetReplyDelay(emu::Millis(0)); });
@@ -150,7 +195,110 @@ TEST_F(ServerProcessTest, SigtermFinishesTheRunningJobAndLeavesTheQueuedOnes) {
   EXPECT_EQ(AwaitJob(jobs[0]["id"], settled)["state"], "done");  // it had finished
   EXPECT_EQ(AwaitJob(jobs[1]["id"], settled)["state"], "done");
   EXPECT_EQ(AwaitJob(jobs[2]["id"], settled)["state"], "done");
-  EXPECT_EQ(CountOf(beep), 3u);
+  // The waiting request's job was queued: it runs after the restart.
+  EXPECT_EQ(AwaitJob(jobs[3]["id"], settled)["state"], "done");
+  EXPECT_EQ(CountOf(beep), 4u);
+}
+
+TEST_F(ServerProcessTest, ASecondInstanceOnTheStateDirIsRefusedAndTheFirstGoesOn) {
+  ASSERT_GT(Launch(), 0);
+  ASSERT_EQ(Submit("beep", "{}", "")["state"], "done");
+  const std::string stateDir = state_.Path() + "/state";
+  const std::string lock = ReadFile(stateDir + "/lock");
+  EXPECT_EQ(lock, std::to_string(process_->Pid()) + "\n");
+  ServerProcess second(Args(), state_.Path() + "/stderr-second");
+  EXPECT_EQ(second.Wait(), 1);
+  EXPECT_EQ(ReadFile(state_.Path() + "/stderr-second"),
+            "another zuv-server (pid " + std::to_string(process_->Pid()) + ") is using " + stateDir + "\n");
+  EXPECT_EQ(ReadFile(stateDir + "/lock"), lock);
+  // The first one still answers and still prints.
+  auto health = client_->Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 200);
+  EXPECT_EQ(Submit("beep", "{}", "")["state"], "done");
+  EXPECT_EQ(CountOf(CommandByte("beep")), 2u);
+}
+
+TEST_F(ServerProcessTest, APortInUseEndsTheStartBeforeTheJournalIsOpened) {
+  const int taken = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &size), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  ServerProcess server(Args("127.0.0.1:" + port), state_.Path() + "/stderr");
+  EXPECT_EQ(server.Wait(), 1);
+  const std::string err = ReadFile(state_.Path() + "/stderr");
+  EXPECT_NE(err.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << err;
+  EXPECT_FALSE(std::filesystem::exists(state_.Path() + "/state/journal.sqlite")) << "the journal was opened";
+  ::close(taken);
+}
+
+// What a busy till's network may hold open: idle connections, clients that
+// never finish their header, event streams. None of them keeps the service
+// from answering or from printing.
+TEST_F(ServerProcessTest, HeldConnectionsAndStreamsLeaveTheServiceAnswering) {
+  ASSERT_GT(Launch(), 0);
+  std::vector<int> held;
+  for (int i = 0; i < 150; ++i) held.push_back(RawConnect(port_));
+  for (int i = 0; i < 100; ++i) held.push_back(RawConnect(port_, "GET /healthz HTTP/1.1\r\nHost: 127.0"));
+  std::vector<int> streams;
+  const std::string events = "GET /v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                             std::string(kToken) + "\r\n\r\n";
+  for (int i = 0; i < 200; ++i) streams.push_back(RawConnect(port_, events));
+  for (int fd : streams) EXPECT_TRUE(Connected(ReadUntil(fd, Connected)));
+  for (int fd : held) EXPECT_GE(fd, 0);
+
+  auto health = ClientFor(port_)->Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 200);
+  const Json job = Submit("beep", "{}", "");
+  EXPECT_EQ(job["state"], "done") << job;
+  // The job's end reaches every stream.
+  const std::string done = "\"id\":" + job["id"].dump() + ",";
+  size_t told = 0;
+  for (int fd : streams) {
+    const std::string text = ReadUntil(fd, [&](const std::string& t) {
+      return t.find(done) != std::string::npos && t.find("\"done\"", t.find(done)) != std::string::npos;
+    });
+    told += text.find(done) != std::string::npos;
+  }
+  EXPECT_EQ(told, streams.size());
+  for (int fd : held) ::close(fd);
+  for (int fd : streams) ::close(fd);
+}
+
+TEST_F(ServerProcessTest, OversizedAndEncodedRequestsAreRefusedWithoutHoldingMemory) {
+  ASSERT_GT(Launch(), 0);
+  ASSERT_EQ(client_->Get("/healthz")->status, 200);
+  const long before = process_->PeakKiB();
+  ASSERT_GT(before, 0);
+  const std::string head = "POST /v1/printers/a/nonfiscal HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                           "Authorization: Bearer " + std::string(kToken) + "\r\n";
+  std::string chunks;
+  for (int i = 0; i < 64; ++i) chunks += "40000\r\n" + std::string(0x40000, ' ') + "\r\n";
+  const std::vector<std::pair<std::string, int>> requests{
+      {head + "Transfer-Encoding: chunked\r\n\r\n" + chunks + "0\r\n\r\n", 413},
+      {head + "Content-Encoding: gzip\r\nContent-Length: 524288\r\n\r\n" + std::string(1 << 19, 'z'), 415},
+      {head + "X-Huge: " + std::string(16 << 20, 'h') + "\r\n\r\n", 431},
+  };
+  std::vector<std::thread> senders;
+  std::atomic<int> refused{0};
+  for (int round = 0; round < 4; ++round)
+    for (const auto& [request, status] : requests)
+      senders.emplace_back([&, &request = request, status = status] {
+        const std::string answer = RawExchange(port_, request);
+        refused += StatusOf(answer) == status;
+        if (StatusOf(answer) != status) ADD_FAILURE() << status << " " << answer.substr(0, 200);
+      });
+  for (std::thread& t : senders) t.join();
+  EXPECT_EQ(refused, int(senders.size()));
+  EXPECT_LT(process_->PeakKiB() - before, 32 * 1024) << "KiB over the peak before";
+  EXPECT_EQ(client_->Get("/healthz")->status, 200);
+  EXPECT_EQ(printer_->Requests(), 0u);
 }
 
 TEST_F(ServerProcessTest, KillDuringAZReportThenTheCounterSettlesItAndNothingIsResent) {

@@ -1,8 +1,11 @@
 // Every route over loopback HTTP against an emulated printer: what it
 // answers, and that requests it refuses never reach the printer.
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
 
+#include "raw_socket.h"
 #include "service_fixture.h"
 
 namespace srvtest {
@@ -21,6 +24,54 @@ TEST_F(ServiceTest, HealthAndDocumentNeedNoToken) {
   ASSERT_TRUE(document);
   EXPECT_EQ(document->status, 200);
   EXPECT_EQ(BodyOf(document)["openapi"].get<std::string>().substr(0, 2), "3.");
+  // Every answer, an error too, tells a browser not to guess, frame or refer.
+  for (const auto& result : {health, document, Client().Get("/v1/nothing")}) {
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff");
+    EXPECT_EQ(result->get_header_value("Content-Security-Policy"),
+              "default-src 'self'; frame-ancestors 'none'");
+    EXPECT_EQ(result->get_header_value("Referrer-Policy"), "no-referrer");
+    EXPECT_FALSE(result->get_header_value("Cache-Control").empty());
+  }
+}
+
+// The routes that answer without a token; every other one needs it.
+const std::set<std::string> kOpenRoutes{"GET /healthz", "GET /metrics", "GET /v1/openapi.json"};
+
+std::string FilledPath(const zuvsrv::RouteInfo& route) {
+  std::string path = std::regex_replace(route.path, std::regex("/printers/\\{id\\}"), "/printers/a");
+  path = std::regex_replace(path, std::regex("\\{command\\}"), "beep");
+  return std::regex_replace(path, std::regex("\\{id\\}"), "1");
+}
+
+TEST_F(ServiceTest, EveryRouteButTheOpenOnesRefusesAMissingTokenAndChangesNothing) {
+  const Json job = BodyOf(Post("/v1/printers/a/beep"));
+  ASSERT_EQ(job["state"], "done");
+  const size_t sent = Printer().Requests();
+  for (const zuvsrv::RouteInfo& route : zuvsrv::Routes()) {
+    const std::string name = route.method + " " + route.path;
+    const std::string path = FilledPath(route);
+    const Result result = route.method == "GET"
+                              ? Client().Get(path)
+                              : Client().Post(path, {}, R"({"outcome":"done"})", "application/json");
+    ASSERT_TRUE(result) << name;
+    if (kOpenRoutes.count(name)) {
+      EXPECT_EQ(result->status, 200) << name;
+      continue;
+    }
+    EXPECT_EQ(result->status, 401) << name;
+    EXPECT_EQ(result->get_header_value("WWW-Authenticate"), "Bearer") << name;
+    EXPECT_EQ(BodyOf(result)["error"]["kind"], "auth") << name;
+  }
+  EXPECT_EQ(Printer().Requests(), sent);
+  EXPECT_EQ(Jobs().List(std::nullopt, std::nullopt, 10).size(), 1u);
+  EXPECT_EQ(BodyOf(Get("/v1/jobs/" + job["id"].dump()))["state"], "done");
+  // The scheme's name is matched in any case.
+  for (const char* scheme : {"bearer ", "BEARER ", "Bearer  "}) {
+    auto read = Client().Get("/v1/printers", {{"Authorization", scheme + std::string(kToken)}});
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->status, 200) << scheme;
+  }
 }
 
 TEST_F(ServiceTest, PrintersListsEachWithStateAndQueue) {
@@ -191,6 +242,14 @@ TEST_F(ServiceTest, BadInputIs400NamingTheFieldAndQueuesNothing) {
       {"/v1/printers/a/beep", "{}", {{"Idempotency-Key", std::string(129, 'k')}}, "Idempotency-Key"},
       {"/v1/printers/a/beep", "{}", {{"Idempotency-Key", "has space"}}, "Idempotency-Key"},
       {"/v1/printers/a/beep", "{}", {{"Idempotency-Key", "caf\xc3\xa9"}}, "Idempotency-Key"},
+      {"/v1/printers/a/beep", "{}", {{"Idempotency-Key", ""}}, "Idempotency-Key"},
+      {"/v1/printers/a/raw", R"({"command":-1})", {}, "command"},
+      {"/v1/printers/a/raw", R"({"command":256})", {}, "command"},
+      {"/v1/printers/a/raw", R"({"command":65535})", {}, "command"},
+      {"/v1/printers/a/pay", R"({"type":"cash","amount":"1.00","type":"card"})", {}, "type"},
+      {"/v1/printers/a/beep", std::string(33, '[') + std::string(33, ']'), {}, "body"},
+      {"/v1/printers/a/nonfiscal", R"({"lines":)" + std::string(32, '[') + std::string(32, ']') + "}",
+       {}, "body"},
   };
   for (const Case& c : cases) {
     auto result = Post(c.path, c.body, c.headers);
@@ -263,14 +322,59 @@ TEST_F(ServiceTest, DetectionIsAJobOnThePrintersOwnPort) {
   EXPECT_EQ(Jobs().List(std::nullopt, std::nullopt, 10).size(), 1u);
 }
 
+// A valid request padded with spaces to `size` bytes.
+std::string PaddedBody(size_t size) {
+  std::string body = R"({"lines":["padded"]})";
+  body.resize(size, ' ');
+  return body;
+}
+
 TEST_F(ServiceTest, BodyOverOneMebibyteIs413AndQueuesNothing) {
-  const std::string body = R"({"lines":[")" + std::string(zuvsrv::kMaxBodyBytes, 'x') + R"("]})";
-  auto result = Post("/v1/printers/a/nonfiscal", body);
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->status, 413);
-  EXPECT_EQ(BodyOf(result)["error"]["kind"], "too-large");
+  auto over = Post("/v1/printers/a/nonfiscal", PaddedBody(zuvsrv::kMaxBodyBytes + 1));
+  ASSERT_TRUE(over);
+  EXPECT_EQ(over->status, 413);
+  EXPECT_EQ(BodyOf(over)["error"]["kind"], "too-large");
+  // Chunked, the same limit.
+  const std::string chunked = "POST /v1/printers/a/nonfiscal HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                              "Authorization: Bearer " + std::string(kToken) +
+                              "\r\nTransfer-Encoding: chunked\r\n\r\n";
+  std::string chunks;
+  for (size_t sent = 0; sent <= zuvsrv::kMaxBodyBytes; sent += 0x10000)
+    chunks += "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
+  EXPECT_EQ(StatusOf(RawExchange(Port(), chunked + chunks + "0\r\n\r\n")), 413);
   EXPECT_EQ(Printer().Requests(), 0u);
   EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
+
+  auto under = Post("/v1/printers/a/nonfiscal", PaddedBody(zuvsrv::kMaxBodyBytes - 1024));
+  ASSERT_TRUE(under);
+  EXPECT_EQ(under->status, 200) << under->body;
+  EXPECT_EQ(Jobs().List(std::nullopt, std::nullopt, 10).size(), 1u);
+}
+
+TEST_F(ServiceTest, HeadersOverTheLimitsAndEncodedBodiesAreRefusedBeforeTheToken) {
+  const std::string post = "POST /v1/printers/a/beep HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  std::string manyFields = post;
+  for (size_t i = 0; i < zuvsrv::kMaxHeaderFields; ++i) manyFields += "X-F" + std::to_string(i) + ": 1\r\n";
+  struct Case {
+    std::string request;
+    int status;
+  };
+  const std::vector<Case> cases{
+      {post + "X-Big: " + std::string(zuvsrv::kMaxHeaderBytes, 'b') + "\r\n\r\n", 431},
+      {manyFields + "Content-Length: 2\r\n\r\n{}", 431},
+      {post + "Content-Encoding: gzip\r\nContent-Length: 2\r\n\r\n{}", 415},
+      {post + "Content-Length: " + std::to_string(zuvsrv::kMaxBodyBytes + 1) + "\r\n\r\n{}", 413},
+  };
+  for (const Case& c : cases) EXPECT_EQ(StatusOf(RawExchange(Port(), c.request)), c.status) << c.request.substr(0, 200);
+  // Just within the limits, with the token, it goes through.
+  std::string fields = post + "Authorization: Bearer " + kToken + "\r\n";
+  for (size_t i = 4; i < zuvsrv::kMaxHeaderFields; ++i) fields += "X-F" + std::to_string(i) + ": 1\r\n";
+  // (A client that shuts its side counts as gone: this one stays.)
+  const int fd = RawConnect(Port(), fields + "Content-Encoding: identity\r\nContent-Length: 2\r\n\r\n{}");
+  const std::string accepted = ReadUntil(fd, [](const std::string& t) { return t.find("}}") != std::string::npos || t.find("\"done\"") != std::string::npos; });
+  ::close(fd);
+  EXPECT_EQ(StatusOf(accepted), 200) << accepted;
+  EXPECT_EQ(Printer().Requests(), 1u);
 }
 
 TEST_F(ServiceTest, CorsOnlyForConfiguredOrigins) {
@@ -314,26 +418,6 @@ TEST_F(ServiceTest, MetricsCountJobsByPrinterAndStateWithAnExchangeHistogram) {
   EXPECT_NE(text.find("zuv_exchange_seconds_bucket{le=\"+Inf\"} 1\n"), std::string::npos) << text;
 }
 
-// Sends raw bytes on a new connection and reads until the service closes
-// it or answers; what came back.
-std::string RawExchange(int port, const std::string& bytes) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(uint16_t(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string answer;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0) {
-    ::shutdown(fd, SHUT_WR);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, size_t(n));
-  }
-  ::close(fd);
-  return answer;
-}
-
 TEST_F(ServiceTest, MalformedRequestsGetAnAnswerAndTheServiceGoesOn) {
   const std::vector<std::string> garbage{
       std::string("\x00\x01\x02\xff\r\n\r\n", 8),
@@ -352,6 +436,125 @@ TEST_F(ServiceTest, MalformedRequestsGetAnAnswerAndTheServiceGoesOn) {
   EXPECT_EQ(health->status, 200);
   EXPECT_EQ(Printer().Requests(), 0u);
   EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
+}
+
+TEST_F(ServiceTest, AForeignHostIs421OnEveryRoute) {
+  Settings().allowedHosts = {"till.local"};
+  Restart();
+  const std::string port = ":" + std::to_string(Port());
+  for (const char* host : {"evil.example", "evil.example:80", "127.0.0.2", "till.local.evil.example"}) {
+    std::vector<std::string> paths{"/"};
+    for (const zuvsrv::RouteInfo& route : zuvsrv::Routes()) {
+      const Headers headers = WithToken({{"Host", host}});
+      const std::string path = FilledPath(route);
+      const Result result = route.method == "GET" ? Client().Get(path, headers)
+                                                  : Client().Post(path, headers, "{}", "application/json");
+      ASSERT_TRUE(result) << host << " " << path;
+      EXPECT_EQ(result->status, 421) << host << " " << path;
+      EXPECT_EQ(BodyOf(result)["error"]["kind"], "host");
+    }
+  }
+  for (const std::string& host : {"127.0.0.1" + port, "localhost" + port, std::string("LocalHost"),
+                                 std::string("till.local"), "TILL.local" + port}) {
+    auto health = Client().Get("/healthz", {{"Host", host}});
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200) << host;
+  }
+  EXPECT_EQ(Printer().Requests(), 0u);
+  EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
+}
+
+TEST_F(ServiceTest, ConsoleFilesComeOnlyFromInsideTheirFolderTypedByTheirRealName) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  const fs::path console = fs::path(dir.Path()) / "console";
+  fs::create_directories(console / "css");
+  std::ofstream(console / "index.html") << "<h1>till</h1>";
+  std::ofstream(console / "css" / "style.css") << "h1{}";
+  std::ofstream(fs::path(dir.Path()) / "secret.txt") << "private";
+  fs::create_symlink("../secret.txt", console / "leak.txt");
+  fs::create_symlink("/etc", console / "etc");
+  fs::create_symlink("index.html", console / "page.js");
+  Settings().consoleDir = console.string();
+  Restart();
+  struct Case {
+    std::string path;
+    int status;
+    std::string type;
+  };
+  const std::vector<Case> cases{
+      {"/", 200, "text/html; charset=utf-8"},
+      {"/css/style.css", 200, "text/css; charset=utf-8"},
+      {"/page.js", 200, "text/html; charset=utf-8"},  // the link's target is HTML
+      {"/leak.txt", 404, ""},
+      {"/etc/passwd", 404, ""},
+      {"/../secret.txt", 404, ""},
+      {"/%2e%2e/secret.txt", 404, ""},
+      {"/css/..%2f..%2fsecret.txt", 404, ""},
+  };
+  for (const Case& c : cases) {
+    auto result = Client().Get(c.path);
+    ASSERT_TRUE(result) << c.path;
+    EXPECT_EQ(result->status, c.status) << c.path;
+    EXPECT_EQ(result->body.find("private"), std::string::npos) << c.path;
+    EXPECT_EQ(result->get_header_value("X-Content-Type-Options"), "nosniff") << c.path;
+    if (c.status == 200) {
+      EXPECT_EQ(result->get_header_value("Content-Type"), c.type) << c.path;
+    }
+  }
+}
+
+// Deadlines of a second: what each closes, and that the limit of
+// connections closes a new one at once.
+zuvsrv::Deadlines Only(std::chrono::milliseconds zuvsrv::Deadlines::*which) {
+  zuvsrv::Deadlines deadlines{600s, 600s, 600s, 600s};
+  deadlines.*which = 1s;
+  return deadlines;
+}
+
+TEST_F(ServiceTest, EachDeadlineClosesTheConnectionThatMissesIt) {
+  const std::string head = "POST /v1/printers/a/beep HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                           std::string(kToken) + "\r\n";
+  Settings().deadlines = Only(&zuvsrv::Deadlines::header);
+  Restart();
+  int fd = RawConnect(Port(), head);
+  EXPECT_TRUE(ClosedByPeer(fd)) << "an unfinished header";
+  ::close(fd);
+
+  Settings().deadlines = Only(&zuvsrv::Deadlines::body);
+  Restart();
+  fd = RawConnect(Port(), head + "Content-Length: 10\r\n\r\n{");
+  EXPECT_TRUE(ClosedByPeer(fd)) << "an unfinished body";
+  ::close(fd);
+
+  Settings().deadlines = Only(&zuvsrv::Deadlines::idle);
+  Restart();
+  fd = RawConnect(Port(), "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(StatusOf(ReadUntil(fd, [](const std::string& t) { return t.find("}") != std::string::npos; })), 200);
+  EXPECT_TRUE(ClosedByPeer(fd)) << "an idle kept-alive connection";
+  ::close(fd);
+  EXPECT_EQ(Printer().Requests(), 0u);
+  EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
+}
+
+TEST_F(ServiceTest, PastMaxConnectionsANewOneIsClosedAtOnceAndCounted) {
+  Settings().maxConnections = 4;
+  Settings().deadlines = Only(&zuvsrv::Deadlines::header);
+  Restart();
+  std::vector<int> idle;
+  for (int i = 0; i < 4; ++i) idle.push_back(RawConnect(Port()));
+  // Each held connection is accepted before the next: the fifth is one too many.
+  const int extra = RawConnect(Port(), "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_EQ(ReadUntil(extra, [](const std::string&) { return false; }), "");
+  ::close(extra);
+  // The held ones end at their header deadline; then the service answers again.
+  for (int fd : idle) {
+    EXPECT_TRUE(ClosedByPeer(fd));
+    ::close(fd);
+  }
+  auto metrics = Client().Get("/metrics");
+  ASSERT_TRUE(metrics);
+  EXPECT_NE(metrics->body.find("zuv_http_connections_refused_total 1\n"), std::string::npos) << metrics->body;
 }
 
 }  // namespace

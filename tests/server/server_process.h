@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,7 +65,30 @@ class ServerProcess {
     status_ = status;
     return status;
   }
+  // Waits (up to a minute) for the process to end by itself; its exit
+  // status, or -1 when it did not end.
+  int Wait() {
+    char buffer[256];
+    for (;;) {
+      pollfd fd{out_, POLLIN, 0};
+      if (::poll(&fd, 1, 60000) <= 0) return -1;
+      if (::read(out_, buffer, sizeof buffer) <= 0) break;
+    }
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    status_ = status;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
   bool Started() const { return pid_ > 0 && out_ >= 0; }
+  pid_t Pid() const { return pid_; }
+  // The peak resident memory in KiB (VmHWM), or -1.
+  long PeakKiB() const {
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+    return -1;
+  }
 
  private:
   pid_t pid_ = -1;

@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "../cli/cli_fixture.h"
+#include "http_client.h"
 #include "server/core/job_service.h"
 #include "server/http_service.h"
 
@@ -52,8 +52,9 @@ class RunningService {
  public:
   RunningService(const std::string& stateDir, std::vector<zuvsrv::PrinterConfig> printers,
                  zuvsrv::HttpSettings settings)
-      : jobs_(stateDir, std::move(printers)), http_(jobs_, std::move(settings)) {
+      : jobs_(stateDir, std::move(printers)), http_(std::move(settings)) {
     port_ = http_.Bind("127.0.0.1", 0);
+    http_.Attach(jobs_);
     if (port_ > 0) thread_ = std::thread([this] { http_.Run(); });
   }
   ~RunningService() {
@@ -71,25 +72,19 @@ class RunningService {
   std::thread thread_;
 };
 
-using Headers = httplib::Headers;
-
 inline Headers WithToken(Headers headers = {}) {
   headers.emplace("Authorization", std::string("Bearer ") + kToken);
   return headers;
 }
 
-inline Json BodyOf(const httplib::Result& result) {
+inline Json BodyOf(const Result& result) {
   if (!result) return Json();
   return Json::parse(result->body, nullptr, false);
 }
 
-// A client on the service's port; generous time limits for a loaded machine.
-inline std::unique_ptr<httplib::Client> ClientFor(int port) {
-  auto client = std::make_unique<httplib::Client>("127.0.0.1", port);
-  client->set_connection_timeout(10s);
-  client->set_read_timeout(120s);
-  client->set_write_timeout(30s);
-  return client;
+// A client on the service's port.
+inline std::unique_ptr<HttpClient> ClientFor(int port) {
+  return std::make_unique<HttpClient>("127.0.0.1", port);
 }
 
 // Printers "a" (and "b" when asked) on emulators, the service on them.
@@ -114,10 +109,7 @@ class ServiceTest : public ::testing::Test {
   }
 
   void Start() {
-    zuvsrv::HttpSettings settings;
-    settings.token = kToken;
-    settings.corsOrigins = {kAllowedOrigin};
-    service_ = std::make_unique<RunningService>(state_.Path(), configs_, settings);
+    service_ = std::make_unique<RunningService>(state_.Path(), configs_, settings_);
     ASSERT_GT(service_->Port(), 0);
     client_ = ClientFor(service_->Port());
   }
@@ -128,14 +120,16 @@ class ServiceTest : public ::testing::Test {
     Start();
   }
 
-  httplib::Client& Client() { return *client_; }
+  HttpClient& Client() { return *client_; }
   int Port() const { return service_->Port(); }
   clitest::Printer& Printer(const std::string& id = "a") { return *printers_.at(id); }
   zuvsrv::JobService& Jobs() { return service_->Jobs(); }
   const std::string& StateDir() const { return state_.Path(); }
+  // What the next Start() or Restart() serves with.
+  zuvsrv::HttpSettings& Settings() { return settings_; }
 
-  httplib::Result Get(const std::string& path) { return Client().Get(path, WithToken()); }
-  httplib::Result Post(const std::string& path, const std::string& body = "{}",
+  Result Get(const std::string& path) { return Client().Get(path, WithToken()); }
+  Result Post(const std::string& path, const std::string& body = "{}",
                        Headers headers = {}) {
     return Client().Post(path, WithToken(std::move(headers)), body, "application/json");
   }
@@ -149,9 +143,16 @@ class ServiceTest : public ::testing::Test {
   clitest::PortDirectory ports_;
   TempDir state_;
   std::vector<zuvsrv::PrinterConfig> configs_;
+  zuvsrv::HttpSettings settings_ = [] {
+    zuvsrv::HttpSettings settings;
+    settings.token = kToken;
+    settings.corsOrigins = {kAllowedOrigin};
+    settings.threads = 2;
+    return settings;
+  }();
   std::map<std::string, std::unique_ptr<clitest::Printer>> printers_;
   std::unique_ptr<RunningService> service_;
-  std::unique_ptr<httplib::Client> client_;
+  std::unique_ptr<HttpClient> client_;
 };
 
 }  // namespace srvtest

@@ -13,18 +13,8 @@ jobs=${ZUV_JOBS:-2}
 # compiler, GoogleTest's sources and wine (`wine` gives /usr/bin/wine).
 ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64"
 
-install_win_deps() {
-  local missing=()
-  for p in $ZUV_WIN_PACKAGES; do
-    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  $sudo apt-get update
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "${missing[@]}"
-}
-install_win_deps
+source scripts/deps.sh
+install_deps "$ZUV_WIN_PACKAGES"
 
 toolchain=$root/cmake/mingw-w64.cmake
 mingw_root=$out/mingw-root

@@ -9,9 +9,10 @@ ZUV_PACKAGES="cmake g++ make libgtest-dev qt6-base-dev xvfb xauth libxcb1-dev li
   lintian dpkg-dev file systemd
   ninja-build googletest g++-mingw-w64-x86-64-posix wine wine64"
 
+# Installs the packages named (all of the above without a name) that are missing.
 install_deps() {
   local missing=()
-  for p in $ZUV_PACKAGES; do
+  for p in ${1:-$ZUV_PACKAGES}; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0

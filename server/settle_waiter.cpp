@@ -62,10 +62,13 @@ void SettleWaiter::Loop() {
       waits_.erase(waits_.begin());
     }
     if (ready_.empty()) {
-      if (waits_.empty())
+      if (waits_.empty()) {
         changed_.wait(lock);
-      else
-        changed_.wait_until(lock, waits_.begin()->first);
+      } else {
+        // A copy: Fire() may erase that entry while this thread waits.
+        const auto deadline = waits_.begin()->first;
+        changed_.wait_until(lock, deadline);
+      }
       continue;
     }
     std::vector<Wait> ready = std::move(ready_);

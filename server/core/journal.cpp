@@ -218,14 +218,16 @@ std::optional<Job> Journal::Settle(int64_t id, bool done, const std::string& set
                                    const Json& settlement) {
   std::optional<Job> job;
   writer_.Write([&](Database& db) {
-    db.Prepare("UPDATE jobs SET state = ?, finished = ?, settled_by = ?, settlement = ? "
+    // `finished` stays the exchange's end; the settling has its own time.
+    Json stamped = settlement.is_object() ? settlement : Json::object();
+    stamped["settled_at"] = NowUtc();
+    db.Prepare("UPDATE jobs SET state = ?, settled_by = ?, settlement = ? "
                "WHERE id = ? AND state = ?")
         .Bind(1, Str(done ? JobState::Done : JobState::NotDone))
-        .Bind(2, NowUtc())
-        .Bind(3, settledBy)
-        .Bind(4, settlement.dump())
-        .Bind(5, id)
-        .Bind(6, Str(JobState::InDoubt))
+        .Bind(2, settledBy)
+        .Bind(3, stamped.dump())
+        .Bind(4, id)
+        .Bind(5, Str(JobState::InDoubt))
         .Run();
     const bool settled = db.Changes() != 0;
     job = Load(db, id);  // throws UnknownJob

@@ -50,8 +50,9 @@ class Journal {
   // running -> done | failed | in-doubt; queued -> failed when the job
   // failed before anything was sent.
   Job Finish(int64_t id, JobState state, const Json& result, const Json& error);
-  // in-doubt -> done | not-done; nothing when the job is not in doubt (any
-  // more). Throws UnknownJob for an id never given.
+  // in-doubt -> done | not-done, keeping `finished`: the settling time goes
+  // in the settlement as "settled_at". Nothing when the job is not in doubt
+  // (any more). Throws UnknownJob for an id never given.
   std::optional<Job> Settle(int64_t id, bool done, const std::string& settledBy,
                             const Json& settlement);
 

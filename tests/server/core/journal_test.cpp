@@ -108,7 +108,13 @@ TEST_F(JournalTest, StatesMoveOnlyForward) {
   ASSERT_TRUE(settled);
   EXPECT_EQ(settled->state, JobState::Done);
   EXPECT_EQ(settled->settledBy, "counter");
-  EXPECT_EQ(settled->settlement, settlement);
+  // Settling keeps the exchange's end and notes its own time beside the readings.
+  EXPECT_EQ(settled->finished, doubt.finished);
+  ASSERT_TRUE(settled->settlement.contains("settled_at")) << settled->settlement;
+  EXPECT_GE(settled->settlement["settled_at"].get<std::string>(), doubt.finished);
+  Json readings = settled->settlement;
+  readings.erase("settled_at");
+  EXPECT_EQ(readings, settlement);
   EXPECT_FALSE(journal.Settle(id, false, "person", Json::object())) << "settled once";
   EXPECT_THROW(journal.Settle(id + 100, true, "person", Json::object()), UnknownJob);
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "commands/catalogue.h"
+#include "commands/labels.h"
 #include "server/http_reply.h"
 #include "server/http_service.h"
 #include "server/metrics_text.h"
@@ -86,8 +87,43 @@ std::vector<std::string> Names(const std::vector<std::string_view>& views) {
   return {views.begin(), views.end()};
 }
 
+Json LabelsJson(const zuvcmd::Labels& labels) { return {{"en", labels.en}, {"sr", labels.sr}}; }
+
+// The rows' labels on a schema made from `schema`, for forms and results
+// built from the document: each field's "title" and "x-labels", each enum
+// value's in "x-value-labels", and "x-format": "money" on amounts.
+void AddLabels(const zuvcmd::Schema& schema, Json& out) {
+  using Kind = zuvcmd::Schema::Kind;
+  switch (schema.kind) {
+    case Kind::Object:
+      for (const zuvcmd::Field& f : schema.fields) {
+        Json& property = out["properties"][f.name];
+        if (const zuvcmd::Labels* labels = zuvcmd::FieldLabel(f.name)) {
+          property["title"] = labels->en;
+          property["x-labels"] = LabelsJson(*labels);
+        }
+        AddLabels(f.schema, property);
+      }
+      break;
+    case Kind::Array: AddLabels(schema.items.front(), out["items"]); break;
+    case Kind::Money: out["x-format"] = "money"; break;
+    case Kind::Enum:
+      for (const std::string& value : schema.values)
+        if (const zuvcmd::Labels* labels = zuvcmd::ValueLabel(value))
+          out["x-value-labels"][value] = LabelsJson(*labels);
+      break;
+    default: break;
+  }
+}
+
+Json LabelledSchema(const zuvcmd::Schema& schema) {
+  Json out = zuvcmd::ToJsonSchema(schema);
+  AddLabels(schema, out);
+  return out;
+}
+
 Json ArgsSchema(const CommandInfo& info) {
-  Json schema = zuvcmd::ToJsonSchema(info.args);
+  Json schema = LabelledSchema(info.args);
   if (!info.rules.empty())
     schema["description"] = schema.value("description", std::string()) +
                             (schema.contains("description") ? " " : "") + "Also: " + info.rules + ".";
@@ -206,10 +242,10 @@ void AddJobSchemas(Json& schemas) {
   for (const CommandInfo& info : zuvcmd::Catalogue()) {
     const std::string name = Pascal(info.name);
     schemas[name + "Args"] = ArgsSchema(info);
-    schemas[name + "Result"] = zuvcmd::ToJsonSchema(info.result);
+    schemas[name + "Result"] = LabelledSchema(info.result);
     schemas[name + "Job"] =
         JobSchema(info.name, Ref(name + "Args"), Ref(name + "Result"),
-                  SettlementSchema(zuvcmd::ToJsonSchema(zuvcmd::CounterSchema(info.counter))),
+                  SettlementSchema(LabelledSchema(zuvcmd::CounterSchema(info.counter))),
                   "A " + info.name + " job");
     variants.push_back(Ref(name + "Job"));
     mapping[info.name] = "#/components/schemas/" + name + "Job";
@@ -333,6 +369,12 @@ Json CommandOperation(const CommandInfo& info) {
                                 Ref(info.args.fields.empty() ? "NoArguments" : name + "Args"),
                                 !info.args.fields.empty(), name + "Job");
   operation["x-label-sr"] = info.label.sr;
+  // What a client builds its own forms from, in the rows' words.
+  operation["x-command"] = info.name;
+  operation["x-labels"] = LabelsJson(info.label);
+  operation["x-effect"] = zuvcmd::EffectName(info.effect);
+  operation["x-help"] = info.help;
+  if (info.confirm) operation["x-confirm"] = info.question;
   return operation;
 }
 

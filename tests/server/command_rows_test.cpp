@@ -40,6 +40,9 @@ TEST(CommandRows, EachIsInTheToolsHelpAndTheDocument) {
     ASSERT_TRUE(operation.is_object());
     EXPECT_EQ(operation["summary"], info.label.en);
     EXPECT_EQ(operation["x-label-sr"], info.label.sr);
+    EXPECT_EQ(operation["x-labels"], Json({{"en", info.label.en}, {"sr", info.label.sr}}));
+    EXPECT_EQ(operation["x-effect"], zuvcmd::EffectName(info.effect));
+    EXPECT_EQ(operation.contains("x-confirm"), info.confirm);
     EXPECT_NE(operation["description"].get<std::string>().find(info.help), std::string::npos);
     EXPECT_EQ(operation["requestBody"]["required"], !info.args.fields.empty());
     const Json& job = Resolve(operation["responses"]["200"]["content"]["application/json"]["schema"]);
@@ -61,6 +64,12 @@ TEST(CommandRows, ArgumentSchemasSayTheChecksLimits) {
   EXPECT_EQ(schemas["PayArgs"]["properties"]["type"]["enum"], Json({"cash", "card", "cheque"}));
   EXPECT_EQ(schemas["PayArgs"]["required"], Json({"type", "amount"}));
   EXPECT_EQ(schemas["PayResult"]["properties"]["type"]["enum"], Json({"cash", "card", "cheque"}));
+  // Labels a client's forms and results are built from, down to nested items.
+  EXPECT_EQ(schemas["PayArgs"]["properties"]["type"]["x-value-labels"]["card"]["sr"], "kartica");
+  EXPECT_EQ(schemas["PayArgs"]["properties"]["amount"]["x-format"], "money");
+  EXPECT_EQ(schemas["ReceiptStateResult"]["properties"]["paid_cash"]["x-labels"]["sr"], "Plaćeno gotovinom");
+  EXPECT_EQ(schemas["ProgramArticlesArgs"]["properties"]["articles"]["items"]["properties"]["tax"]["title"],
+            "Tax group");
   const Json& width = schemas["NonfiscalArgs"]["properties"]["width"];
   EXPECT_EQ(width["minimum"], 1);
   EXPECT_EQ(width["maximum"], 71);

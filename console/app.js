@@ -1,11 +1,15 @@
 // The print service's console: signs in with the service token, shows the
 // printers live from the event stream, runs commands, edits non-fiscal
 // receipts and keeps the job journal. The token lives in this tab's session
-// storage only and goes in the Authorization header, never in a URL.
-import { describeSpeed, detectionLines, isDetection } from "./detection.js";
+// storage only and goes in the Authorization header, never in a URL. The
+// commands, their forms and their labels come from the service's API
+// document, read at start.
+import { commands, editorCommand, fetchDocument, findCommand, loadCatalogue } from "./commands.js";
+import { DETECT_COMMAND, describeSpeed, detectionLines, isDetection } from "./detection.js";
 import { element } from "./dom.js";
 import { formatFields } from "./fields.js";
-import { currentLocale, setLanguage, t } from "./i18n.js";
+import { buildForm } from "./form.js";
+import { currentLocale, labelOf, language, setLanguage, showLabel, t } from "./i18n.js";
 import { layoutReceipt } from "./markup.js";
 
 const TOKEN_KEY = "zuv-token";
@@ -17,9 +21,6 @@ const RECONNECT_MS = 2000;      // pause before the event stream is opened again
 const SEND_ATTEMPTS = 3;        // a command whose answer never came is asked again, same key
 const RESEND_MS = 1000;
 const IDEMPOTENCY_HEADER = "Idempotency-Key";
-const PRINTER_COMMANDS = ["test", "clock", "receipt-state", "x-report", "z-report", "detect"];
-const CONFIRMED_COMMANDS = new Set(["z-report"]);
-const SERVICE_COMMANDS = new Set(["detect"]);   // work on the port, not the paper
 const SETTLED_STATES = new Set(["done", "failed", "in-doubt", "not-done"]);
 // Error codes the driver sets itself (printer codes are positive).
 const NO_ANSWER = -1;
@@ -39,6 +40,9 @@ const ui = {
   pending: new Set(),    // actions whose request is on its way: "printer/command", "editor", "resolve"
   stream: "connecting",  // the event stream: "connecting", "live" or "down"
   fetchFailed: false,    // the last request found no service
+  catalogue: null,       // a promise of the commands, from the API document
+  readForm: null,        // reads the command form's body, or null when it is bad
+  editor: null,          // the editor's command and its lines and width fields
 };
 
 class ApiError extends Error {
@@ -158,6 +162,7 @@ async function signIn(value) {
   sessionStorage.setItem(TOKEN_KEY, value);
   let printers;
   try {
+    await loadCommands();
     printers = listOf((await api("GET", "/v1/printers")).data, "printers");
   } catch (err) {
     sessionStorage.removeItem(TOKEN_KEY);
@@ -210,6 +215,65 @@ function setPrinters(printers) {
   renderPrinters();
 }
 
+// ---- the commands, from the API document ----
+
+// Read once; a failed read (no service yet) is tried again at the next sign-in.
+function loadCommands() {
+  if (!ui.catalogue) {
+    ui.catalogue = fetchDocument().then((doc) => {
+      loadCatalogue(doc);
+      setUpCommandForm();
+      setUpEditor();
+    }).catch((err) => {
+      ui.catalogue = null;
+      throw err instanceof ApiError ? err : new ApiError(0, null);
+    });
+  }
+  return ui.catalogue;
+}
+
+// A printer's card has a button for each command that takes no arguments,
+// and detection; the others have the command form.
+function cardCommands() {
+  return [...commands().filter((c) => !c.args).map((c) => c.name), DETECT_COMMAND];
+}
+
+function setUpCommandForm() {
+  const select = $("command-name");
+  const chosen = select.value;
+  select.replaceChildren(...commands().filter((c) => c.args)
+    .map((c) => showLabel(new Option("", c.name), c.labels)));
+  if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
+  showCommandForm();
+}
+
+function showCommandForm() {
+  const command = findCommand($("command-name").value);
+  if (!command) return;
+  ui.readForm = buildForm($("command-fields"), command.args, "arg-");
+  showCommandHelp();
+}
+
+// The form's labels follow the language by themselves; the help line is said again.
+function showCommandHelp() {
+  const command = findCommand($("command-name").value);
+  if (!command) return;
+  const help = $("command-help");
+  help.replaceChildren(command.help, " · ", t("effect") + ": ", t("effect_" + command.effect));
+  $("command-run").className = command.confirm ? "danger" : "";
+}
+
+function submitCommandForm(event) {
+  event.preventDefault();
+  if (ui.pending.has("form") || !ui.readForm) return;
+  const printer = $("command-printer").value;
+  const body = ui.readForm();
+  if (!printer || !body) return;
+  askAndRun(printer, $("command-name").value, body, "form");
+}
+
+// ---- printers ----
+
 function renderPrinters() {
   const box = $("printers");
   const focus = focusedPrinterButton();
@@ -217,6 +281,7 @@ function renderPrinters() {
   restorePrinterButton(focus);
   $("no-printers").hidden = ui.printers.size > 0;
   fillPrinterSelect($("editor-printer"), false);
+  fillPrinterSelect($("command-printer"), false);
   fillPrinterSelect($("filter-printer"), true);
 }
 
@@ -245,7 +310,7 @@ function printerCard(printer) {
   addFact(facts, t("queue"), String(printer.queue ?? printer.queue_length ?? 0));
   if (printer.last_error) addFact(facts, t("lastError"), describeJobError(printer.last_error));
   const buttons = element("div", "buttons");
-  for (const command of PRINTER_COMMANDS) buttons.append(commandButton(printer.id, command));
+  for (const command of cardCommands()) buttons.append(commandButton(printer.id, command));
   card.append(head, facts, buttons);
   return card;
 }
@@ -260,15 +325,21 @@ function badgeState(printer) {
 }
 
 function commandButton(printer, command) {
-  const style = CONFIRMED_COMMANDS.has(command) ? "danger" : SERVICE_COMMANDS.has(command) ? "secondary" : "";
-  const button = element("button", style, t("cmd_" + command));
+  const info = findCommand(command);
+  // Detection works on the port, not the paper.
+  const style = info ? (info.confirm ? "danger" : "") : "secondary";
+  const button = element("button", style, commandName(command));
   button.type = "button";
   button.dataset.command = command;
+  if (info) {
+    button.title = info.help;
+    button.dataset.effect = info.effect;
+  }
   const key = pendingKey(printer, command);
   button.dataset.pending = key;
   if (ui.pending.has(key)) button.setAttribute("aria-busy", "true");
   button.addEventListener("click", () => {
-    if (!ui.pending.has(key)) askAndRun(printer, command);
+    if (!ui.pending.has(key)) askAndRun(printer, command, {}, key);
   });
   return button;
 }
@@ -304,17 +375,23 @@ function updatePrinter(printer) {
 
 // ---- running commands ----
 
-function askAndRun(printer, command) {
-  const key = pendingKey(printer, command);
-  if (!CONFIRMED_COMMANDS.has(command)) return runCommand(key, printer, command, {});
-  const dialog = $("confirm-z");
-  $("confirm-z-text").textContent = t("zQuestion", { printer });
+// A command the document says to confirm runs only after "Run" in the dialog.
+function askAndRun(printer, command, args, pending) {
+  const info = findCommand(command);
+  if (!info || !info.confirm) return runCommand(pending, printer, command, args);
+  const dialog = $("confirm");
+  const name = commandName(command);
+  $("confirm-title").textContent = name;
+  $("confirm-text").textContent = t("confirmQuestion", { command: name, printer });
+  // The row's own question is in English only.
+  $("confirm-question").textContent = language() === "en" ? info.question : "";
+  $("confirm-run").textContent = name;
   dialog.returnValue = "";
   dialog.onclose = () => {
-    if (dialog.returnValue === "run") runCommand(key, printer, command, {});
+    if (dialog.returnValue === "run") runCommand(pending, printer, command, args);
   };
   dialog.showModal();
-  $("confirm-z-cancel").focus();
+  $("confirm-cancel").focus();
 }
 
 // One click, one job: the action `pending` is busy until its answer came.
@@ -365,11 +442,20 @@ function runningText(printer, command) {
   return text === key ? t("running", { command: commandName(command), printer }) : text;
 }
 
-// The button's name of a command, or the command itself when it has none.
+// The document's label of a command (detection's is the console's own), or
+// the command itself when it has none.
 function commandName(command) {
+  const info = findCommand(command);
+  if (info) return labelOf(info.labels) || command;
   const key = "cmd_" + command;
   const name = t(key);
   return name === key ? command : name;
+}
+
+// A job's command's schemas: "args", "result" or "counter", or null.
+function schemaOf(job, part) {
+  const info = findCommand(job.command);
+  return info ? info[part] : null;
 }
 
 function showMessage(text, kind) {
@@ -400,7 +486,8 @@ function renderLastResult() {
   else if (job.settled_by) lines.push(...settlementLines(job));
   else if (detection.length) lines.push(...detection);
   else if (job.error) lines.push(element("p", "error", describeJobError(job.error)));
-  if (!detection.length && hasFields(job.result)) lines.push(element("pre", "", formatFields(job.result)));
+  if (!detection.length && hasFields(job.result))
+    lines.push(element("pre", "", formatFields(job.result, schemaOf(job, "result"))));
   box.replaceChildren(...lines);
 }
 
@@ -632,10 +719,10 @@ function showJob(job) {
   addFact(fields, t("created"), shortTime(job.created));
   if (job.started) addFact(fields, t("started"), shortTime(job.started));
   if (job.finished) addFact(fields, t("finished"), shortTime(job.finished));
-  if (hasFields(job.args)) addBlock(fields, t("args"), formatFields(job.args));
+  if (hasFields(job.args)) addBlock(fields, t("args"), formatFields(job.args, schemaOf(job, "args")));
   const detection = isDetection(job) ? detectionLines(job) : [];
   if (detection.length) addElements(fields, t("result"), detection);
-  else if (hasFields(job.result)) addBlock(fields, t("result"), formatFields(job.result));
+  else if (hasFields(job.result)) addBlock(fields, t("result"), formatFields(job.result, schemaOf(job, "result")));
   if (job.state === "in-doubt") addFact(fields, "⚠", t("inDoubtHint"));
   else if (job.error && !detection.length && !job.settled_by) addFact(fields, t("error"), describeJobError(job.error));
   addSettlement(fields, job);
@@ -656,8 +743,9 @@ function addSettlement(fields, job) {
   if (!job.settled_by) return;
   addFact(fields, t("settledBy"), t("settled_" + job.settled_by));
   const settlement = job.settlement || {};
-  if (settlement.before !== undefined) addBlock(fields, t("before"), formatFields(settlement.before));
-  if (settlement.after !== undefined) addBlock(fields, t("after"), formatFields(settlement.after));
+  const counter = schemaOf(job, "counter");
+  if (settlement.before !== undefined) addBlock(fields, t("before"), formatFields(settlement.before, counter));
+  if (settlement.after !== undefined) addBlock(fields, t("after"), formatFields(settlement.after, counter));
   if (settlement.note) addFact(fields, t("note"), settlement.note);
 }
 
@@ -682,9 +770,27 @@ function resolveOpenJob(event) {
 
 function editorWidth() { return Number($("editor-width").value); }
 
+// The editor prints through the command that prints lines at a width, with
+// that width's range and default.
+function setUpEditor() {
+  const editor = editorCommand();
+  ui.editor = editor;
+  $("editor-print").disabled = !editor;
+  if (!editor) return;
+  showLabel($("editor-title"), editor.command.labels);
+  const width = editor.width.schema;
+  const input = $("editor-width");
+  input.min = String(width.minimum);
+  input.max = String(width.maximum);
+  if (!input.value) input.value = String(width.default);
+  renderPreview();
+}
+
 function renderPreview() {
+  if (!ui.editor) return { lines: [], errors: [{ key: "preview_empty" }] };
   const width = editorWidth();
-  const layout = layoutReceipt($("editor-text").value, width);
+  const { minimum: min, maximum: max } = ui.editor.width.schema;
+  const layout = layoutReceipt($("editor-text").value, width, { min, max });
   const paper = $("preview");
   if (Number.isInteger(width) && width > 0) paper.style.width = `calc(${width}ch + 1.5em)`;
   paper.replaceChildren(...layout.lines.map((line) => element("div", line.bold ? "bold" : "", line.text)));
@@ -699,7 +805,8 @@ function printReceipt() {
   if (layout.errors.length || !printer) return $("editor-text").focus();
   const lines = $("editor-text").value.replace(/\r/g, "").split("\n");
   if (lines[lines.length - 1] === "") lines.pop();
-  runCommand("editor", printer, "nonfiscal", { lines, width: editorWidth() });
+  const { command, lines: linesField, width: widthField } = ui.editor;
+  askAndRun(printer, command.name, { [linesField.name]: lines, [widthField.name]: editorWidth() }, "editor");
 }
 
 // ---- start ----
@@ -711,6 +818,7 @@ function applyLanguage(lang) {
   renderPrinters();
   renderJournal();
   renderPreview();
+  showCommandHelp();
   renderLastResult();
   if (ui.openJob && $("job-dialog").open) showJob(ui.openJob);
   showConnection();
@@ -731,8 +839,13 @@ function start() {
   $("editor-text").addEventListener("input", renderPreview);
   $("editor-width").addEventListener("input", renderPreview);
   $("editor-print").addEventListener("click", printReceipt);
+  $("command-name").addEventListener("change", showCommandForm);
+  $("command-form").addEventListener("submit", submitCommandForm);
   $("resolve-form").addEventListener("submit", resolveOpenJob);
   $("job-dialog").addEventListener("close", () => { ui.openJob = null; });
+  // The commands are read before signing in; signing in reads them again
+  // if the service was not there yet.
+  loadCommands().catch(() => {});
   if (token()) signIn(token());
   else $("token").focus();
 }

@@ -3,7 +3,7 @@
 import { element } from "./dom.js";
 import { t } from "./i18n.js";
 
-const DETECT_COMMAND = "detect";
+export const DETECT_COMMAND = "detect";
 const SERVICE_CONFIG = "/etc/zuv-server/config.toml";
 const PORT_FINDINGS = new Set(["answered", "silent", "not-tried", "console", "busy", "unusable", "lost"]);
 // Findings whose detail says what went wrong with the port.

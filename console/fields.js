@@ -1,18 +1,8 @@
 // A job's arguments, result and counter readings as labelled lines in the
-// console's language: the service's field names never reach the screen, and
-// amounts show two decimals as money does.
-import { currentLocale, t } from "./i18n.js";
-
-const MONEY_FIELDS = new Set(["subtotal", "total", "paid_cash", "paid_card", "paid_cheque", "price", "amount"]);
-// The payment type's number in a result, its name in the arguments.
-const PAYMENT_TYPES = ["cash", "card", "cheque"];
-
-// The label of a field, or the field itself when it has none.
-function fieldLabel(name) {
-  const key = "field_" + name;
-  const label = t(key);
-  return label === key ? name : label;
-}
+// console's language, read through the command's schema from the API
+// document: the service's field names never reach the screen, and amounts
+// show two decimals as money does.
+import { currentLocale, labelOf, t } from "./i18n.js";
 
 function formatMoney(value) {
   return new Intl.NumberFormat(currentLocale(), {
@@ -20,31 +10,44 @@ function formatMoney(value) {
   }).format(value);
 }
 
-function paymentName(value) {
-  const name = typeof value === "number" ? PAYMENT_TYPES[value] : value;
-  return PAYMENT_TYPES.includes(name) ? t("pay_" + name) : String(value);
+// The label of a field, or the field itself when the document has none.
+function fieldLabel(name, schema) {
+  return (schema && (labelOf(schema["x-labels"]) || schema.title)) || name;
 }
 
-function fieldValue(name, value) {
+// An enum's value in words; a result may carry its index instead.
+function enumValue(value, schema) {
+  const values = schema.enum;
+  const name = typeof value === "number" && values[value] !== undefined ? values[value] : value;
+  const labels = schema["x-value-labels"] && schema["x-value-labels"][name];
+  return labels ? labelOf(labels) : String(value);
+}
+
+function fieldValue(value, schema) {
   if (value === null || value === undefined || value === "") return t("none");
+  const s = schema || {};
   // Amounts come as numbers in results and as "12.50" in arguments.
-  if (MONEY_FIELDS.has(name) && Number.isFinite(Number(value))) return formatMoney(Number(value));
-  if (name === "type") return paymentName(value);
+  if (s["x-format"] === "money" && Number.isFinite(Number(value))) return formatMoney(Number(value));
+  if (Array.isArray(s.enum)) return enumValue(value, s);
   if (typeof value === "boolean") return t(value ? "yes" : "no");
   if (Array.isArray(value)) {
-    if (name === "lines") return "\n  " + value.map(String).join("\n  ");
-    if (value.every((v) => typeof v !== "object")) return value.map(String).join(", ");
+    if (value.every((v) => typeof v !== "object")) {
+      // Lines of text read best one under another.
+      if (s.items && s.items.type === "string") return "\n  " + value.map(String).join("\n  ");
+      return value.map(String).join(", ");
+    }
     return String(value.length);
   }
-  if (typeof value === "object") return "\n  " + formatFields(value).split("\n").join("\n  ");
+  if (typeof value === "object") return "\n  " + formatFields(value, s).split("\n").join("\n  ");
   return String(value);
 }
 
-// "Label: value" lines of an object; anything else as it is.
-export function formatFields(value) {
+// "Label: value" lines of an object, by its schema; anything else as it is.
+export function formatFields(value, schema) {
   if (value === null || value === undefined) return "";
   if (typeof value !== "object" || Array.isArray(value)) return String(value);
+  const props = (schema && schema.properties) || {};
   return Object.entries(value)
-    .map(([name, v]) => fieldLabel(name) + ": " + fieldValue(name, v))
+    .map(([name, v]) => fieldLabel(name, props[name]) + ": " + fieldValue(v, props[name]))
     .join("\n");
 }

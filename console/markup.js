@@ -8,8 +8,6 @@ const MARKUP = {
   centre: "^",
   right: ">",
   columns: "||",
-  defaultWidth: 34,
-  maxWidth: 71,
 };
 
 // One line of markup: {text, bold} laid out to `width`, or {error: {key, length}}.
@@ -40,10 +38,11 @@ function layoutMarkupLine(source, width) {
 }
 
 // The whole receipt: {lines: [{text, bold}], errors: [{key, line, length, width}]}.
-export function layoutReceipt(source, width) {
+// `limits` is the width's range {min, max}, as the service's document says.
+export function layoutReceipt(source, width, limits) {
   const result = { lines: [], errors: [] };
-  if (!Number.isInteger(width) || width < 1 || width > MARKUP.maxWidth) {
-    result.errors.push({ key: "preview_width" });
+  if (!Number.isInteger(width) || width < limits.min || width > limits.max) {
+    result.errors.push({ key: "preview_width", ...limits });
     return result;
   }
   const rows = source.replace(/\r/g, "").split("\n");

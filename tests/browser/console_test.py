@@ -189,6 +189,12 @@ class ConsolePage(unittest.TestCase):
     def use_english(self):
         Select(self.css("#lang")).select_by_value("en")
 
+    def document(self):
+        """The service's API document, which the console builds its commands from."""
+        status, body = self.server.get("/v1/openapi.json")
+        self.assertEqual(status, 200, body)
+        return json.loads(body)
+
 
 class Console(ConsolePage):
     printers = {"till": ((), ""), "kitchen": ((), "")}
@@ -252,6 +258,9 @@ class Console(ConsolePage):
         editor.clear()
         editor.send_keys("*^ZUV DEMO\n^Thank you\nCoffee||120.00\n>12:30")
         width = self.css("#editor-width")
+        limits = self.document()["components"]["schemas"]["NonfiscalArgs"]["properties"]["width"]
+        self.assertEqual([width.get_attribute(a) for a in ("min", "max")],
+                         [str(limits["minimum"]), str(limits["maximum"])])
         width.clear()
         width.send_keys("24")
         lines = self.browser.execute_script(
@@ -310,21 +319,25 @@ class Console(ConsolePage):
     def test_6_z_report_runs_only_when_confirmed(self):
         jobs_before = len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr"))
         self.printer_button("till", "z-report").click()
-        dialog = self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
+        dialog = self.wait(EC.visibility_of_element_located((By.ID, "confirm")))
         self.assertIn("till", dialog.text)
+        # The document says to ask, and names the command.
+        operation = self.document()["paths"]["/v1/printers/{id}/z-report"]["post"]
+        self.assertIn(operation["x-labels"]["en"], self.text_of("#confirm-title"))
+        self.assertIn(operation["x-confirm"], dialog.text)
         self.screenshot("z-confirm")
         # Escape, then the Cancel button: neither sends anything.
         self.browser.switch_to.active_element.send_keys(Keys.ESCAPE)
-        self.wait(EC.invisibility_of_element((By.ID, "confirm-z")))
+        self.wait(EC.invisibility_of_element((By.ID, "confirm")))
         self.printer_button("till", "z-report").click()
-        self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
-        self.css("#confirm-z-cancel").click()
+        self.wait(EC.visibility_of_element_located((By.ID, "confirm")))
+        self.css("#confirm-cancel").click()
         self.assertEqual(self.till.commands_received(DAILY_REPORT), 0)
         self.assertEqual(len(self.browser.find_elements(By.CSS_SELECTOR, "#jobs tbody tr")),
                          jobs_before)
         self.printer_button("till", "z-report").click()
-        self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
-        self.run_job(self.css("#confirm-z-run").click, "done")
+        self.wait(EC.visibility_of_element_located((By.ID, "confirm")))
+        self.run_job(self.css("#confirm-run").click, "done")
         # Had a cancelled dialog sent one, it would have run before this one.
         self.assertEqual(self.till.commands_received(DAILY_REPORT), 1)
 
@@ -347,9 +360,16 @@ class Console(ConsolePage):
         self.till.control("sale 199.80 1 Hleb")
         Select(self.css("#lang")).select_by_value("sr")
         self.addCleanup(self.use_english)
+        document = self.document()
+        schemas = document["components"]["schemas"]
         job = self.run_job(self.printer_button("till", "receipt-state").click, "done")
         text = self.text_of("#last-result")
         self.assertIn("Stanje računa na till: urađeno", text)
+        # The labels shown are the document's, which are the rows'.
+        operation = document["paths"]["/v1/printers/{id}/receipt-state"]["post"]
+        self.assertIn(operation["x-labels"]["sr"] + " na till", text)
+        total = schemas["ReceiptStateResult"]["properties"]["total"]["x-labels"]["sr"]
+        self.assertIn(total + ": 199,80", text)
         self.assertIn("Ukupno: 199,80", text)
         self.assertIn("Plaćeno gotovinom: 0,00", text)
         self.assertIn("Broj stavki: 1", text)
@@ -365,6 +385,34 @@ class Console(ConsolePage):
         self.assertIn("Stanje računa", self.text_of("#job-title"))
         self.css("#job-close").click()
         self.wait(EC.invisibility_of_element((By.ID, "job-dialog")))
+
+        # The pay form is the document's: its command's label, its type
+        # select offering exactly the enum, in the rows' Serbian words.
+        pay = schemas["PayArgs"]["properties"]
+        Select(self.css("#command-printer")).select_by_value("till")
+        command = Select(self.css("#command-name"))
+        command.select_by_value("pay")
+        self.assertEqual(command.first_selected_option.text,
+                         document["paths"]["/v1/printers/{id}/pay"]["post"]["x-labels"]["sr"])
+        offered = [(o.get_attribute("value"), o.text)
+                   for o in Select(self.css("#arg-type")).options]
+        self.assertEqual(offered, [(v, pay["type"]["x-value-labels"][v]["sr"])
+                                   for v in pay["type"]["enum"]])
+        self.assertEqual(self.text_of('[data-field="type"] label'), pay["type"]["x-labels"]["sr"])
+        self.assertEqual(self.css("#arg-amount").get_attribute("required"), "true")
+        # A command with no arguments is a card's button, not a choice here.
+        choices = [o.get_attribute("value") for o in command.options]
+        self.assertNotIn("receipt-state", choices)
+        self.assertEqual(set(choices), {
+            path.rsplit("/", 1)[1] for path, item in document["paths"].items()
+            if "x-command" in item.get("post", {}) and item["post"]["requestBody"]["required"]})
+        Select(self.css("#arg-type")).select_by_value("card")
+        self.css("#arg-amount").send_keys("50")
+        self.run_job(self.css("#command-run").click, "done")
+        text = self.text_of("#last-result")
+        self.assertIn("Naplata na till: urađeno", text)
+        self.assertIn("Način plaćanja: kartica", text)
+        self.assertIn("Iznos: 50,00", text)
 
     def test_9_last_result_is_read_back_after_a_reload(self):
         job = self.run_job(self.printer_button("kitchen", "clock").click, "done")
@@ -550,11 +598,18 @@ class ThroughAProxy(ConsolePage):
 
             def confirm():
                 self.click(button)
-                self.wait(EC.visibility_of_element_located((By.ID, "confirm-z")))
-                self.css("#confirm-z-run").click()
+                self.wait(EC.visibility_of_element_located((By.ID, "confirm")))
+                self.css("#confirm-run").click()
             self.burst(button, "/z-report", confirm)
-            self.assertFalse(self.css("#confirm-z").is_displayed())
+            self.assertFalse(self.css("#confirm").is_displayed())
             self.assertEqual(self.till.commands_received(DAILY_REPORT) - sent, 1)
+        with self.subTest("the command form's Run"):
+            sent = self.till.commands_received(CONNECTION_TEST)
+            Select(self.css("#command-printer")).select_by_value("till")
+            Select(self.css("#command-name")).select_by_value("raw")
+            self.css("#arg-command").send_keys(str(CONNECTION_TEST))
+            self.burst("#command-run", "/raw")
+            self.assertEqual(self.till.commands_received(CONNECTION_TEST) - sent, 1)
         with self.subTest("the editor's Print"):
             sent = self.till.commands_received(NONFISCAL)
             self.burst("#editor-print", "/nonfiscal")

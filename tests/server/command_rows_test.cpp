@@ -41,7 +41,7 @@ TEST(CommandRows, EachIsInTheToolsHelpAndTheDocument) {
     EXPECT_EQ(operation["summary"], info.label.en);
     EXPECT_EQ(operation["x-label-sr"], info.label.sr);
     EXPECT_EQ(operation["x-labels"], Json({{"en", info.label.en}, {"sr", info.label.sr}}));
-    EXPECT_EQ(operation["x-effect"], zuvcmd::EffectName(info.effect));
+    EXPECT_EQ(operation["x-effect"], std::string(zuvcmd::EffectName(info.effect)));
     EXPECT_EQ(operation.contains("x-confirm"), info.confirm);
     EXPECT_NE(operation["description"].get<std::string>().find(info.help), std::string::npos);
     EXPECT_EQ(operation["requestBody"]["required"], !info.args.fields.empty());

@@ -9,9 +9,9 @@ function labelsOf(name, schema) {
 }
 
 // Text that follows the language: a generic string by its key.
-function i18nText(tag, className, key, values) {
-  const el = element(tag, className, t(key, values));
-  if (!values) el.dataset.i18n = key;
+function i18nText(tag, className, key) {
+  const el = element(tag, className, t(key));
+  el.dataset.i18n = key;
   return el;
 }
 

@@ -291,13 +291,17 @@ std::vector<Journal::Unsettled> Journal::UnsettledJobs(const std::string& printe
 std::map<std::string, std::map<std::string, int64_t>> Journal::DeleteEnded(
     const std::string& cutoff) {
   std::map<std::string, std::map<std::string, int64_t>> deleted;
+  // A job settled by a person ages from the settling, not from its exchange:
+  // it stays the whole period after someone last looked at it.
+  const std::string ended =
+      "state = ? AND COALESCE(json_extract(settlement, '$.settled_at'), finished) < ?";
   writer_.Write([&](Database& db) {
     for (const JobState state : kEnded) {
-      auto count = db.Prepare(
-          "SELECT printer, COUNT(*) FROM jobs WHERE state = ? AND finished < ? GROUP BY printer");
+      auto count =
+          db.Prepare("SELECT printer, COUNT(*) FROM jobs WHERE " + ended + " GROUP BY printer");
       count.Bind(1, Str(state)).Bind(2, cutoff);
       while (count.Step()) deleted[count.Text(0)][Str(state)] = count.Int(1);
-      db.Prepare("DELETE FROM jobs WHERE state = ? AND finished < ?")
+      db.Prepare("DELETE FROM jobs WHERE " + ended)
           .Bind(1, Str(state))
           .Bind(2, cutoff)
           .Run();

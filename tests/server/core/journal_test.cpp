@@ -229,6 +229,15 @@ TEST_F(JournalTest, RetentionDeletesEndedJobsBeforeTheCutoffOnly) {
   std::vector<int64_t> left;
   for (const Job& job : journal.List(std::nullopt, std::nullopt, 100)) left.push_back(job.id);
   EXPECT_EQ(left, (std::vector<int64_t>{running, queued, doubt}));
+
+  // An old exchange settled today is kept: it ages from its settling.
+  const int64_t settledLate = add("b", JobState::NotDone);
+  const int64_t doneLongAgo = add("b", JobState::Done);
+  Database(path_).Exec("UPDATE jobs SET finished = '2001-01-01T00:00:00.000Z'");
+  EXPECT_EQ(journal.DeleteEnded("2010-01-01T00:00:00.000Z"),
+            (std::map<std::string, std::map<std::string, int64_t>>{{"b", {{"done", 1}}}}));
+  EXPECT_TRUE(journal.Get(settledLate).has_value());
+  EXPECT_FALSE(journal.Get(doneLongAgo).has_value());
 }
 
 // A group whose commit fails fails for every writer in it: none may

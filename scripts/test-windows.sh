@@ -72,7 +72,7 @@ done
 
 # wine links COM ports to the machine's serial devices when the prefix
 # starts, com1 to /dev/ttyS0 (the console). Its port table is written
-# before the first start: COM5 and COM6 lead to the emulators, every other
+# before the first start: COM5, COM6 and COM7 lead to the emulators, every other
 # COM number is taken by an empty entry (no link). wine still gives the
 # machine's first device the one number past the table (com256); that link
 # goes before anything runs, and the server stays up (-p) so that it is not

@@ -14,7 +14,11 @@ using zuvcmd::PortNotesJson;
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kConsolesFile = "";  // Windows keeps no serial console
+#else
 constexpr const char* kConsolesFile = "/proc/consoles";
+#endif
 
 bool IsConsole(const std::string& port, const std::vector<std::string>& consoles) {
   return std::find(consoles.begin(), consoles.end(), port) != consoles.end();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds every Windows artefact into build-win/: GoogleTest for mingw, the
-# serial and driver libraries, their tests and the Windows benchmark, all
-# linked statically (each .exe imports only system DLLs).
+# libraries, zuv.exe, the tests and the Windows benchmark, all linked
+# statically (each .exe imports only system DLLs); then, on a whole build,
+# the installer zuv-fiscal-VERSION-win64.exe and the zip beside it.
 # Usage: scripts/build-win.sh [cmake --build arguments, e.g. --target X]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,8 +11,9 @@ out=$root/build-win
 jobs=${ZUV_JOBS:-2}
 
 # What the Windows programs and scripts/test-windows.sh use: the cross
-# compiler, GoogleTest's sources and wine (`wine` gives /usr/bin/wine).
-ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64"
+# compiler, GoogleTest's sources, wine (`wine` gives /usr/bin/wine) and
+# NSIS for the installer.
+ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 nsis"
 
 source scripts/deps.sh
 install_deps "$ZUV_WIN_PACKAGES"
@@ -53,6 +55,26 @@ while IFS= read -r exe; do
       *) echo "$exe imports $d" >&2; bad=1 ;;
     esac
   done
-done < <(find "$out" -name '*.exe' -not -path "$out/googletest/*" -not -path '*/CMakeFiles/*')
+done < <(find "$out" -name '*.exe' -not -path "$out/googletest/*" -not -path '*/CMakeFiles/*' \
+           -not -path "$out/_CPack_Packages/*" -not -name 'zuv-fiscal-*')
 [ $bad -eq 0 ] || { echo "build-win: a program needs a DLL Windows does not have" >&2; exit 1; }
 echo "build-win: Windows programs in $out"
+
+# --- The installer and the zip (CPack: NSIS and ZIP), on a whole build ---
+[ $# -eq 0 ] || exit 0
+(cd "$out" && cpack -C RelWithDebInfo >/dev/null)
+sizes=("$out/cli/zuv.exe")
+[ -f "$out/server/zuv-server.exe" ] && sizes+=("$out/server/zuv-server.exe")
+sizes+=("$out"/zuv-fiscal-*-win64.exe "$out"/zuv-fiscal-*-win64.zip)
+stripped=$out/stripped.exe
+echo "build-win: sizes (a program as built, with debugging data, and stripped as packaged)"
+for f in "${sizes[@]}"; do
+  size=$(stat -c %s "$f") note=""
+  if [[ $f == */zuv*.exe && $f != */zuv-fiscal-* ]]; then
+    x86_64-w64-mingw32-strip -o "$stripped" "$f"
+    note="  stripped $(( ($(stat -c %s "$stripped") + 512) / 1024 )) KiB"
+  fi
+  printf '  %-32s %6s KiB%s\n' "${f#"$out"/}" "$(( (size + 512) / 1024 ))" "$note"
+done
+rm -f "$stripped"
+# --- end of the installer and the zip ---

@@ -4,8 +4,9 @@
 #
 # The wine prefix is a private one made here. Its COM links lead only to
 # emulator pseudo-terminals started here: COM5 an emulator paced at 115200
-# baud, COM6 one without pacing. No link leads to a device of the machine
-# (com1 would be /dev/ttyS0, the console): see below.
+# baud, COM6 one without pacing, COM7 one at 19200 baud for the tool's
+# detection. No link leads to a device of the machine (com1 would be
+# /dev/ttyS0, the console): see below. One more emulator serves loopback TCP.
 # Usage: scripts/test-windows.sh [bench] [ctest arguments]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,9 +55,24 @@ com5="" com6=""
 serve com5 --baud 115200
 serve com6
 
+# --- The zuv tool's emulators: COM7 answers at 19200 baud only, with a
+# receipt open (131.00, one item); another serves a free loopback TCP port.
+com7=""
+serve com7 --baud 19200 --sale Hleb:65.50:2
+build/emulator/zuv_emulator --tcp 127.0.0.1:0 --no-stdin --quiet >"$ports/tcp.out" 2>&1 &
+pids+=($!)
+tcp=""
+for _ in $(seq 100); do
+  tcp=$(sed -n 's/^PORT //p' "$ports/tcp.out")
+  [ -n "$tcp" ] && break
+  sleep 0.05
+done
+[ -n "$tcp" ] || { echo "the TCP emulator did not start" >&2; exit 1; }
+# --- end of the zuv tool's emulators
+
 # wine links COM ports to the machine's serial devices when the prefix
 # starts, com1 to /dev/ttyS0 (the console). Its port table is written
-# before the first start: COM5 and COM6 lead to the emulators, every other
+# before the first start: COM5, COM6 and COM7 lead to the emulators, every other
 # COM number is taken by an empty entry (no link). wine still gives the
 # machine's first device the one number past the table (com256); that link
 # goes before anything runs, and the server stays up (-p) so that it is not
@@ -68,6 +84,7 @@ serve com6
     case $n in
       5) printf '"COM5"="%s"\n' "$com5" ;;
       6) printf '"COM6"="%s"\n' "$com6" ;;
+      7) printf '"COM7"="%s"\n' "$com7" ;;
       *) printf '"COM%d"=""\n' "$n" ;;
     esac
   done
@@ -77,18 +94,19 @@ wineserver -p >/dev/null 2>&1 </dev/null
 server=$(pgrep -n wineserver || true)
 wineboot -i >/dev/null 2>&1 </dev/null
 for link in "$prefix"/dosdevices/com* "$prefix"/dosdevices/lpt*; do
-  case ${link##*/} in com5|com6) ;; *) rm -f "$link" ;; esac
+  case ${link##*/} in com5|com6|com7) ;; *) rm -f "$link" ;; esac
 done
 # Nothing may lead to a device of the machine.
 for link in "$prefix"/dosdevices/*; do
   target=$(readlink "$link")
   case $target in
-    ../drive_c|/|"$com5"|"$com6") ;;
+    ../drive_c|/|"$com5"|"$com6"|"$com7") ;;
     *) echo "wine prefix: $link leads to $target; refusing to run" >&2; exit 1 ;;
   esac
 done
 # The prefix is ours to change (the registry test rewrites SERIALCOMM).
 export ZUV_WIN_TEST_PORT=COM5 ZUV_WIN_FAST_PORT=COM6 ZUV_WIN_PRIVATE_PREFIX=1
+export ZUV_WIN_DETECT_PORT=COM7 ZUV_WIN_TCP_PORT=$tcp  # the zuv tool's tests
 
 if [ $mode = bench ]; then
   exchanges=${ZUV_BENCH_EXCHANGES:-300}

@@ -11,6 +11,7 @@
 #include "dropped_ports.h"
 #include "port_fault.h"
 #include "protocol.h"
+#include "serial/error_text.h"
 #include "serial/input_wait.h"
 #include "serial/names.h"
 #include "serial/tcp_device.h"
@@ -164,9 +165,9 @@ TPortNote ExplainOpenFailure(const std::string& port) {
   probe.Close();
   probe.OnException = nullptr;
   if (!fault.raised) return {port, TPortFinding::Unusable, 0, ""};
-  if (fault.winError == EBUSY) return {port, TPortFinding::Busy, 0, "held by another process"};
-  const std::string reason = fault.winError > 0 ? std::strerror(static_cast<int>(fault.winError))
-                                                : fault.message;
+  if (serial::IsPortHeldCode(fault.winError))
+    return {port, TPortFinding::Busy, 0, "held by another process"};
+  const std::string reason = fault.winError > 0 ? serial::ErrorCodeText(fault.winError) : fault.message;
   return {port, TPortFinding::Unusable, 0, reason};
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "com_thread.h"
+#include "error_text.h"
 #include "event_mailbox.h"
 #include "names.h"
 #include "tcp_device.h"
@@ -175,7 +176,7 @@ void TCustomComPort::CallException(int AnException, int64_t WinError) {
     std::string winMessage;
     if (WinError > 0)
       winMessage = "System Error.  Code: " + std::to_string(WinError) + ".\r\n" +
-                   std::strerror(static_cast<int>(WinError));
+                   ErrorCodeText(WinError);
     // A handler may replace or clear itself while it runs.
     TComExceptionEvent handler = OnException;
     handler(this, static_cast<TComExceptions>(AnException - 1), ComErrorMessage(AnException),

@@ -7,7 +7,9 @@
 
 #include "com_link.h"
 #include "driver/protocol.h"
+#include "serial/error_text.h"
 #include "serial/win32/win32_device.h"
+#include "serial/win32_text.h"
 
 #include <windows.h>
 
@@ -188,6 +190,21 @@ TEST_F(ComPort, RefusalsOfTheCodeAndOfTheSystemAreToldApart) {
   EXPECT_EQ(reports_.front().kind, CE_OpenFailed);
   EXPECT_GT(reports_.front().winError, 0);
   port().Close();
+
+  // The system's code is told in the system's words (not the C library's
+  // for an errno of the same number).
+  std::string words;
+  port().OnException = [&](TCustomComPort*, TComExceptions, const std::string&, int64_t,
+                           const std::string& winMessage) {
+    if (words.empty()) words = winMessage;
+  };
+  port().Open();
+  port().Close();
+  const int64_t code = reports_.front().winError;
+  EXPECT_EQ(words, "System Error.  Code: " + std::to_string(code) + ".\r\n" +
+                       serial::SystemErrorText(static_cast<unsigned long>(code)));
+  EXPECT_TRUE(serial::IsPortHeldCode(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(serial::IsPortHeldCode(code));
 
   // Without a handler the system's refusal is an EComPort with its code.
   port().OnException = nullptr;

@@ -99,7 +99,7 @@ void Api::Submit(const HttpRequest& req, HttpResponse& res, const PathParams& pa
     return SendError(res, status::kNotFound, kind::kNotFound, "no command \"" + command + "\"");
   zuvcmd::CommandRequest request;
   try {
-    request = zuvcmd::CheckRequest(command, ParseBody(req.body));
+    request = CheckCommandBody(command, ParseBody(req.body));
   } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }

@@ -68,9 +68,7 @@ int CheckPrintable(Session& s, const std::string& name, const std::string& file,
   if (!text) return kExitOk;  // the checks that follow name bad UTF-8
   const std::u16string bad = UnprintableCharacters(*text);
   if (bad.empty()) return kExitOk;
-  std::string list;
-  for (char16_t c : bad) list += (list.empty() ? "\"" : ", \"") + Utf16ToUtf8(std::u16string(1, c)) + "\"";
-  const std::string what = "the printer cannot print " + list;
+  const std::string what = CannotPrint(bad);
   if (s.Options().strict) return FailInput(s, name, InputError(file, line, what + " (--strict)"));
   s.Streams().err << "zuv " << name << ": " << file << ":" << line << ": warning: " << what
                   << " (sent as '?')\n";

@@ -118,6 +118,15 @@ struct CommandRequest {
 // ArgumentError naming the first bad field; nothing reaches the printer.
 CommandRequest CheckRequest(std::string_view name, const Json& body);
 
+// A text argument holding characters the printer cannot print (it gets '?'
+// for each): the field ("lines[1]", "articles[0].name") and what to say.
+struct UnprintableText {
+  std::string field;
+  std::string message;  // "the printer cannot print \"☺\""
+};
+// Every such text argument of a checked request, in the order of the row.
+std::vector<UnprintableText> FindUnprintable(const CommandRequest& request);
+
 // Runs a checked request on the calling thread against the driver's open
 // port (the caller opened it).
 CommandOutcome Execute(const CommandRequest& request, const Progress& progress = {});

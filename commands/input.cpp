@@ -148,6 +148,13 @@ std::u16string UnprintableCharacters(const std::u16string& text) {
   return found;
 }
 
+std::string CannotPrint(const std::u16string& unprintable) {
+  std::string list;
+  for (char16_t c : unprintable)
+    list += (list.empty() ? "\"" : ", \"") + Utf16ToUtf8(std::u16string(1, c)) + "\"";
+  return "the printer cannot print " + list;
+}
+
 std::string FormatMoney(int64_t hundredths) {
   char text[32];
   std::snprintf(text, sizeof text, "%lld.%02lld", static_cast<long long>(hundredths / 100),

@@ -94,6 +94,9 @@ std::vector<std::string> ReadTextLines(std::istream& in, const std::string& file
 // The characters of `text` the printer cannot print (the driver sends '?'
 // for them), each once, in order of appearance.
 std::u16string UnprintableCharacters(const std::u16string& text);
+// "the printer cannot print \"☺\", \"♥\"": how the tool and the service say
+// which of them a text holds.
+std::string CannotPrint(const std::u16string& unprintable);
 
 // One line of non-fiscal markup (see ReadNonfiscal) checked against `width`.
 zuv::TNonfiscalLine ParseMarkupLine(std::string_view text, const std::string& where, int width);

@@ -4,6 +4,7 @@
 #include "driver/protocol.h"
 #include "input.h"
 #include "parts.h"
+#include "utf8.h"
 
 namespace zuvcmd {
 
@@ -42,6 +43,39 @@ Json DataFitsTheFrameSchema() {
 }
 
 }  // namespace parts
+
+namespace {
+
+void CollectUnprintable(const Schema& schema, const Json& value, const std::string& path,
+                        std::vector<UnprintableText>& found) {
+  switch (schema.kind) {
+    case Schema::Kind::Text:
+      if (const auto text = value.is_string() ? Utf8ToUtf16(value.get<std::string>()) : std::nullopt)
+        if (const std::u16string bad = UnprintableCharacters(*text); !bad.empty())
+          found.push_back({path, CannotPrint(bad)});
+      return;
+    case Schema::Kind::Object:
+      for (const Field& field : schema.fields)
+        if (value.is_object() && value.contains(field.name))
+          CollectUnprintable(field.schema, value[field.name],
+                             path.empty() ? field.name : path + "." + field.name, found);
+      return;
+    case Schema::Kind::Array:
+      for (size_t i = 0; value.is_array() && i < value.size(); ++i)
+        CollectUnprintable(schema.items.front(), value[i], path + "[" + std::to_string(i) + "]",
+                           found);
+      return;
+    default: return;
+  }
+}
+
+}  // namespace
+
+std::vector<UnprintableText> FindUnprintable(const CommandRequest& request) {
+  std::vector<UnprintableText> found;
+  if (request.info) CollectUnprintable(request.info->args, request.args, "", found);
+  return found;
+}
 
 CommandRequest CheckRequest(std::string_view name, const Json& body) {
   CommandRequest request;

@@ -27,12 +27,13 @@ function nonNull(document, schema) {
 }
 
 function commandOf(document, operation) {
-  const body = operation.requestBody && operation.requestBody.content;
   const ok = operation.responses && operation.responses["200"];
   const job = ok && ok.content ? resolve(document, ok.content["application/json"].schema) : null;
   const props = (job && job.properties) || {};
   const settlement = nonNull(document, props.settlement);
-  const args = body ? resolve(document, body["application/json"].schema) : null;
+  // The job's own arguments: the request body adds the service's options
+  // (`strict`), which are no part of the command.
+  const args = resolve(document, props.args);
   return {
     name: operation["x-command"],
     labels: operation["x-labels"] || {},

@@ -99,7 +99,7 @@ void Api::Submit(const HttpRequest& req, HttpResponse& res, const PathParams& pa
     return SendError(res, status::kNotFound, kind::kNotFound, "no command \"" + command + "\"");
   zuvcmd::CommandRequest request;
   try {
-    request = zuvcmd::CheckRequest(command, ParseBody(req.body));
+    request = CheckCommandBody(command, ParseBody(req.body));
   } catch (const zuvcmd::ArgumentError& e) {
     return SendInputError(res, e);
   }
@@ -145,20 +145,22 @@ void Api::QueueJob(
     return SendError(res, status::kNotFound, kind::kNotFound, e.what());
   }
   const Job& job = submitted.job;
-  if (wait.count() == 0 || !Unsettled(job.state)) return AnswerJob(res, job, submitted.replayed);
+  if (wait.count() == 0 || !Unsettled(job.state))
+    return AnswerJob(res, ToJson(job), submitted.replayed);
   // The connection waits without a thread; the waiter answers.
   res.deferred = [this, &res, job, wait, replayed = submitted.replayed](std::function<void()> resume) {
-    waiter_.Await(job.id, wait, [&res, job, replayed, resume](std::optional<Job> settled) {
-      AnswerJob(res, settled ? *settled : job, replayed);
+    waiter_.Await(job.id, wait, [&res, job, replayed, resume](const Json& settled) {
+      AnswerJob(res, settled.is_object() ? settled : ToJson(job), replayed);
       resume();
     });
   };
 }
 
-void Api::AnswerJob(HttpResponse& res, const Job& job, bool replayed) {
+void Api::AnswerJob(HttpResponse& res, const Json& job, bool replayed) {
   if (replayed) res.SetHeader("Idempotent-Replayed", "true");
-  res.SetHeader("Location", JobLocation(job.id));
-  SendJson(res, Unsettled(job.state) ? status::kAccepted : status::kOk, ToJson(job));
+  res.SetHeader("Location", JobLocation(job["id"].get<int64_t>()));
+  const std::optional<JobState> state = ParseJobState(job["state"].get<std::string>());
+  SendJson(res, state && Unsettled(*state) ? status::kAccepted : status::kOk, job);
 }
 
 void Api::ListJobs(const HttpRequest& req, HttpResponse& res, const PathParams&) {

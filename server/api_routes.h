@@ -55,7 +55,8 @@ class Api {
   void QueueJob(const HttpRequest& req, HttpResponse& res,
                 const std::function<JobService::Submitted(const std::optional<std::string>& key)>&
                     submit);
-  static void AnswerJob(HttpResponse& res, const Job& job, bool replayed);
+  // `job` as the API shows it.
+  static void AnswerJob(HttpResponse& res, const Json& job, bool replayed);
 
   JobService& jobs_;
   EventHub hub_;

@@ -132,6 +132,18 @@ Json ArgsSchema(const CommandInfo& info) {
   return schema;
 }
 
+// What a command's body takes: its arguments and `strict`.
+Json RequestSchema(const CommandInfo& info) {
+  Json schema = ArgsSchema(info);
+  schema["properties"][kStrictField] = {
+      {"type", "boolean"},
+      {"description",
+       "true: a text argument with characters the printer cannot print is refused (400) and "
+       "nothing is queued; otherwise the job is queued, they are sent as '?', and the job's "
+       "warnings name them (false when left out)"}};
+  return schema;
+}
+
 // The settlement of a job settled by a counter or a person.
 Json SettlementSchema(const Json& reading) {
   return {{"type", "object"},
@@ -153,7 +165,7 @@ Json JobSchema(const std::string& command, const Json& args, const Json& result,
           {"description", description},
           {"required",
            {"id", "printer", "command", "args", "state", "created", "started", "finished", "result",
-            "error", "settled_by", "settled_at", "settlement"}},
+            "error", "settled_by", "settled_at", "settlement", "warnings"}},
           {"properties",
            {{"id", {{"type", "integer"}, {"minimum", 1}}},
             {"printer", {{"type", "string"}}},
@@ -167,7 +179,13 @@ Json JobSchema(const std::string& command, const Json& args, const Json& result,
             {"error", Nullable(Ref("JobError"))},
             {"settled_by", {{"type", {"string", "null"}}, {"enum", {"counter", "person", nullptr}}}},
             {"settled_at", NullableText("date-time")},
-            {"settlement", Nullable(settlement)}}},
+            {"settlement", Nullable(settlement)},
+            {"warnings",
+             {{"type", "array"},
+              {"items", {{"type", "string"}}},
+              {"description",
+               "Each text argument with characters the printer cannot print (sent as '?'): the "
+               "field and the characters"}}}}},
           {"additionalProperties", false}};
 }
 
@@ -242,6 +260,7 @@ void AddJobSchemas(Json& schemas) {
   for (const CommandInfo& info : zuvcmd::Catalogue()) {
     const std::string name = Pascal(info.name);
     schemas[name + "Args"] = ArgsSchema(info);
+    schemas[name + "Request"] = RequestSchema(info);
     schemas[name + "Result"] = LabelledSchema(info.result);
     schemas[name + "Job"] =
         JobSchema(info.name, Ref(name + "Args"), Ref(name + "Result"),
@@ -366,7 +385,7 @@ std::string CommandDescription(const CommandInfo& info) {
 Json CommandOperation(const CommandInfo& info) {
   const std::string name = Pascal(info.name);
   Json operation = JobOperation(Camel(info.name), info.label.en, CommandDescription(info),
-                                Ref(info.args.fields.empty() ? "NoArguments" : name + "Args"),
+                                Ref(name + "Request"),
                                 !info.args.fields.empty(), name + "Job");
   operation["x-label-sr"] = info.label.sr;
   // What a client builds its own forms from, in the rows' words.

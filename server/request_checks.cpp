@@ -110,6 +110,22 @@ void CheckNoArguments(const Json& body) {
   throw ArgumentError(field, "unknown field \"" + field + "\": this takes no arguments");
 }
 
+zuvcmd::CommandRequest CheckCommandBody(std::string_view command, Json body) {
+  bool strict = false;
+  if (const auto field = body.find(kStrictField); field != body.end()) {
+    if (!field->is_boolean()) throw ArgumentError(kStrictField, "strict must be true or false");
+    strict = field->get<bool>();
+    body.erase(field);
+  }
+  zuvcmd::CommandRequest request = zuvcmd::CheckRequest(command, body);
+  if (!strict) return request;
+  const auto unprintable = zuvcmd::FindUnprintable(request);
+  if (!unprintable.empty())
+    throw ArgumentError(unprintable.front().field,
+                        unprintable.front().field + ": " + unprintable.front().message + " (strict)");
+  return request;
+}
+
 std::optional<int64_t> ParseJobId(const std::string& text) {
   const std::optional<int64_t> id = Decimal(text);
   if (!id || *id <= 0) return std::nullopt;

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "commands/catalogue.h"
 #include "server/core/job_service.h"
 
 namespace zuvsrv {
@@ -20,6 +21,9 @@ constexpr int kMaxListLimit = 1000;
 constexpr size_t kMaxIdempotencyKey = 128;
 constexpr const char* kIdempotencyHeader = "Idempotency-Key";
 constexpr size_t kMaxJsonDepth = 32;
+// The body field, beside a command's arguments, that refuses text the
+// printer cannot print instead of queueing it with warnings.
+constexpr const char* kStrictField = "strict";
 
 // ?wait=MS: absent gives the default, 0 means do not wait.
 std::chrono::milliseconds ParseWait(const std::optional<std::string>& text);
@@ -34,6 +38,10 @@ std::string CheckIdempotencyKey(const std::string& key);
 Json ParseBody(const std::string& body);
 // A request that takes no arguments: the body must be empty or {}.
 void CheckNoArguments(const Json& body);
+// A command's body: `strict` (a boolean) taken out and the rest checked as
+// the command's arguments. With "strict":true a text argument holding
+// characters the printer cannot print is refused.
+zuvcmd::CommandRequest CheckCommandBody(std::string_view command, Json body);
 // A job id in a path: a positive decimal number, or nothing.
 std::optional<int64_t> ParseJobId(const std::string& text);
 

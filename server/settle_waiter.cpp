@@ -11,7 +11,7 @@ SettleWaiter::SettleWaiter(JobService& jobs) : jobs_(jobs) {
   subscription_ = jobs_.Subscribe([this](const std::string& event, const Json& data) {
     if (event != "job" || !data.contains("id") || !data["id"].is_number_integer()) return;
     const std::optional<JobState> state = ParseJobState(data.value("state", ""));
-    if (state && !Unsettled(*state)) Fire(data["id"].get<int64_t>());
+    if (state && !Unsettled(*state)) Fire(data["id"].get<int64_t>(), data);
   });
   thread_ = std::thread([this] { Loop(); });
 }
@@ -33,11 +33,15 @@ void SettleWaiter::Await(int64_t id, std::chrono::milliseconds wait, Done done) 
   }
   changed_.notify_all();
   // It may have settled before the wait was in place.
-  if (const std::optional<Job> job = jobs_.Get(id); !job || !Unsettled(job->state)) Fire(id);
+  const std::optional<Job> job = jobs_.Get(id);
+  if (!job) Fire(id, nullptr);
+  else if (!Unsettled(job->state)) Fire(id, ToJson(*job));
 }
 
-// Moves the job's waits to the ready list; runs on the workers' threads.
-void SettleWaiter::Fire(int64_t id) {
+// Answers the job's waits with `job`; the wait taken out under the lock is
+// answered by this caller alone.
+void SettleWaiter::Fire(int64_t id, const Json& job) {
+  std::vector<Wait> ready;
   {
     std::lock_guard lock(mutex_);
     for (auto it = waits_.begin(); it != waits_.end();) {
@@ -45,23 +49,24 @@ void SettleWaiter::Fire(int64_t id) {
         ++it;
         continue;
       }
-      ready_.push_back(std::move(it->second));
+      ready.push_back(std::move(it->second));
       it = waits_.erase(it);
     }
-    if (ready_.empty()) return;
   }
-  changed_.notify_all();
+  for (Wait& wait : ready) wait.done(job);
 }
 
+// Answers the waits whose time ran out, with the job as the journal has it.
 void SettleWaiter::Loop() {
   std::unique_lock lock(mutex_);
   while (!stopping_) {
     const auto now = std::chrono::steady_clock::now();
+    std::vector<Wait> expired;
     while (!waits_.empty() && waits_.begin()->first <= now) {
-      ready_.push_back(std::move(waits_.begin()->second));
+      expired.push_back(std::move(waits_.begin()->second));
       waits_.erase(waits_.begin());
     }
-    if (ready_.empty()) {
+    if (expired.empty()) {
       if (waits_.empty()) {
         changed_.wait(lock);
       } else {
@@ -71,10 +76,11 @@ void SettleWaiter::Loop() {
       }
       continue;
     }
-    std::vector<Wait> ready = std::move(ready_);
-    ready_.clear();
     lock.unlock();
-    for (Wait& wait : ready) wait.done(jobs_.Get(wait.id));
+    for (Wait& wait : expired) {
+      const std::optional<Job> job = jobs_.Get(wait.id);
+      wait.done(job ? ToJson(*job) : Json(nullptr));
+    }
     lock.lock();
   }
 }

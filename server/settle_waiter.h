@@ -1,6 +1,7 @@
-// Requests that asked to wait for their job: one thread for all of them,
-// woken by the job service's events or by the earliest deadline, so a
-// waiting request holds no thread of its own.
+// Requests that asked to wait for their job, holding no thread of their
+// own: answered from the job service's event of the job's end, on the
+// thread that committed it, or by one thread for all of them when the
+// earliest deadline comes.
 #pragma once
 
 #include <chrono>
@@ -23,9 +24,11 @@ class SettleWaiter {
   SettleWaiter(const SettleWaiter&) = delete;
   SettleWaiter& operator=(const SettleWaiter&) = delete;
 
-  using Done = std::function<void(std::optional<Job>)>;
-  // Calls `done` once, on the waiter's thread, with the job as the journal
-  // has it once it left queued and running, or when `wait` ran out.
+  // The job as the API shows it, or null for a job the journal lacks.
+  using Done = std::function<void(const Json& job)>;
+  // Calls `done` once with the job once it left queued and running (on the
+  // thread that told of it; `done` must not block), or as the journal has
+  // it when `wait` ran out.
   void Await(int64_t id, std::chrono::milliseconds wait, Done done);
 
  private:
@@ -34,13 +37,12 @@ class SettleWaiter {
     Done done;
   };
   void Loop();
-  void Fire(int64_t id);
+  void Fire(int64_t id, const Json& job);
 
   JobService& jobs_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::multimap<std::chrono::steady_clock::time_point, Wait> waits_;
-  std::vector<Wait> ready_;
   bool stopping_ = false;
   int subscription_ = 0;
   std::thread thread_;

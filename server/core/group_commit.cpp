@@ -2,51 +2,36 @@
 
 namespace zuvsrv {
 
-GroupCommit::GroupCommit(const std::string& path) : db_(path) {
-  thread_ = std::thread([this] { Run(); });
-}
-
-GroupCommit::~GroupCommit() {
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  wake_.notify_one();
-  thread_.join();
-}
+GroupCommit::GroupCommit(const std::string& path) : db_(path) {}
 
 void GroupCommit::Write(const std::function<void(Database&)>& change) {
   Pending pending{&change, nullptr, false};
   std::unique_lock lock(mutex_);
   waiting_.push_back(&pending);
-  wake_.notify_one();
-  done_.wait(lock, [&] { return pending.done; });
+  while (!pending.done) {
+    if (committing_) {
+      done_.wait(lock);
+      continue;
+    }
+    // No commit in progress: this caller commits what is waiting, its own
+    // change included, and whoever came meanwhile goes in the next group.
+    committing_ = true;
+    std::deque<Pending*> group;
+    group.swap(waiting_);
+    const std::function<void()> hook = commitHook_;
+    lock.unlock();
+    Apply(group, hook);
+    lock.lock();
+    for (Pending* done : group) done->done = true;
+    committing_ = false;
+    done_.notify_all();
+  }
   if (pending.error) std::rethrow_exception(pending.error);
 }
 
 void GroupCommit::SetCommitHook(std::function<void()> hook) {
   std::lock_guard lock(mutex_);
   commitHook_ = std::move(hook);
-}
-
-void GroupCommit::Run() {
-  for (;;) {
-    std::deque<Pending*> group;
-    std::function<void()> hook;
-    {
-      std::unique_lock lock(mutex_);
-      wake_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-      if (waiting_.empty()) return;  // stopping, nothing left
-      group.swap(waiting_);
-      hook = commitHook_;
-    }
-    Apply(group, hook);
-    {
-      std::lock_guard lock(mutex_);
-      for (Pending* pending : group) pending->done = true;
-    }
-    done_.notify_all();
-  }
 }
 
 // Each change in its own savepoint, so one refused change leaves the

@@ -1,8 +1,10 @@
 // Writes to one SQLite database from many threads, committed in groups:
-// a writer thread takes every change waiting, runs them in one transaction
-// and syncs once, so printers side by side share each sync instead of
-// queueing for their own. A caller returns only once its change is
-// durable.
+// a caller that finds no commit in progress commits on its own thread
+// every change waiting, in one transaction and one sync; callers that come
+// meanwhile wait and go together in the next group. Printers side by side
+// share each sync instead of queueing for their own, and a lone caller
+// hands its change to no other thread. A caller returns only once its
+// change is durable.
 #pragma once
 
 #include <condition_variable>
@@ -11,7 +13,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "sqlite.h"
 
@@ -20,7 +21,7 @@ namespace zuvsrv {
 class GroupCommit {
  public:
   explicit GroupCommit(const std::string& path);
-  ~GroupCommit();  // commits what is waiting, then ends the thread
+  ~GroupCommit() = default;  // callers have all returned
   GroupCommit(const GroupCommit&) = delete;
   GroupCommit& operator=(const GroupCommit&) = delete;
 
@@ -42,17 +43,14 @@ class GroupCommit {
     std::exception_ptr error;
     bool done = false;
   };
-  void Run();
   void Apply(std::deque<Pending*>& group, const std::function<void()>& hook);
 
   Database db_;
   std::mutex mutex_;
-  std::condition_variable wake_;  // the writer: changes are waiting
   std::condition_variable done_;  // callers: a group was committed
   std::deque<Pending*> waiting_;
   std::function<void()> commitHook_;
-  bool stopping_ = false;
-  std::thread thread_;
+  bool committing_ = false;  // a caller is committing a group
 };
 
 }  // namespace zuvsrv

@@ -209,23 +209,27 @@ JobService::Submitted JobService::Submit(const std::string& printer,
                                          const zuvcmd::CommandRequest& request,
                                          const std::optional<std::string>& idempotencyKey) {
   if (!request.info) throw std::invalid_argument("a request without a command");
-  return Queue(printer, request.info->name, request.args, idempotencyKey);
+  std::vector<std::string> warnings;
+  for (const auto& text : zuvcmd::FindUnprintable(request))
+    warnings.push_back(text.field + ": " + text.message + " (sent as '?')");
+  return Queue(printer, request.info->name, request.args, warnings, idempotencyKey);
 }
 
 JobService::Submitted JobService::Detect(const std::string& printer,
                                          const std::optional<std::string>& idempotencyKey) {
-  return Queue(printer, kDetectCommand, Json::object(), idempotencyKey);
+  return Queue(printer, kDetectCommand, Json::object(), {}, idempotencyKey);
 }
 
 JobService::Submitted JobService::Queue(const std::string& printer, const std::string& command,
-                                        const Json& args,
+                                        const Json& args, const std::vector<std::string>& warnings,
                                         const std::optional<std::string>& idempotencyKey) {
   PrinterWorker& worker = impl_->Worker(printer);
-  if (auto taken = worker.TakeAtOnce(command, args, idempotencyKey)) {
+  const Journal::NewJob fresh{command, args, warnings, idempotencyKey};
+  if (auto taken = worker.TakeAtOnce(fresh)) {
     auto inserted = taken->get();
     return {std::move(inserted.job), inserted.replayed};
   }
-  auto inserted = impl_->journal.Insert(printer, command, args, idempotencyKey);
+  auto inserted = impl_->journal.Insert(printer, fresh);
   if (inserted.replayed) return {std::move(inserted.job), true};
   // The queued event goes out before the worker can take the job, so no
   // listener hears of it running first.

@@ -41,6 +41,8 @@ struct Job {
   std::string settledBy;  // "", "counter" or "person"
   Json settlement;      // {"before":…, "after":…} counter readings, or {"note":…}
   std::string idempotencyKey;
+  // Text arguments with characters the printer cannot print (sent as '?').
+  std::vector<std::string> warnings;
 };
 Json ToJson(const Job& job);  // the API's job object
 
@@ -125,7 +127,8 @@ class JobService {
   };
   // Commits the job before it returns: queued, or already running when its
   // printer is idle and takes it at once (one commit for both). Returns it
-  // as queued. Throws UnknownPrinter, IdempotencyConflict.
+  // as queued, with a warning for each text argument holding characters the
+  // printer cannot print. Throws UnknownPrinter, IdempotencyConflict.
   Submitted Submit(const std::string& printer, const zuvcmd::CommandRequest& request,
                    const std::optional<std::string>& idempotencyKey);
 
@@ -158,6 +161,7 @@ class JobService {
 
  private:
   Submitted Queue(const std::string& printer, const std::string& command, const Json& args,
+                  const std::vector<std::string>& warnings,
                   const std::optional<std::string>& idempotencyKey);
 
   struct Impl;

@@ -83,7 +83,8 @@ Json ToJson(const Job& job) {
               {"error", job.error},
               {"settled_by", job.settledBy.empty() ? Json(nullptr) : Json(job.settledBy)},
               {"settled_at", nullptr},
-              {"settlement", job.settlement}};
+              {"settlement", job.settlement},
+              {"warnings", job.warnings}};
   AddSettling(job, out);
   return out;
 }

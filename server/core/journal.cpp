@@ -29,14 +29,15 @@ CREATE TABLE IF NOT EXISTS jobs (
   settled_by TEXT NOT NULL DEFAULT '',
   settlement TEXT NOT NULL DEFAULT 'null',
   counter_before TEXT NOT NULL DEFAULT 'null',
-  idempotency_key TEXT UNIQUE
+  idempotency_key TEXT UNIQUE,
+  warnings TEXT NOT NULL DEFAULT '[]'
 );
 CREATE INDEX IF NOT EXISTS jobs_by_state ON jobs (state, printer);
 )";
 
 constexpr const char* kColumns =
     "id, printer, command, args, state, created, started, finished, result, error, settled_by, "
-    "settlement, idempotency_key";
+    "settlement, idempotency_key, warnings";
 
 Json ParseStored(const std::string& text) { return Json::parse(text); }
 
@@ -55,6 +56,7 @@ Job RowToJob(const Statement& row) {
   job.settledBy = row.Text(10);
   job.settlement = ParseStored(row.Text(11));
   job.idempotencyKey = row.Text(12);
+  job.warnings = ParseStored(row.Text(13)).get<std::vector<std::string>>();
   return job;
 }
 
@@ -91,6 +93,12 @@ void KeepPrivate(const std::string& path) {
 // The states a job ends in; retention deletes only these.
 const JobState kEnded[] = {JobState::Done, JobState::Failed, JobState::NotDone};
 
+// A journal written before jobs carried warnings gets their column.
+void AddWarningsColumn(Database& db) {
+  auto columns = db.Prepare("SELECT 1 FROM pragma_table_info('jobs') WHERE name = 'warnings'");
+  if (!columns.Step()) db.Exec("ALTER TABLE jobs ADD COLUMN warnings TEXT NOT NULL DEFAULT '[]'");
+}
+
 Job Load(Database& db, int64_t id) {
   auto job = Find(db, id);
   if (!job) throw UnknownJob("no job " + std::to_string(id));
@@ -117,6 +125,7 @@ Journal::Journal(const std::string& path) : writer_(path), reader_(path) {
   db.Exec("PRAGMA journal_mode=WAL");
   db.Exec("PRAGMA synchronous=FULL");
   db.Exec(kSchema);
+  AddWarningsColumn(db);
   KeepPrivate(path);
 }
 
@@ -148,15 +157,14 @@ int Journal::RecoverRunning(const std::function<bool(const std::string&)>& chang
   return changed;
 }
 
-Journal::Inserted Journal::Insert(const std::string& printer, const std::string& command,
-                                  const Json& args, const std::optional<std::string>& key,
+Journal::Inserted Journal::Insert(const std::string& printer, const NewJob& fresh,
                                   const std::optional<Json>& runningBefore) {
   Inserted inserted;
   writer_.Write([&](Database& db) {
-    if (key) {
-      if (auto earlier = FindByKey(db, *key)) {
-        if (earlier->printer != printer || earlier->command != command ||
-            !SameArgs(earlier->args, args))
+    if (fresh.key) {
+      if (auto earlier = FindByKey(db, *fresh.key)) {
+        if (earlier->printer != printer || earlier->command != fresh.command ||
+            !SameArgs(earlier->args, fresh.args))
           throw IdempotencyConflict("the idempotency key was used for another request (job " +
                                     std::to_string(earlier->id) + ")");
         inserted = {std::move(*earlier), true};
@@ -165,15 +173,16 @@ Journal::Inserted Journal::Insert(const std::string& printer, const std::string&
     }
     const std::string now = NowUtc();
     db.Prepare("INSERT INTO jobs (printer, command, args, state, created, idempotency_key, "
-               "started, counter_before) VALUES (?, ?, ?, ?, ?, ?, ?, ?)")
+               "started, counter_before, warnings) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
         .Bind(1, printer)
-        .Bind(2, command)
-        .Bind(3, args.dump())
+        .Bind(2, fresh.command)
+        .Bind(3, fresh.args.dump())
         .Bind(4, Str(runningBefore ? JobState::Running : JobState::Queued))
         .Bind(5, now)
-        .Bind(6, key)
+        .Bind(6, fresh.key)
         .Bind(7, runningBefore ? now : std::string())
         .Bind(8, runningBefore ? runningBefore->dump() : std::string("null"))
+        .Bind(9, Json(fresh.warnings).dump())
         .Run();
     inserted = {Load(db, db.LastInsertId()), false};
   });

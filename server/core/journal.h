@@ -36,13 +36,24 @@ class Journal {
     Job job;
     bool replayed = false;
   };
+  struct NewJob {
+    std::string command;
+    Json args;
+    std::vector<std::string> warnings;
+    std::optional<std::string> key;
+  };
   // A new queued job, or the earlier job with the same key. Throws
   // IdempotencyConflict when that job differs in printer, command or args.
   // With `runningBefore` the new job goes straight to running with that
   // counter reading, in the same commit.
+  Inserted Insert(const std::string& printer, const NewJob& job,
+                  const std::optional<Json>& runningBefore = std::nullopt);
+  // The same for a job without warnings.
   Inserted Insert(const std::string& printer, const std::string& command, const Json& args,
                   const std::optional<std::string>& key,
-                  const std::optional<Json>& runningBefore = std::nullopt);
+                  const std::optional<Json>& runningBefore = std::nullopt) {
+    return Insert(printer, NewJob{command, args, {}, key}, runningBefore);
+  }
 
   // queued -> running with the counter reading taken before (null when the
   // command has none). Nothing when the job is no longer queued.

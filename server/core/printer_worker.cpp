@@ -102,9 +102,8 @@ void PrinterWorker::Enqueue(int64_t id) {
   wake_.notify_one();
 }
 
-std::optional<std::future<Journal::Inserted>> PrinterWorker::TakeAtOnce(
-    const std::string& command, const Json& args, const std::optional<std::string>& key) {
-  auto fresh = std::make_shared<FreshJob>(FreshJob{command, args, key, {}});
+std::optional<std::future<Journal::Inserted>> PrinterWorker::TakeAtOnce(const Journal::NewJob& job) {
+  auto fresh = std::make_shared<FreshJob>(FreshJob{job, {}});
   auto inserted = fresh->inserted.get_future();
   {
     std::lock_guard lock(mutex_);
@@ -180,7 +179,7 @@ int64_t PrinterWorker::RunEntry(const Entry& entry) {
 // usual way (or fails with why).
 int64_t PrinterWorker::RunFresh(const Entry& entry) {
   FreshJob& fresh = *entry.fresh;
-  const auto* info = zuvcmd::FindCommand(fresh.command);
+  const auto* info = zuvcmd::FindCommand(fresh.job.command);
   Json before = nullptr, error = nullptr;
   bool ready = false;
   if (info) {
@@ -189,8 +188,7 @@ int64_t PrinterWorker::RunFresh(const Entry& entry) {
   }
   Journal::Inserted inserted;
   try {
-    inserted = journal_.Insert(config_.id, fresh.command, fresh.args, fresh.key,
-                               ready ? std::optional<Json>(before) : std::nullopt);
+    inserted = journal_.Insert(config_.id, fresh.job, ready ? std::optional<Json>(before) : std::nullopt);
   } catch (...) {
     fresh.inserted.set_exception(std::current_exception());
     if (portOpen_) SetState(PrinterState::Idle);
@@ -236,7 +234,7 @@ void PrinterWorker::ShelveFresh() {
     if (!entry.fresh) continue;
     FreshJob& fresh = *entry.fresh;
     try {
-      auto inserted = journal_.Insert(config_.id, fresh.command, fresh.args, fresh.key);
+      auto inserted = journal_.Insert(config_.id, fresh.job);
       if (!inserted.replayed) hooks_.jobChanged(inserted.job);
       fresh.inserted.set_value(std::move(inserted));
     } catch (...) {

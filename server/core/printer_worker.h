@@ -44,9 +44,7 @@ class PrinterWorker {
   // the job's counter first, so the job's queued and running rows share
   // one commit. The future holds what the journal made of it (or the
   // insert's exception). Nothing when the printer has other work.
-  std::optional<std::future<Journal::Inserted>> TakeAtOnce(const std::string& command,
-                                                          const Json& args,
-                                                          const std::optional<std::string>& key);
+  std::optional<std::future<Journal::Inserted>> TakeAtOnce(const Journal::NewJob& job);
   // Tells the thread to stop without waiting for it.
   void RequestStop();
   // Waits for the exchange in hand, if any, and its commit; the rest stay
@@ -58,9 +56,7 @@ class PrinterWorker {
 
  private:
   struct FreshJob {
-    std::string command;
-    Json args;
-    std::optional<std::string> key;
+    Journal::NewJob job;
     std::promise<Journal::Inserted> inserted;
   };
   struct Entry {

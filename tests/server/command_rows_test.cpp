@@ -7,6 +7,7 @@
 #include "commands/catalogue.h"
 #include "service_fixture.h"
 #include "server/openapi.h"
+#include "server/request_checks.h"
 
 namespace srvtest {
 namespace {
@@ -81,7 +82,8 @@ TEST(CommandRows, ArgumentSchemasSayTheChecksLimits) {
             Json({"queued", "running", "done", "failed", "in-doubt", "not-done"}));
 }
 
-// Bodies each command's checks and schema must agree on, accepted or not.
+// Bodies each command's checks and request schema must agree on, accepted
+// or not.
 // Rules across fields (FROM after TO, a line wider than its width) are the
 // checks' alone, said in the schema's description: not listed here.
 Json Cases() {
@@ -93,6 +95,8 @@ Json Cases() {
   };
   return Json::array({
       {"test", Json::object()}, {"test", {{"x", 1}}}, {"z-report", {{"confirm", true}}},
+      {"test", {{"strict", true}}}, {"test", {{"strict", "yes"}}}, {"beep", {{"strict", nullptr}}},
+      {"nonfiscal", {{"lines", {"a"}}, {"strict", false}}},
       {"pay", {{"type", "cash"}, {"amount", "300"}}}, {"pay", {{"type", "card"}, {"amount", "0,5"}}},
       {"pay", {{"type", "cheque"}, {"amount", "12.34"}}}, {"pay", {{"type", "check"}, {"amount", "1"}}},
       {"pay", {{"type", 1}, {"amount", "1"}}}, {"pay", {{"type", "cash"}, {"amount", "0"}}},
@@ -128,7 +132,7 @@ Json Cases() {
 
 bool Accepted(const std::string& command, const Json& body) {
   try {
-    zuvcmd::CheckRequest(command, body);
+    zuvsrv::CheckCommandBody(command, body);
     return true;
   } catch (const zuvcmd::ArgumentError&) {
     return false;
@@ -145,7 +149,7 @@ document = json.load(open(sys.argv[1]))
 cases = json.load(open(sys.argv[2]))
 checker = jsonschema.FormatChecker()
 for command, body in cases:
-    name = "".join(part.capitalize() for part in command.split("-")) + "Args"
+    name = "".join(part.capitalize() for part in command.split("-")) + "Request"
     schema = {"$ref": "#/components/schemas/" + name, "components": document["components"]}
     valid = jsonschema.Draft202012Validator(schema, format_checker=checker).is_valid(body)
     print("accepted" if valid else "refused")

@@ -5,10 +5,14 @@
 #include <set>
 
 #include "event_reader.h"
+#include "raw_socket.h"
+#include "server/http_limits.h"
 #include "server/openapi.h"
 
 namespace srvtest {
 namespace {
+
+constexpr uint8_t kPrinterErrorCode = 5;
 
 std::vector<std::string> StatesOf(const std::vector<Event>& events, const Json& id) {
   std::vector<std::string> states;
@@ -96,6 +100,63 @@ TEST_F(ServiceTest, PastMaxEventStreamsANewOneIs503WithRetryAfter) {
   EXPECT_EQ(StatesOf(ParseEvents(one.WaitFor([&](const std::string& t) {
               return StatesOf(ParseEvents(t), job["id"]).size() >= 3;
             })), job["id"]).back(), "done");
+}
+
+// Whether `text` ends with an event of job `id` in `state`: searched from
+// the end, as the streams here carry megabytes.
+bool EndsInState(const std::string& text, const Json& id, const std::string& state) {
+  const size_t job = text.rfind("\"id\":" + id.dump() + ",");
+  return job != std::string::npos && text.find("\"state\":\"" + state + "\"", job) != std::string::npos;
+}
+
+// A reader that stops reading is cut off once the events waiting for it
+// pass the bound; the other streams, the requests and the printer go on.
+TEST_F(ServiceTest, AStreamTooFarBehindIsCutWhileTheOthersGoOn) {
+  // No heartbeat: a stream left open stays silent once read to its end.
+  Settings().eventHeartbeat = 10min;
+  Restart();
+  EventReader reader(Port());
+  ASSERT_TRUE(Connected(reader.WaitFor(Connected)));
+  // A small receive buffer, so the kernel holds little of what it is sent.
+  const int slow = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(slow, 0);
+  const int small = 4096;
+  ASSERT_EQ(::setsockopt(slow, SOL_SOCKET, SO_RCVBUF, &small, sizeof small), 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(slow, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string events = "GET /v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                             std::string(kToken) + "\r\n\r\n";
+  ASSERT_EQ(::send(slow, events.data(), events.size(), MSG_NOSIGNAL), ssize_t(events.size()));
+  // Every event of these jobs carries their arguments, close to half the
+  // bound; three jobs of three events each (queued, running, failed: the
+  // printer refuses their first frame) are far more than the bound and
+  // what the kernel's buffers hold.
+  Json lines = Json::array();
+  for (size_t size = 0; size < zuvsrv::kMaxPendingEventBytes / 2; size += 80)
+    lines.push_back(std::string(68, 'x'));
+  const std::string body = Json{{"lines", lines}, {"width", 71}}.dump();
+  constexpr int kJobs = 3;
+  Printer().Emu([](emu::PrinterEmulator& e) { e.InjectError(kPrinterErrorCode, kJobs); });
+  Json last;
+  for (int i = 0; i < kJobs; ++i) {
+    last = BodyOf(Post("/v1/printers/a/nonfiscal", body));
+    ASSERT_EQ(last.value("state", ""), "failed") << last.dump().substr(0, 200);
+  }
+  EXPECT_TRUE(ClosedByPeer(slow));
+  ::close(slow);
+  // The reader that keeps up heard every job end, and the service answers.
+  EXPECT_TRUE(EndsInState(reader.WaitFor([&](const std::string& t) {
+    return EndsInState(t, last["id"], "failed");
+  }), last["id"], "failed"));
+  EXPECT_EQ(Client().Get("/healthz")->status, 200);
+  const Json beep = BodyOf(Post("/v1/printers/a/beep"));
+  EXPECT_EQ(beep["state"], "done");
+  EXPECT_TRUE(EndsInState(reader.WaitFor([&](const std::string& t) {
+    return EndsInState(t, beep["id"], "done");
+  }), beep["id"], "done"));
 }
 
 TEST_F(ServiceTest, StoppingTheServiceEndsOpenEventStreams) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "raw_socket.h"
+#include "server/api_routes.h"
 #include "service_fixture.h"
 
 namespace srvtest {
@@ -108,21 +109,41 @@ TEST_F(ServiceTest, MissingOrWrongTokenIsRefusedAndNothingReachesThePrinter) {
   EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
 }
 
-TEST_F(ServiceTest, SynchronousTestAnswersTheFinishedJob) {
-  auto result = Post("/v1/printers/a/test");
-  ASSERT_TRUE(result);
-  ASSERT_EQ(result->status, 200) << result->body;
-  const Json job = BodyOf(result);
-  EXPECT_EQ(job["state"], "done");
-  EXPECT_EQ(job["printer"], "a");
-  EXPECT_EQ(job["command"], "test");
-  EXPECT_TRUE(job["result"].is_object());
-  EXPECT_EQ(result->get_header_value("Location"), "/v1/jobs/" + std::to_string(IdOf(job)));
-  EXPECT_EQ(Printer().Requests(), 1u);
-  // The journal tells the same afterwards.
-  const Json again = BodyOf(Get("/v1/jobs/" + std::to_string(IdOf(job))));
-  EXPECT_EQ(again["state"], "done");
-  EXPECT_EQ(again["id"], job["id"]);
+// Text the printer cannot print is sent as '?' and named in the job's
+// warnings, as the tool warns of it.
+TEST_F(ServiceTest, SynchronousRequestsAnswerTheFinishedJobWithItsWarnings) {
+  struct Case {
+    std::string command, body;
+    Json warnings;
+  };
+  const std::vector<Case> cases{
+      {"test", "", Json::array()},
+      {"nonfiscal", R"({"lines":["Kafa","Smile ☺ ♥ ☺"]})",
+       {"lines[1]: the printer cannot print \"☺\", \"♥\" (sent as '?')"}},
+      {"program-articles",
+       R"({"articles":[{"code":1,"name":"Caj ☕","unit":0,"tax":1,"price":"1"}]})",
+       {"articles[0].name: the printer cannot print \"☕\" (sent as '?')"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    const size_t requestsBefore = Printer().Requests();
+    auto result = Post("/v1/printers/a/" + c.command, c.body);
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->status, 200) << result->body;
+    const Json job = BodyOf(result);
+    EXPECT_EQ(job["state"], "done");
+    EXPECT_EQ(job["printer"], "a");
+    EXPECT_EQ(job["command"], c.command);
+    EXPECT_TRUE(job["result"].is_object());
+    EXPECT_EQ(job["warnings"], c.warnings);
+    EXPECT_EQ(result->get_header_value("Location"), "/v1/jobs/" + std::to_string(IdOf(job)));
+    EXPECT_GT(Printer().Requests(), requestsBefore);
+    // The journal tells the same afterwards.
+    const Json again = BodyOf(Get("/v1/jobs/" + std::to_string(IdOf(job))));
+    EXPECT_EQ(again["state"], "done");
+    EXPECT_EQ(again["id"], job["id"]);
+    EXPECT_EQ(again["warnings"], c.warnings);
+  }
 }
 
 TEST_F(ServiceTest, AsynchronousRequestAnswers202AndThePollShowsTheOutcome) {
@@ -230,8 +251,15 @@ TEST_F(ServiceTest, BadInputIs400NamingTheFieldAndQueuesNothing) {
     std::string path, body;
     Headers headers;
     std::string field;
+    std::string says = "";  // part of the message, when it matters
   };
   const std::vector<Case> cases{
+      {"/v1/printers/a/nonfiscal", R"({"lines":["Kafa","Smile \u263a"],"strict":true})", {},
+       "lines[1]", "lines[1]: the printer cannot print \"\u263a\""},
+      {"/v1/printers/a/program-articles",
+       R"({"strict":true,"articles":[{"code":1,"name":"Caj \u2615","unit":0,"tax":1,"price":"1"}]})",
+       {}, "articles[0].name", "the printer cannot print \"\u2615\""},
+      {"/v1/printers/a/beep", R"({"strict":"yes"})", {}, "strict"},
       {"/v1/printers/a/pay", R"({"type":"cash","amount":"lots"})", {}, "amount"},
       {"/v1/printers/a/pay", R"({"type":"cash"})", {}, "amount"},
       {"/v1/printers/a/beep", R"({"type":)", {}, "body"},
@@ -260,9 +288,41 @@ TEST_F(ServiceTest, BadInputIs400NamingTheFieldAndQueuesNothing) {
     EXPECT_EQ(body["error"]["kind"], "input");
     EXPECT_EQ(body["error"]["field"], c.field) << c.path << " " << c.body;
     EXPECT_FALSE(body["error"].value("message", "").empty());
+    EXPECT_NE(body["error"].value("message", "").find(c.says), std::string::npos) << body;
   }
   EXPECT_EQ(Printer().Requests(), 0u);
   EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
+}
+
+// A client that goes away before its job is queued would never learn of
+// it: nothing is queued, whether it left before or while its body was read
+// or after, before the route queued the job.
+TEST_F(ServiceTest, AClientGoneBeforeItsJobIsQueuedQueuesNothing) {
+  const std::string head = "POST /v1/printers/a/beep HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                           "Authorization: Bearer " + std::string(kToken) + "\r\n"
+                           "Content-Type: application/json\r\nContent-Length: 16\r\n\r\n";
+  for (const std::string& sent : {head, head + "{\"lines\":"}) {
+    const int fd = RawConnect(Port(), sent);
+    ASSERT_GE(fd, 0);
+    ::shutdown(fd, SHUT_WR);
+    // Once the service closed its end, the request is over for it.
+    EXPECT_TRUE(ClosedByPeer(fd));
+    ::close(fd);
+  }
+  zuvsrv::HttpCounters counters;
+  zuvsrv::Api api(Jobs(), zuvsrv::HttpSettings{}, counters);
+  zuvsrv::HttpRequest request;
+  request.method = "POST";
+  request.body = "{}";
+  request.clientGone = [] { return true; };
+  zuvsrv::HttpResponse response;
+  api.Submit(request, response, {"a", "beep"});
+  EXPECT_EQ(response.status, 400);
+  EXPECT_FALSE(response.deferred);
+  EXPECT_EQ(Printer().Requests(), 0u);
+  EXPECT_TRUE(Jobs().List(std::nullopt, std::nullopt, 10).empty());
+  // The service goes on.
+  EXPECT_EQ(BodyOf(Post("/v1/printers/a/beep"))["state"], "done");
 }
 
 TEST_F(ServiceTest, UnknownThingsAre404AndWrongMethods405) {

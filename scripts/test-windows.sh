@@ -36,11 +36,14 @@ cleanup() {
 trap cleanup EXIT
 
 # Starts an emulator on a pseudo-terminal; its path goes into the variable
-# of the same name.
+# of the same name. With emulator_input set, it reads control commands from
+# that file (a pipe) and answers into $ports/$name.out.
 serve() {
   local name=$1; shift
-  ZUV_PORT_DIR=$ports build/emulator/zuv_emulator --link "$name" --no-stdin --quiet "$@" \
-    >"$ports/$name.out" 2>&1 &
+  local input=(--no-stdin)
+  [ -n "${emulator_input:-}" ] && input=()
+  ZUV_PORT_DIR=$ports build/emulator/zuv_emulator --link "$name" "${input[@]}" --quiet "$@" \
+    >"$ports/$name.out" 2>&1 <"${emulator_input:-/dev/null}" &
   pids+=($!)
   for _ in $(seq 100); do
     [ -L "$ports/$name" ] && break
@@ -53,6 +56,17 @@ serve() {
 com5="" com6=""
 serve com5 --baud 115200
 serve com6
+
+# ---- zuv-server.exe: its printer on COM7 -----------------------------------
+# An emulator whose control pipe stays open here, so that the server's tests
+# can ask it how many requests reached it.
+com7=""
+mkfifo "$ports/com7.control"
+exec {com7_control}<>"$ports/com7.control"
+emulator_input=$ports/com7.control serve com7
+export ZUV_WIN_SERVER_PORT=COM7 ZUV_WIN_SERVER_CONTROL=$ports/com7.control \
+  ZUV_WIN_SERVER_ANSWERS=$ports/com7.out
+# ---- end of zuv-server.exe's set-up ----------------------------------------
 
 # wine links COM ports to the machine's serial devices when the prefix
 # starts, com1 to /dev/ttyS0 (the console). Its port table is written
@@ -68,6 +82,7 @@ serve com6
     case $n in
       5) printf '"COM5"="%s"\n' "$com5" ;;
       6) printf '"COM6"="%s"\n' "$com6" ;;
+      7) printf '"COM7"="%s"\n' "$com7" ;;
       *) printf '"COM%d"=""\n' "$n" ;;
     esac
   done
@@ -77,13 +92,13 @@ wineserver -p >/dev/null 2>&1 </dev/null
 server=$(pgrep -n wineserver || true)
 wineboot -i >/dev/null 2>&1 </dev/null
 for link in "$prefix"/dosdevices/com* "$prefix"/dosdevices/lpt*; do
-  case ${link##*/} in com5|com6) ;; *) rm -f "$link" ;; esac
+  case ${link##*/} in com5|com6|com7) ;; *) rm -f "$link" ;; esac
 done
 # Nothing may lead to a device of the machine.
 for link in "$prefix"/dosdevices/*; do
   target=$(readlink "$link")
   case $target in
-    ../drive_c|/|"$com5"|"$com6") ;;
+    ../drive_c|/|"$com5"|"$com6"|"$com7") ;;
     *) echo "wine prefix: $link leads to $target; refusing to run" >&2; exit 1 ;;
   esac
 done

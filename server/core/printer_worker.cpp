@@ -160,6 +160,9 @@ void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
   }
   ShelveFresh();
   zuv::TComPortZUV::ClosePort();
+  // Freed here, not by the thread's exit: MinGW may free a thread's
+  // thread_local storage before it runs their destructors.
+  zuv::ResetDriverState();
 }
 
 // The id of the job it marked busy, or 0.

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -111,8 +112,12 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
   for (const std::string& arg : g_run->args) argv.push_back(arg.c_str());
   std::ofstream log;
   try {
-    log.open(LogPath(argv), std::ios::app);
+    const std::string path = LogPath(argv);
+    log.open(path, std::ios::app);
     log << std::unitbuf;
+    // What the printers' threads print on standard error goes there too.
+    if (::_wfreopen(serial::WideFromUtf8(path).c_str(), L"a", stderr))
+      std::setvbuf(stderr, nullptr, _IONBF, 0);
     g_run->status = RunServer(int(argv.size()), argv.data(), log, log,
                               [] { g_run->Report(SERVICE_RUNNING); });
   } catch (const std::exception&) {

@@ -73,7 +73,17 @@ job_case() {
     fail "a second server on the same state directory started"
   grep -q 'another zuv-server (pid [0-9]*) is using' "$work/second.err" ||
     fail "the second start did not name the holder: $(cat "$work/second.err")"
-  echo "job: test job done, console served, token private, second start refused"
+  # A token file that everyone may read draws the warning (wine gives a
+  # file made outside it a DACL from its mode: 0644 lets everyone read).
+  printf '%064d\n' 7 >"$work/open-token" && chmod 644 "$work/open-token"
+  wine "$exe" --listen 127.0.0.1:0 --state-dir "$(winpath "$work/other")" \
+    --printer "front=$ZUV_WIN_SERVER_PORT" --token-file "$(winpath "$work/open-token")" \
+    >"$work/open.out" 2>"$work/open.err" </dev/null &
+  pids+=($!)
+  await_line "$work/open.out" '^LISTEN ' >/dev/null
+  grep -q 'readable by others than its owner' "$work/open.err" ||
+    fail "a token file everyone may read drew no warning: $(cat "$work/open.err")"
+  echo "job: test job done, console served, token private, second start refused, open token warned"
 }
 
 replay_case() {

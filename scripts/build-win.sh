@@ -11,9 +11,10 @@ out=$root/build-win
 jobs=${ZUV_JOBS:-2}
 
 # What the Windows programs and scripts/test-windows.sh use: the cross
-# compiler, GoogleTest's sources, wine (`wine` gives /usr/bin/wine) and
-# NSIS for the installer.
-ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 nsis"
+# compiler, GoogleTest's sources, wine (`wine` gives /usr/bin/wine), NSIS
+# for the installer; tcl to make SQLite's amalgamation, Boost's headers for
+# the service, curl for its tests.
+ZUV_WIN_PACKAGES="cmake ninja-build g++-mingw-w64-x86-64-posix googletest wine wine64 nsis tcl curl libboost1.81-dev"
 
 source scripts/deps.sh
 install_deps "$ZUV_WIN_PACKAGES"
@@ -32,8 +33,11 @@ if [ ! -f "$mingw_root/usr/lib/libgtest.a" ]; then
   DESTDIR=$mingw_root cmake --install "$out/googletest" >/dev/null
 fi
 
+# SQLite for the service's journal: the amalgamation of Debian's source
+# package, fetched once and kept in build-win/sqlite.
+scripts/sqlite-win.sh "$out/sqlite"
+
 # Header-only libraries: links to just them, never all of /usr/include.
-# Nothing built for Windows uses one yet; those present are linked.
 links=$out/header-links
 mkdir -p "$links"
 for h in nlohmann CLI toml++ boost; do
@@ -42,7 +46,7 @@ done
 
 cmake -S . -B "$out" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DZUV_MINGW_ROOT="$mingw_root" \
-  -DZUV_HEADER_LINKS="$links" "${launcher[@]}" >/dev/null
+  -DZUV_HEADER_LINKS="$links" -DZUV_SQLITE_DIR="$out/sqlite" "${launcher[@]}" >/dev/null
 cmake --build "$out" -j "$jobs" "$@"
 
 # Every program must stand alone on Windows: system DLLs only.

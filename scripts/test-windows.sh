@@ -5,7 +5,7 @@
 # The wine prefix is a private one made here. Its COM links lead only to
 # emulator pseudo-terminals started here: COM5 an emulator paced at 115200
 # baud, COM6 one without pacing, COM7 one at 19200 baud for the tool's
-# detection. No link leads to a device of the machine (com1 would be
+# detection, COM8 the service's printer. No link leads to a device of the machine (com1 would be
 # /dev/ttyS0, the console): see below. One more emulator serves loopback TCP.
 # Usage: scripts/test-windows.sh [bench] [ctest arguments]
 set -euo pipefail
@@ -37,11 +37,14 @@ cleanup() {
 trap cleanup EXIT
 
 # Starts an emulator on a pseudo-terminal; its path goes into the variable
-# of the same name.
+# of the same name. With emulator_input set, it reads control commands from
+# that file (a pipe) and answers into $ports/$name.out.
 serve() {
   local name=$1; shift
-  ZUV_PORT_DIR=$ports build/emulator/zuv_emulator --link "$name" --no-stdin --quiet "$@" \
-    >"$ports/$name.out" 2>&1 &
+  local input=(--no-stdin)
+  [ -n "${emulator_input:-}" ] && input=()
+  ZUV_PORT_DIR=$ports build/emulator/zuv_emulator --link "$name" "${input[@]}" --quiet "$@" \
+    >"$ports/$name.out" 2>&1 <"${emulator_input:-/dev/null}" &
   pids+=($!)
   for _ in $(seq 100); do
     [ -L "$ports/$name" ] && break
@@ -70,9 +73,20 @@ done
 [ -n "$tcp" ] || { echo "the TCP emulator did not start" >&2; exit 1; }
 # --- end of the zuv tool's emulators
 
+# ---- zuv-server.exe: its printer on COM8 -----------------------------------
+# An emulator whose control pipe stays open here, so that the server's tests
+# can ask it how many requests reached it.
+com8=""
+mkfifo "$ports/com8.control"
+exec {com8_control}<>"$ports/com8.control"
+emulator_input=$ports/com8.control serve com8
+export ZUV_WIN_SERVER_PORT=COM8 ZUV_WIN_SERVER_CONTROL=$ports/com8.control \
+  ZUV_WIN_SERVER_ANSWERS=$ports/com8.out
+# ---- end of zuv-server.exe's set-up ----------------------------------------
+
 # wine links COM ports to the machine's serial devices when the prefix
 # starts, com1 to /dev/ttyS0 (the console). Its port table is written
-# before the first start: COM5, COM6 and COM7 lead to the emulators, every other
+# before the first start: COM5 to COM8 lead to the emulators, every other
 # COM number is taken by an empty entry (no link). wine still gives the
 # machine's first device the one number past the table (com256); that link
 # goes before anything runs, and the server stays up (-p) so that it is not
@@ -85,6 +99,7 @@ done
       5) printf '"COM5"="%s"\n' "$com5" ;;
       6) printf '"COM6"="%s"\n' "$com6" ;;
       7) printf '"COM7"="%s"\n' "$com7" ;;
+      8) printf '"COM8"="%s"\n' "$com8" ;;
       *) printf '"COM%d"=""\n' "$n" ;;
     esac
   done
@@ -94,13 +109,13 @@ wineserver -p >/dev/null 2>&1 </dev/null
 server=$(pgrep -n wineserver || true)
 wineboot -i >/dev/null 2>&1 </dev/null
 for link in "$prefix"/dosdevices/com* "$prefix"/dosdevices/lpt*; do
-  case ${link##*/} in com5|com6|com7) ;; *) rm -f "$link" ;; esac
+  case ${link##*/} in com5|com6|com7|com8) ;; *) rm -f "$link" ;; esac
 done
 # Nothing may lead to a device of the machine.
 for link in "$prefix"/dosdevices/*; do
   target=$(readlink "$link")
   case $target in
-    ../drive_c|/|"$com5"|"$com6"|"$com7") ;;
+    ../drive_c|/|"$com5"|"$com6"|"$com7"|"$com8") ;;
     *) echo "wine prefix: $link leads to $target; refusing to run" >&2; exit 1 ;;
   esac
 done

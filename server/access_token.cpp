@@ -1,15 +1,12 @@
 #include "server/access_token.h"
 
-#include <fcntl.h>
-#include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "server/private_files.h"
 
 namespace zuvsrv {
 namespace {
@@ -37,14 +34,7 @@ std::string ReadTokenFile(const std::string& path) {
 }
 
 std::string RandomHex(size_t bytes) {
-  std::string raw(bytes, '\0');
-  size_t filled = 0;
-  while (filled < bytes) {
-    const ssize_t n = ::getrandom(raw.data() + filled, bytes - filled, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw TokenError(SystemError("getrandom"));
-    filled += size_t(n);
-  }
+  const std::string raw = SystemRandomBytes(bytes);
   static constexpr char kHex[] = "0123456789abcdef";
   std::string hex;
   for (unsigned char c : raw) {
@@ -54,21 +44,11 @@ std::string RandomHex(size_t bytes) {
   return hex;
 }
 
-// Writes a new token file that only the owner can read; an existing one
-// (another start won the race) is read instead.
+// A new token file that only the owner can read; an existing one (another
+// start won the race) is read instead.
 std::string CreateTokenFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0 && errno == EEXIST) return ReadTokenFile(path);
-  if (fd < 0) throw TokenError(SystemError("cannot create token file " + path));
   const std::string token = RandomHex(kTokenBytes);
-  const std::string line = token + "\n";
-  const bool written = ::write(fd, line.data(), line.size()) == ssize_t(line.size());
-  const bool synced = written && ::fsync(fd) == 0;
-  ::close(fd);
-  if (!synced) {
-    ::unlink(path.c_str());
-    throw TokenError(SystemError("cannot write token file " + path));
-  }
+  if (!CreatePrivateFile(path, token + "\n")) return ReadTokenFile(path);
   return token;
 }
 
@@ -78,8 +58,7 @@ std::string LoadToken(const std::string& tokenFile, const std::string& stateDir)
   if (!tokenFile.empty()) return ReadTokenFile(tokenFile);
   if (const char* env = std::getenv(kTokenEnv); env && *env) return env;
   const std::string path = stateDir + "/token";
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) return ReadTokenFile(path);
+  if (FileExists(path)) return ReadTokenFile(path);
   return CreateTokenFile(path);
 }
 
@@ -93,8 +72,7 @@ std::vector<std::string> TokenWarnings(const std::string& tokenFile, const std::
                                        const std::string& token) {
   std::vector<std::string> warnings;
   const std::string source = TokenSource(tokenFile, stateDir);
-  struct stat info {};
-  if (source[0] != '$' && ::stat(source.c_str(), &info) == 0 && (info.st_mode & (S_IRWXG | S_IRWXO)))
+  if (source[0] != '$' && ReadableByOthers(source))
     warnings.push_back("the token file " + source + " is readable by others than its owner");
   if (token.size() < kMinTokenLength)
     warnings.push_back("the token from " + source + " is shorter than " +

@@ -22,7 +22,11 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
  private:
+#ifdef _WIN32
+  void* file_ = nullptr;  // HANDLE
+#else
   int fd_ = -1;
+#endif
 };
 
 }  // namespace zuvsrv

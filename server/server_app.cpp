@@ -1,56 +1,17 @@
 #include "server/server_app.h"
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <exception>
 #include <optional>
-#include <thread>
 
 #include "server/access_token.h"
 #include "server/http_service.h"
 #include "server/instance_lock.h"
+#include "server/private_files.h"
 #include "server/service_options.h"
+#include "server/stop_request.h"
 
 namespace zuvsrv {
 namespace {
-
-sigset_t StopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  return set;
-}
-
-// Waits for SIGTERM or SIGINT and stops the HTTP side; the caller wakes it
-// with SIGTERM when the service ended some other way.
-class StopSignalWatcher {
- public:
-  explicit StopSignalWatcher(HttpService& http)
-      : thread_([&http] {
-          const sigset_t set = StopSignals();
-          int signal = 0;
-          while (sigwait(&set, &signal) != 0) {
-          }
-          http.Stop();
-        }) {}
-  ~StopSignalWatcher() {
-    pthread_kill(thread_.native_handle(), SIGTERM);
-    thread_.join();
-  }
-
- private:
-  std::thread thread_;
-};
-
-void MakeStateDir(const std::string& dir) {
-  if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-    throw std::runtime_error("cannot create " + dir + ": " + std::strerror(errno));
-}
 
 std::string UrlHost(const std::string& host) {
   return host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -70,8 +31,9 @@ void WarnAboutSettings(const ServiceOptions& options, const std::string& token, 
 
 // One instance per state directory; the port is bound before the journal
 // is opened, so a start that cannot serve recovers nothing.
-int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
-  MakeStateDir(options.stateDir);
+int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err,
+          const std::function<void()>& serving) {
+  MakePrivateDir(options.stateDir);
   std::unique_ptr<InstanceLock> lock;
   try {
     lock = std::make_unique<InstanceLock>(options.stateDir);
@@ -104,9 +66,10 @@ int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
   out << "LISTEN http://" << UrlHost(options.listen.host) << ':' << port << std::endl;
   err << "zuv-server: the access token is in " << TokenSource(options.tokenFile, options.stateDir)
       << "\n";
+  if (serving) serving();
   bool served = false;
   {
-    StopSignalWatcher watcher(http);
+    StopWatcher watcher([&http] { http.Stop(); });
     served = http.Run();
   }
   // Connections are closed by now: the exchange in progress finishes,
@@ -117,18 +80,13 @@ int Serve(const ServiceOptions& options, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-void BlockStopSignals() {
-  const sigset_t set = StopSignals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
-int RunServer(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+int RunServer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+              const std::function<void()>& serving) {
   ServiceOptions options;
   int status = 0;
   if (ParseCommandLine(argc, argv, options, out, err, status) == ParseOutcome::Exit) return status;
   try {
-    return Serve(options, out, err);
+    return Serve(options, out, err, serving);
   } catch (const std::exception& e) {
     err << "zuv-server: " << e.what() << "\n";
     return 1;

@@ -1,17 +1,17 @@
 // zuv-server's program: options, token, journal, HTTP, and the orderly stop
-// on SIGTERM or SIGINT.
+// (server/stop_request.h).
 #pragma once
 
+#include <functional>
 #include <ostream>
 
 namespace zuvsrv {
 
-// The exit status. The caller has blocked SIGTERM and SIGINT in every
-// thread (BlockStopSignals) before any thread started.
-int RunServer(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
-
-// Blocks SIGTERM and SIGINT in the calling thread and the threads it
-// starts, so that one thread can wait for them; ignores SIGPIPE.
-void BlockStopSignals();
+// The exit status. The caller has called PrepareStopRequests before any
+// thread started (except a Windows service, which takes its stop from the
+// service manager). `serving` is called once the service listens and its
+// printers' workers run.
+int RunServer(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+              const std::function<void()>& serving = {});
 
 }  // namespace zuvsrv

@@ -8,6 +8,8 @@
 #include <CLI/CLI.hpp>
 #include <toml++/toml.h>
 
+#include "server/program_paths.h"
+
 #ifndef ZUV_SERVER_VERSION
 #define ZUV_SERVER_VERSION "unknown"
 #endif
@@ -62,10 +64,9 @@ bool Inside(const std::filesystem::path& path, const std::filesystem::path& dir)
 
 // The console folder beside the running program, or "".
 std::string ConsoleBesideProgram() {
-  std::error_code error;
-  const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return "";
-  return FindConsoleDir(program.string(), {ZUV_CONSOLE_RELATIVE, ZUV_BUILD_DIR, ZUV_SOURCE_CONSOLE});
+  const std::string program = ProgramPath();
+  if (program.empty()) return "";
+  return FindConsoleDir(program, {ZUV_CONSOLE_RELATIVE, ZUV_BUILD_DIR, ZUV_SOURCE_CONSOLE});
 }
 
 }  // namespace
@@ -219,9 +220,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv, ServiceOptions&
     if (!consoleDir.empty()) options.consoleDir = consoleDir;
     for (const std::string& p : printers) options.printers.push_back(ParsePrinter(p));
     if (options.stateDir.empty()) {
-      const char* systemd = std::getenv("STATE_DIRECTORY");
-      if (!systemd || !*systemd) throw OptionsError("no state directory: give --state-dir DIR");
-      options.stateDir = systemd;
+      options.stateDir = DefaultStateDir();
+      if (options.stateDir.empty()) throw OptionsError("no state directory: give --state-dir DIR");
     }
     if (options.consoleDir.empty()) options.consoleDir = ConsoleBesideProgram();
     if (options.printers.empty()) throw OptionsError("no printer: give --printer ID=PORT[@BAUD]");

@@ -1,12 +1,8 @@
 #include "journal.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
+#include <filesystem>
 
 namespace zuvsrv {
 
@@ -85,8 +81,11 @@ std::optional<Job> FindByKey(Database& db, const std::string& key) {
 // files left from an earlier run are set here too.
 void KeepPrivate(const std::string& path) {
   for (const std::string& file : {path, path + "-wal", path + "-shm"}) {
-    if (::chmod(file.c_str(), S_IRUSR | S_IWUSR) != 0 && errno != ENOENT)
-      throw SqliteError("cannot restrict " + file + " to its owner: " + std::strerror(errno));
+    std::error_code error;
+    std::filesystem::permissions(file, std::filesystem::perms::owner_read |
+                                           std::filesystem::perms::owner_write, error);
+    if (error && error != std::errc::no_such_file_or_directory)
+      throw SqliteError("cannot restrict " + file + " to its owner: " + error.message());
   }
 }
 
@@ -108,14 +107,14 @@ Job Load(Database& db, int64_t id) {
 }  // namespace
 
 std::string UtcTime(std::chrono::system_clock::time_point now) {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
-  const std::time_t seconds = std::time_t(ms.count() / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
+  const auto day = std::chrono::floor<std::chrono::days>(now);
+  const std::chrono::year_month_day date{day};
+  const std::chrono::hh_mm_ss time{std::chrono::floor<std::chrono::milliseconds>(now - day)};
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                int(ms.count() % 1000));
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", int(date.year()),
+                unsigned(date.month()), unsigned(date.day()), int(time.hours().count()),
+                int(time.minutes().count()), int(time.seconds().count()),
+                int(time.subseconds().count()));
   return text;
 }
 

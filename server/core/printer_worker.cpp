@@ -91,7 +91,21 @@ void PrinterWorker::Start(std::vector<int64_t> queued) {
   std::vector<int64_t> unsettled;
   for (const auto& job : journal_.UnsettledJobs(config_.id)) unsettled.push_back(job.id);
   for (int64_t id : unsettled) hooks_.jobBusy(id, true);
+#ifdef _WIN32
+  std::promise<void> done;
+  finished_ = done.get_future();
+  // MinGW frees a thread's thread_local storage before it runs their
+  // destructors, so a thread that used the driver crashes as it ends. The
+  // worker says when it is done and then never ends: Stop waits for that
+  // and lets the thread go, and the process's exit takes it.
+  thread_ = std::thread([this, unsettled, done = std::move(done)]() mutable {
+    Run(unsettled);
+    done.set_value();
+    std::promise<void>().get_future().wait();
+  });
+#else
   thread_ = std::thread([this, unsettled] { Run(unsettled); });
+#endif
 }
 
 void PrinterWorker::Enqueue(int64_t id) {
@@ -127,7 +141,13 @@ void PrinterWorker::RequestStop() {
 
 void PrinterWorker::Stop() {
   RequestStop();
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+#ifdef _WIN32
+  finished_.wait();
+  thread_.detach();
+#else
+  thread_.join();
+#endif
 }
 
 PrinterStatus PrinterWorker::Status() {
@@ -159,6 +179,8 @@ void PrinterWorker::Run(const std::vector<int64_t>& unsettled) {
   }
   ShelveFresh();
   zuv::TComPortZUV::ClosePort();
+  // The driver's state goes here, while the thread still has it (below).
+  zuv::ResetDriverState();
 }
 
 // The id of the job it marked busy, or 0.

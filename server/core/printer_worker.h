@@ -110,6 +110,9 @@ class PrinterWorker {
   // The state and error shown before the journal failed. Worker thread only.
   std::optional<std::pair<PrinterState, Json>> beforeJournalFault_;
   std::thread thread_;
+#ifdef _WIN32
+  std::future<void> finished_;  // Run returned (the thread itself never ends)
+#endif
 };
 
 }  // namespace zuvsrv

@@ -183,7 +183,18 @@ Journal::Inserted Journal::Insert(const std::string& printer, const NewJob& fres
         .Bind(8, runningBefore ? runningBefore->dump() : std::string("null"))
         .Bind(9, Json(fresh.warnings).dump())
         .Run();
-    inserted = {Load(db, db.LastInsertId()), false};
+    // The row holds nothing but what was just written: no need to read it.
+    Job job;
+    job.id = db.LastInsertId();
+    job.printer = printer;
+    job.command = fresh.command;
+    job.args = fresh.args;
+    job.state = runningBefore ? JobState::Running : JobState::Queued;
+    job.created = now;
+    if (runningBefore) job.started = now;
+    job.idempotencyKey = fresh.key.value_or(std::string());
+    job.warnings = fresh.warnings;
+    inserted = {std::move(job), false};
   });
   return inserted;
 }

@@ -216,19 +216,39 @@ std::optional<Job> Journal::MarkRunning(int64_t id, const Json& counterBefore) {
 }
 
 Job Journal::Finish(int64_t id, JobState state, const Json& result, const Json& error) {
+  return Finish(id, nullptr, state, result, error);
+}
+
+Job Journal::Finish(const Job& running, JobState state, const Json& result, const Json& error) {
+  return Finish(running.id, &running, state, result, error);
+}
+
+Job Journal::Finish(int64_t id, const Job* known, JobState state, const Json& result,
+                    const Json& error) {
   Job job;
   writer_.Write([&](Database& db) {
+    const std::string now = NowUtc();
     db.Prepare("UPDATE jobs SET state = ?, finished = ?, result = ?, error = ? "
                "WHERE id = ? AND state IN (?, ?)")
         .Bind(1, Str(state))
-        .Bind(2, NowUtc())
+        .Bind(2, now)
         .Bind(3, result.dump())
         .Bind(4, error.dump())
         .Bind(5, id)
         .Bind(6, Str(JobState::Queued))
         .Bind(7, Str(JobState::Running))
         .Run();
-    job = Load(db, id);
+    // Only its worker changes a queued or running row, so the caller's copy
+    // is the row but for what was just written.
+    if (db.Changes() == 0 || !known) {
+      job = Load(db, id);
+      return;
+    }
+    job = *known;
+    job.state = state;
+    job.finished = now;
+    job.result = result;
+    job.error = error;
   });
   return job;
 }

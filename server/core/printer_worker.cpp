@@ -427,7 +427,7 @@ void PrinterWorker::Exchange(const Job& running, const zuvcmd::CommandRequest& r
   // Nothing else goes to the printer before the outcome is durable. Given
   // up at a stop, the job stays running and is in doubt at the next start.
   Job finished;
-  if (!Durably([&] { finished = journal_.Finish(running.id, state, result, error); })) return;
+  if (!Durably([&] { finished = journal_.Finish(running, state, result, error); })) return;
   hooks_.jobChanged(finished);
   if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
   if (portOpen_) SetState(PrinterState::Idle, error);

@@ -53,9 +53,9 @@ TEST_F(JournalTest, KeepsJobsAndKeysAcrossReopen) {
   EXPECT_EQ(journal.Queued("a"), std::vector<int64_t>{id});
 }
 
-// Insert answers with the job it wrote, without reading it back: it must be
-// the job as stored, whether queued or running at once.
-TEST_F(JournalTest, AnInsertedJobIsTheStoredJob) {
+// Insert and Finish answer with the job they wrote, without reading it
+// back: it must be the job as stored.
+TEST_F(JournalTest, AJobAnsweredWithoutReadingBackIsTheStoredJob) {
   Journal journal(path_);
   const Journal::NewJob fresh{"text", {{"lines", {"Ÿ a", "b"}}, {"n", 2}}, {"line 1: 'Ÿ'"}, "k"};
   for (const auto& running : {std::optional<Json>(), std::optional<Json>(Json{{"counter", 7}})}) {
@@ -64,6 +64,12 @@ TEST_F(JournalTest, AnInsertedJobIsTheStoredJob) {
     const auto stored = journal.Get(inserted.job.id);
     ASSERT_TRUE(stored);
     EXPECT_EQ(ToJson(inserted.job), ToJson(*stored));
+    const Json error = {{"kind", "link"}, {"code", -1}, {"message", "lost"}};
+    const Job finished = journal.Finish(inserted.job, JobState::InDoubt, {{"n", 1}}, error);
+    EXPECT_EQ(ToJson(finished), ToJson(*journal.Get(inserted.job.id)));
+    // Finished once: the answer is the stored job, not the caller's copy.
+    EXPECT_EQ(journal.Finish(inserted.job, JobState::Done, nullptr, nullptr).state,
+              JobState::InDoubt);
   }
   const auto keyless = journal.Insert("a", "cut", Json::object(), std::nullopt);
   EXPECT_EQ(ToJson(keyless.job), ToJson(*journal.Get(keyless.job.id)));

@@ -200,17 +200,34 @@ Journal::Inserted Journal::Insert(const std::string& printer, const NewJob& fres
 }
 
 std::optional<Job> Journal::MarkRunning(int64_t id, const Json& counterBefore) {
+  return MarkRunning(id, nullptr, counterBefore);
+}
+
+std::optional<Job> Journal::MarkRunning(const Job& queued, const Json& counterBefore) {
+  return MarkRunning(queued.id, &queued, counterBefore);
+}
+
+std::optional<Job> Journal::MarkRunning(int64_t id, const Job* known, const Json& counterBefore) {
   std::optional<Job> job;
   writer_.Write([&](Database& db) {
+    const std::string now = NowUtc();
     db.Prepare("UPDATE jobs SET state = ?, started = ?, counter_before = ? "
                "WHERE id = ? AND state = ?")
         .Bind(1, Str(JobState::Running))
-        .Bind(2, NowUtc())
+        .Bind(2, now)
         .Bind(3, counterBefore.dump())
         .Bind(4, id)
         .Bind(5, Str(JobState::Queued))
         .Run();
-    if (db.Changes() != 0) job = Load(db, id);
+    if (db.Changes() == 0) return;
+    if (!known) {
+      job = Load(db, id);
+      return;
+    }
+    // Only its worker changes a queued row: see Finish.
+    job = *known;
+    job->state = JobState::Running;
+    job->started = now;
   });
   return job;
 }

@@ -64,11 +64,19 @@ TEST_F(JournalTest, AJobAnsweredWithoutReadingBackIsTheStoredJob) {
     const auto stored = journal.Get(inserted.job.id);
     ASSERT_TRUE(stored);
     EXPECT_EQ(ToJson(inserted.job), ToJson(*stored));
+    Job current = inserted.job;
+    if (!running) {
+      const auto marked = journal.MarkRunning(current, {{"counter", 3}});
+      ASSERT_TRUE(marked);
+      EXPECT_EQ(ToJson(*marked), ToJson(*journal.Get(current.id)));
+      EXPECT_FALSE(journal.MarkRunning(current, nullptr)) << "a job runs once";
+      current = *marked;
+    }
     const Json error = {{"kind", "link"}, {"code", -1}, {"message", "lost"}};
-    const Job finished = journal.Finish(inserted.job, JobState::InDoubt, {{"n", 1}}, error);
+    const Job finished = journal.Finish(current, JobState::InDoubt, {{"n", 1}}, error);
     EXPECT_EQ(ToJson(finished), ToJson(*journal.Get(inserted.job.id)));
     // Finished once: the answer is the stored job, not the caller's copy.
-    EXPECT_EQ(journal.Finish(inserted.job, JobState::Done, nullptr, nullptr).state,
+    EXPECT_EQ(journal.Finish(current, JobState::Done, nullptr, nullptr).state,
               JobState::InDoubt);
   }
   const auto keyless = journal.Insert("a", "cut", Json::object(), std::nullopt);

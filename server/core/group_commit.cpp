@@ -40,14 +40,14 @@ void GroupCommit::Apply(std::deque<Pending*>& group, const std::function<void()>
   try {
     Transaction transaction(db_);
     for (Pending* pending : group) {
-      db_.Exec("SAVEPOINT change");
+      db_.Run("SAVEPOINT change");
       try {
         (*pending->change)(db_);
-        db_.Exec("RELEASE change");
+        db_.Run("RELEASE change");
       } catch (...) {
         pending->error = std::current_exception();
-        db_.Exec("ROLLBACK TO change");
-        db_.Exec("RELEASE change");
+        db_.Run("ROLLBACK TO change");
+        db_.Run("RELEASE change");
       }
     }
     if (hook) hook();

@@ -183,41 +183,89 @@ Journal::Inserted Journal::Insert(const std::string& printer, const NewJob& fres
         .Bind(8, runningBefore ? runningBefore->dump() : std::string("null"))
         .Bind(9, Json(fresh.warnings).dump())
         .Run();
-    inserted = {Load(db, db.LastInsertId()), false};
+    // The row holds nothing but what was just written: no need to read it.
+    Job job;
+    job.id = db.LastInsertId();
+    job.printer = printer;
+    job.command = fresh.command;
+    job.args = fresh.args;
+    job.state = runningBefore ? JobState::Running : JobState::Queued;
+    job.created = now;
+    if (runningBefore) job.started = now;
+    job.idempotencyKey = fresh.key.value_or(std::string());
+    job.warnings = fresh.warnings;
+    inserted = {std::move(job), false};
   });
   return inserted;
 }
 
 std::optional<Job> Journal::MarkRunning(int64_t id, const Json& counterBefore) {
+  return MarkRunning(id, nullptr, counterBefore);
+}
+
+std::optional<Job> Journal::MarkRunning(const Job& queued, const Json& counterBefore) {
+  return MarkRunning(queued.id, &queued, counterBefore);
+}
+
+std::optional<Job> Journal::MarkRunning(int64_t id, const Job* known, const Json& counterBefore) {
   std::optional<Job> job;
   writer_.Write([&](Database& db) {
+    const std::string now = NowUtc();
     db.Prepare("UPDATE jobs SET state = ?, started = ?, counter_before = ? "
                "WHERE id = ? AND state = ?")
         .Bind(1, Str(JobState::Running))
-        .Bind(2, NowUtc())
+        .Bind(2, now)
         .Bind(3, counterBefore.dump())
         .Bind(4, id)
         .Bind(5, Str(JobState::Queued))
         .Run();
-    if (db.Changes() != 0) job = Load(db, id);
+    if (db.Changes() == 0) return;
+    if (!known) {
+      job = Load(db, id);
+      return;
+    }
+    // Only its worker changes a queued row: see Finish.
+    job = *known;
+    job->state = JobState::Running;
+    job->started = now;
   });
   return job;
 }
 
 Job Journal::Finish(int64_t id, JobState state, const Json& result, const Json& error) {
+  return Finish(id, nullptr, state, result, error);
+}
+
+Job Journal::Finish(const Job& running, JobState state, const Json& result, const Json& error) {
+  return Finish(running.id, &running, state, result, error);
+}
+
+Job Journal::Finish(int64_t id, const Job* known, JobState state, const Json& result,
+                    const Json& error) {
   Job job;
   writer_.Write([&](Database& db) {
+    const std::string now = NowUtc();
     db.Prepare("UPDATE jobs SET state = ?, finished = ?, result = ?, error = ? "
                "WHERE id = ? AND state IN (?, ?)")
         .Bind(1, Str(state))
-        .Bind(2, NowUtc())
+        .Bind(2, now)
         .Bind(3, result.dump())
         .Bind(4, error.dump())
         .Bind(5, id)
         .Bind(6, Str(JobState::Queued))
         .Bind(7, Str(JobState::Running))
         .Run();
-    job = Load(db, id);
+    // Only its worker changes a queued or running row, so the caller's copy
+    // is the row but for what was just written.
+    if (db.Changes() == 0 || !known) {
+      job = Load(db, id);
+      return;
+    }
+    job = *known;
+    job.state = state;
+    job.finished = now;
+    job.result = result;
+    job.error = error;
   });
   return job;
 }

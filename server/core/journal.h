@@ -58,9 +58,15 @@ class Journal {
   // queued -> running with the counter reading taken before (null when the
   // command has none). Nothing when the job is no longer queued.
   std::optional<Job> MarkRunning(int64_t id, const Json& counterBefore);
+  // The same for the job as the journal holds it queued: the running job is
+  // made from it instead of read back.
+  std::optional<Job> MarkRunning(const Job& queued, const Json& counterBefore);
   // running -> done | failed | in-doubt; queued -> failed when the job
   // failed before anything was sent.
   Job Finish(int64_t id, JobState state, const Json& result, const Json& error);
+  // The same for the job as the journal holds it queued or running: the
+  // finished job is made from it instead of read back.
+  Job Finish(const Job& running, JobState state, const Json& result, const Json& error);
   // in-doubt -> done | not-done, keeping `finished`: the settling time goes
   // in the settlement as "settled_at". Nothing when the job is not in doubt
   // (any more). Throws UnknownJob for an id never given.
@@ -101,6 +107,10 @@ class Journal {
   void SetCommitHook(std::function<void()> hook) { writer_.SetCommitHook(std::move(hook)); }
 
  private:
+  std::optional<Job> MarkRunning(int64_t id, const Job* known, const Json& counterBefore);
+  Job Finish(int64_t id, const Job* known, JobState state, const Json& result,
+             const Json& error);
+
   GroupCommit writer_;
   std::mutex readMutex_;
   Database reader_;

@@ -378,7 +378,7 @@ void PrinterWorker::RunJob(int64_t id) {
   // Durable before the first byte leaves: a crash from here on leaves the
   // job in doubt, never queued to be sent again.
   std::optional<Job> running;
-  if (!Durably([&] { running = journal_.MarkRunning(id, before); }) || !running) return;
+  if (!Durably([&] { running = journal_.MarkRunning(*job, before); }) || !running) return;
   Dequeue({id, nullptr});
   hooks_.jobChanged(*running);
   Exchange(*running, request);
@@ -427,7 +427,7 @@ void PrinterWorker::Exchange(const Job& running, const zuvcmd::CommandRequest& r
   // Nothing else goes to the printer before the outcome is durable. Given
   // up at a stop, the job stays running and is in doubt at the next start.
   Job finished;
-  if (!Durably([&] { finished = journal_.Finish(running.id, state, result, error); })) return;
+  if (!Durably([&] { finished = journal_.Finish(running, state, result, error); })) return;
   hooks_.jobChanged(finished);
   if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
   if (portOpen_) SetState(PrinterState::Idle, error);
@@ -441,7 +441,7 @@ void PrinterWorker::Exchange(const Job& running, const zuvcmd::CommandRequest& r
 // can be.
 void PrinterWorker::Detect(const Job& job) {
   std::optional<Job> running;
-  if (!Durably([&] { running = journal_.MarkRunning(job.id, nullptr); }) || !running) return;
+  if (!Durably([&] { running = journal_.MarkRunning(job, nullptr); }) || !running) return;
   Dequeue({job.id, nullptr});
   hooks_.jobChanged(*running);
   SetState(PrinterState::Busy);

@@ -17,6 +17,10 @@ void Check(sqlite3* db, int rc, const char* what) {
 // failed commit themselves, and a stop must not wait long for one attempt.
 constexpr int kBusyTimeoutMs = 2000;
 
+// The journal uses a few dozen texts; one built from input must not grow
+// the cache without bound.
+constexpr size_t kCachedStatements = 64;
+
 }  // namespace
 
 Database::Database(const std::string& path) {
@@ -32,7 +36,10 @@ Database::Database(const std::string& path) {
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
 }
 
-Database::~Database() { sqlite3_close(db_); }
+Database::~Database() {
+  for (const auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
+  sqlite3_close(db_);
+}
 
 void Database::Exec(const std::string& sql) {
   Check(db_, sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr), "sql");
@@ -40,19 +47,49 @@ void Database::Exec(const std::string& sql) {
 
 Statement Database::Prepare(const std::string& sql) { return Statement(*this, sql); }
 
+void Database::Run(const std::string& sql) { Prepare(sql).Run(); }
+
+sqlite3_stmt* Database::Take(const std::string& sql) {
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (const auto cached = cache_.find(sql); cached != cache_.end()) {
+      sqlite3_stmt* stmt = cached->second;
+      cache_.erase(cached);
+      return stmt;
+    }
+  }
+  sqlite3_stmt* stmt = nullptr;
+  Check(db_, sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr), "prepare");
+  return stmt;
+}
+
+// Reset at once, not at the next use: a statement left mid-way would keep
+// its read transaction, and with it an old snapshot, open.
+void Database::GiveBack(std::string sql, sqlite3_stmt* stmt) {
+  sqlite3_reset(stmt);  // repeats the last step's error, already reported
+  sqlite3_clear_bindings(stmt);
+  {
+    std::lock_guard lock(cacheMutex_);
+    if (cache_.size() < kCachedStatements && cache_.emplace(std::move(sql), stmt).second) return;
+  }
+  sqlite3_finalize(stmt);
+}
+
 int Database::Changes() const { return sqlite3_changes(db_); }
 
 int64_t Database::LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
-Statement::Statement(Database& db, const std::string& sql) : db_(&db) {
-  Check(db.Handle(), sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr), "prepare");
-}
+Statement::Statement(Database& db, const std::string& sql)
+    : db_(&db), sql_(sql), stmt_(db.Take(sql)) {}
 
-Statement::Statement(Statement&& other) noexcept : db_(other.db_), stmt_(other.stmt_) {
+Statement::Statement(Statement&& other) noexcept
+    : db_(other.db_), sql_(std::move(other.sql_)), stmt_(other.stmt_) {
   other.stmt_ = nullptr;
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (stmt_) db_->GiveBack(std::move(sql_), stmt_);
+}
 
 Statement& Statement::Bind(int index, int64_t value) {
   Check(db_->Handle(), sqlite3_bind_int64(stmt_, index, value), "bind");
@@ -98,19 +135,19 @@ bool Statement::IsNull(int column) const {
   return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
-Transaction::Transaction(Database& db) : db_(db) { db_.Exec("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Database& db) : db_(db) { db_.Run("BEGIN IMMEDIATE"); }
 
 Transaction::~Transaction() {
   if (!open_) return;
   try {
-    db_.Exec("ROLLBACK");
+    db_.Run("ROLLBACK");
   } catch (const SqliteError&) {
     // Nothing more to undo: SQLite already rolled back.
   }
 }
 
 void Transaction::Commit() {
-  db_.Exec("COMMIT");
+  db_.Run("COMMIT");
   open_ = false;
 }
 

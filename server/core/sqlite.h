@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -27,13 +29,24 @@ class Database {
 
   // Runs statements that return no rows.
   void Exec(const std::string& sql);
+  // Prepares once per connection: a statement comes back to the cache when
+  // its Statement ends, and is taken out while in use, so a nested use of the
+  // same text gets a statement of its own.
   Statement Prepare(const std::string& sql);
+  // One statement returning no rows, prepared once.
+  void Run(const std::string& sql);
   int Changes() const;
   int64_t LastInsertId() const;
   sqlite3* Handle() const { return db_; }
 
  private:
+  friend class Statement;
+  sqlite3_stmt* Take(const std::string& sql);
+  void GiveBack(std::string sql, sqlite3_stmt* stmt);
+
   sqlite3* db_ = nullptr;
+  std::mutex cacheMutex_;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
 class Statement {
@@ -61,6 +74,7 @@ class Statement {
 
  private:
   Database* db_;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 

@@ -53,6 +53,66 @@ TEST_F(JournalTest, KeepsJobsAndKeysAcrossReopen) {
   EXPECT_EQ(journal.Queued("a"), std::vector<int64_t>{id});
 }
 
+// Insert and Finish answer with the job they wrote, without reading it
+// back: it must be the job as stored.
+TEST_F(JournalTest, AJobAnsweredWithoutReadingBackIsTheStoredJob) {
+  Journal journal(path_);
+  const Journal::NewJob fresh{"text", {{"lines", {"Ÿ a", "b"}}, {"n", 2}}, {"line 1: 'Ÿ'"}, "k"};
+  for (const auto& running : {std::optional<Json>(), std::optional<Json>(Json{{"counter", 7}})}) {
+    const auto inserted = journal.Insert(running ? "b" : "a", {fresh.command, fresh.args,
+                                         fresh.warnings, running ? "k2" : "k"}, running);
+    const auto stored = journal.Get(inserted.job.id);
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(ToJson(inserted.job), ToJson(*stored));
+    Job current = inserted.job;
+    if (!running) {
+      const auto marked = journal.MarkRunning(current, {{"counter", 3}});
+      ASSERT_TRUE(marked);
+      EXPECT_EQ(ToJson(*marked), ToJson(*journal.Get(current.id)));
+      EXPECT_FALSE(journal.MarkRunning(current, nullptr)) << "a job runs once";
+      current = *marked;
+    }
+    const Json error = {{"kind", "link"}, {"code", -1}, {"message", "lost"}};
+    const Job finished = journal.Finish(current, JobState::InDoubt, {{"n", 1}}, error);
+    EXPECT_EQ(ToJson(finished), ToJson(*journal.Get(inserted.job.id)));
+    // Finished once: the answer is the stored job, not the caller's copy.
+    EXPECT_EQ(journal.Finish(current, JobState::Done, nullptr, nullptr).state,
+              JobState::InDoubt);
+  }
+  const auto keyless = journal.Insert("a", "cut", Json::object(), std::nullopt);
+  EXPECT_EQ(ToJson(keyless.job), ToJson(*journal.Get(keyless.job.id)));
+}
+
+// Statements are reused per connection: one in use is not handed out again,
+// one given back keeps neither its bindings nor its read snapshot.
+TEST_F(JournalTest, ReusedStatementsStartClean) {
+  Database writer(path_), reader(path_);
+  writer.Exec("PRAGMA journal_mode=WAL; CREATE TABLE t (x INTEGER); INSERT INTO t VALUES (1), (2)");
+  const std::string select = "SELECT x FROM t ORDER BY x";
+  {
+    auto outer = reader.Prepare(select);
+    ASSERT_TRUE(outer.Step());
+    {
+      auto inner = reader.Prepare(select);
+      ASSERT_TRUE(inner.Step());
+      ASSERT_TRUE(inner.Step());
+      EXPECT_EQ(inner.Int(0), 2);
+    }
+    EXPECT_EQ(outer.Int(0), 1);
+    ASSERT_TRUE(outer.Step());
+    EXPECT_EQ(outer.Int(0), 2);
+  }
+  reader.Prepare(select).Step();  // given back before it is done
+  writer.Run("INSERT INTO t VALUES (3)");
+  auto count = reader.Prepare("SELECT COUNT(*) FROM t");
+  ASSERT_TRUE(count.Step());
+  EXPECT_EQ(count.Int(0), 3);
+  reader.Prepare("SELECT ?").Bind(1, int64_t(5)).Step();
+  auto unbound = reader.Prepare("SELECT ?");
+  ASSERT_TRUE(unbound.Step());
+  EXPECT_TRUE(unbound.IsNull(0));
+}
+
 TEST_F(JournalTest, SameKeyWithAnotherRequestConflicts) {
   Journal journal(path_);
   journal.Insert("a", "pay", pay_, "k");

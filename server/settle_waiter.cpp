@@ -32,7 +32,9 @@ void SettleWaiter::Await(int64_t id, std::chrono::milliseconds wait, Done done) 
     waits_.emplace(std::chrono::steady_clock::now() + wait, Wait{id, std::move(done)});
   }
   changed_.notify_all();
-  // It may have settled before the wait was in place.
+  // It may have settled before the wait was in place: then, and only then,
+  // the journal is read.
+  if (jobs_.Moving(id)) return;
   const std::optional<Job> job = jobs_.Get(id);
   if (!job) Fire(id, nullptr);
   else if (!Unsettled(job->state)) Fire(id, ToJson(*job));

@@ -241,6 +241,12 @@ JobService::Submitted JobService::Queue(const std::string& printer, const std::s
 
 std::optional<Job> JobService::Get(int64_t id) { return impl_->journal.Get(id); }
 
+bool JobService::Moving(int64_t id) {
+  std::lock_guard lock(impl_->countsMutex);
+  const auto it = impl_->open.find(id);
+  return it != impl_->open.end() && StillMoving(it->second);
+}
+
 std::vector<Job> JobService::List(std::optional<JobState> state,
                                   std::optional<std::string> printer, int limit) {
   return impl_->journal.List(state, std::move(printer), limit);
@@ -251,11 +257,11 @@ std::optional<Job> JobService::WaitSettled(int64_t id, std::chrono::milliseconds
   std::unique_lock lock(impl_->waitMutex);
   for (;;) {
     const uint64_t seen = impl_->generation;
-    const bool inHand = impl_->inHand.count(id) != 0;
-    lock.unlock();
-    auto job = impl_->journal.Get(id);
-    if (!job || (!inHand && !StillMoving(job->state))) return job;
-    lock.lock();
+    // Read only once it is out of hand and no longer moves.
+    if (impl_->inHand.count(id) == 0 && !Moving(id)) {
+      lock.unlock();
+      return impl_->journal.Get(id);
+    }
     if (!impl_->settled.wait_until(lock, deadline, [&] { return impl_->generation != seen; })) {
       lock.unlock();
       return impl_->journal.Get(id);

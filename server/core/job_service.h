@@ -138,6 +138,10 @@ class JobService {
   Submitted Detect(const std::string& printer, const std::optional<std::string>& idempotencyKey);
 
   std::optional<Job> Get(int64_t id);
+  // Whether the job is queued or running, from memory: false for a job that
+  // ended, waits in doubt, or was never given. Every change is counted
+  // before anyone hears of it, so a false here is in the journal already.
+  bool Moving(int64_t id);
   std::vector<Job> List(std::optional<JobState> state, std::optional<std::string> printer,
                         int limit);
   // The job once it left queued/running, or as it is when `wait` ran out.

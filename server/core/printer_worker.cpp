@@ -428,6 +428,7 @@ void PrinterWorker::Exchange(const Job& running, const zuvcmd::CommandRequest& r
   // up at a stop, the job stays running and is in doubt at the next start.
   Job finished;
   if (!Durably([&] { finished = journal_.Finish(running, state, result, error); })) return;
+  if (state == JobState::InDoubt) mayBeUnsettled_ = true;
   hooks_.jobChanged(finished);
   if (outcome.errorCode == zuv::linkerr::PortFault) NotePortFault();
   if (portOpen_) SetState(PrinterState::Idle, error);
@@ -504,6 +505,7 @@ void PrinterWorker::NotePortFault() {
 // False when the printer did not answer (the jobs stay in doubt) or the
 // service is stopping.
 bool PrinterWorker::SettleUnsettled() {
+  if (!mayBeUnsettled_) return true;
   std::vector<Journal::Unsettled> unsettled;
   if (!Durably([&] { unsettled = journal_.UnsettledJobs(config_.id); })) return false;
   for (const auto& pending : unsettled) {
@@ -531,6 +533,7 @@ bool PrinterWorker::SettleUnsettled() {
     if (settled) hooks_.jobChanged(*settled);
   }
   SetSettleAgain(false);
+  mayBeUnsettled_ = false;
   return true;
 }
 

@@ -107,6 +107,10 @@ class PrinterWorker {
   // A job in doubt waits for a counter the printer did not give: read
   // again now and then, not only when the next job comes.
   bool settleAgain_ = false;
+  // Whether a job of this printer may wait in doubt for its counter: true
+  // at start and after a job ended in doubt, false once settling found
+  // none. Spares each job the journal's search. Worker thread only.
+  bool mayBeUnsettled_ = true;
   // The state and error shown before the journal failed. Worker thread only.
   std::optional<std::pair<PrinterState, Json>> beforeJournalFault_;
   std::thread thread_;

@@ -255,18 +255,14 @@ std::vector<Job> JobService::List(std::optional<JobState> state,
 std::optional<Job> JobService::WaitSettled(int64_t id, std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
   std::unique_lock lock(impl_->waitMutex);
-  for (;;) {
+  // Read once it is out of hand and no longer moves, or the wait ran out.
+  while (impl_->inHand.count(id) != 0 || Moving(id)) {
     const uint64_t seen = impl_->generation;
-    // Read only once it is out of hand and no longer moves.
-    if (impl_->inHand.count(id) == 0 && !Moving(id)) {
-      lock.unlock();
-      return impl_->journal.Get(id);
-    }
-    if (!impl_->settled.wait_until(lock, deadline, [&] { return impl_->generation != seen; })) {
-      lock.unlock();
-      return impl_->journal.Get(id);
-    }
+    if (!impl_->settled.wait_until(lock, deadline, [&] { return impl_->generation != seen; }))
+      break;
   }
+  lock.unlock();
+  return impl_->journal.Get(id);
 }
 
 Job JobService::Resolve(int64_t id, bool done, const std::string& note) {

@@ -434,6 +434,7 @@ TEST_F(Events, FarEndHangUpLeavesTheThreadQuiet) {
                           const std::string&) { faults.push_back(kind); };
   port_.SetSyncMethod(smNone);
   port_.Open();
+  ASSERT_TRUE(WaitUntil([] { return ThreadsNamedAsleep(kEventThreadName); }));
   const ThreadStats before = StatsOfThreadsNamed(kEventThreadName);
   pty_.HangUp();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -495,6 +496,7 @@ TEST_F(Events, ThreadOnADeviceThatFailedToOpenWaitsQuietly) {
   EXPECT_TRUE(port_.Connected());
   EXPECT_TRUE(port_.ThreadCreated());
   EXPECT_GE(faults, 1);
+  ASSERT_TRUE(WaitUntil([] { return ThreadsNamedAsleep(kEventThreadName); }));
   const ThreadStats before = StatsOfThreadsNamed(kEventThreadName);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const ThreadStats after = StatsOfThreadsNamed(kEventThreadName);

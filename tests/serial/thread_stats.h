@@ -27,21 +27,43 @@ inline ThreadStats StatsOfThread(pid_t tid) {
   return s;
 }
 
-// The threads of the process named `name`, summed.
-inline ThreadStats StatsOfThreadsNamed(const std::string& name) {
-  ThreadStats total;
+// The threads of the process named `name`, each with its id.
+inline std::vector<pid_t> ThreadsNamed(const std::string& name) {
+  std::vector<pid_t> tids;
   DIR* dir = ::opendir("/proc/self/task");
-  if (!dir) return total;
+  if (!dir) return tids;
   while (const dirent* e = ::readdir(dir)) {
     const pid_t tid = static_cast<pid_t>(std::atoi(e->d_name));
     if (tid <= 0) continue;
     std::string comm;
     std::getline(std::ifstream("/proc/self/task/" + std::to_string(tid) + "/comm"), comm);
-    if (comm != name) continue;
+    if (comm == name) tids.push_back(tid);
+  }
+  ::closedir(dir);
+  return tids;
+}
+
+// True once a thread named `name` exists and every such thread sleeps. A
+// thread names itself only after its start-up hand-shake, so counts taken
+// from here on are the steady wait's alone.
+inline bool ThreadsNamedAsleep(const std::string& name) {
+  const std::vector<pid_t> tids = ThreadsNamed(name);
+  for (pid_t tid : tids) {
+    std::string stat;
+    std::getline(std::ifstream("/proc/self/task/" + std::to_string(tid) + "/stat"), stat);
+    const size_t end = stat.rfind(')');  // the name may hold spaces
+    if (end == std::string::npos || end + 2 >= stat.size() || stat[end + 2] != 'S') return false;
+  }
+  return !tids.empty();
+}
+
+// The threads of the process named `name`, summed.
+inline ThreadStats StatsOfThreadsNamed(const std::string& name) {
+  ThreadStats total;
+  for (pid_t tid : ThreadsNamed(name)) {
     const ThreadStats s = StatsOfThread(tid);
     total.cpuNs += s.cpuNs;
     total.wakeUps += s.wakeUps;
   }
-  ::closedir(dir);
   return total;
 }

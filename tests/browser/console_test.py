@@ -3,7 +3,9 @@
 emulated printers; detection against a second one whose printers do not
 answer at their configured speed; and, through a proxy that loses answers,
 holds them back or goes down, that one click prints one slip. Also takes the
-README's screenshots (docs/console-*.png).
+README's screenshots (console-*.png): into ZUV_SCREENSHOT_DIR when set
+(scripts/screenshots.sh sets it to docs/), else into the working directory,
+so a test run leaves the source tree as it was.
 
 usage: console_test.py ZUV_SERVER ZUV_EMULATOR SOURCE_DIR [TEST...]"""
 
@@ -31,7 +33,7 @@ from selenium.webdriver.support.ui import Select, WebDriverWait  # noqa: E402
 
 SERVER, EMULATOR, SOURCE_DIR = sys.argv[1], sys.argv[2], sys.argv[3]
 CONSOLE_DIR = os.path.join(SOURCE_DIR, "console")
-DOCS_DIR = os.path.join(SOURCE_DIR, "docs")
+SCREENSHOT_DIR = os.environ.get("ZUV_SCREENSHOT_DIR") or os.getcwd()
 TOKEN = "console-test-token-0123456789"
 WAIT_S = 60          # generous: the machine may be loaded
 # Command bytes, as the emulator lists them.
@@ -183,8 +185,8 @@ class ConsolePage(unittest.TestCase):
             (By.CSS_SELECTOR, f"#jobs tbody tr.state-{state}")), f"no {state} job in the journal")
 
     def screenshot(self, name):
-        os.makedirs(DOCS_DIR, exist_ok=True)
-        self.browser.save_screenshot(os.path.join(DOCS_DIR, f"console-{name}.png"))
+        os.makedirs(SCREENSHOT_DIR, exist_ok=True)
+        self.browser.save_screenshot(os.path.join(SCREENSHOT_DIR, f"console-{name}.png"))
 
     def use_english(self):
         Select(self.css("#lang")).select_by_value("en")

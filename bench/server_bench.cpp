@@ -188,28 +188,38 @@ void SlowNeighbour() {
               Verdict(change <= kNeighbourTarget));
 }
 
+// A journal in the bench's state folder holding `count` rows of `insertSql`,
+// each bound by `bind`, written in one transaction; returns its path.
+template <typename Bind>
+std::string FillJournal(Bench& bench, int count, const char* insertSql, Bind bind) {
+  std::filesystem::create_directories(bench.StateDir());
+  const std::string path = bench.StateDir() + "/journal.sqlite";
+  zuvsrv::Journal create(path);
+  zuvsrv::Database db(path);
+  zuvsrv::Transaction transaction(db);
+  auto insert = db.Prepare(insertSql);
+  for (int i = 0; i < count; ++i) {
+    bind(insert, i);
+    insert.Run();
+    insert.Reset();
+  }
+  transaction.Commit();
+  return path;
+}
+
 // A journal of 10,000 finished jobs, filled in one transaction.
 void Memory() {
   constexpr int kJobs = 10000;
   Bench bench;
   bench.AddPrinter("a");
-  std::filesystem::create_directories(bench.StateDir());
-  const std::string path = bench.StateDir() + "/journal.sqlite";
-  {
-    zuvsrv::Journal create(path);
-    zuvsrv::Database db(path);
-    zuvsrv::Transaction transaction(db);
-    auto insert = db.Prepare(
-        "INSERT INTO jobs (printer, command, args, state, created, started, finished, result, "
-        "idempotency_key) VALUES ('a', 'pay', ?1, 'done', ?2, ?2, ?2, '{}', ?3)");
-    const std::string args = Json{{"type", "cash"}, {"amount", "300.00"}}.dump();
-    for (int i = 0; i < kJobs; ++i) {
-      insert.Bind(1, args).Bind(2, zuvsrv::NowUtc()).Bind(3, "till-1-sale-" + std::to_string(i));
-      insert.Run();
-      insert.Reset();
-    }
-    transaction.Commit();
-  }
+  const std::string args = Json{{"type", "cash"}, {"amount", "300.00"}}.dump();
+  const std::string path = FillJournal(
+      bench, kJobs,
+      "INSERT INTO jobs (printer, command, args, state, created, started, finished, result, "
+      "idempotency_key) VALUES ('a', 'pay', ?1, 'done', ?2, ?2, ?2, '{}', ?3)",
+      [&](zuvsrv::Statement& insert, int i) {
+        insert.Bind(1, args).Bind(2, zuvsrv::NowUtc()).Bind(3, "till-1-sale-" + std::to_string(i));
+      });
   const long before = RssKiB();
   auto& service = bench.Start();
   const auto metrics = service.Metrics();
@@ -229,23 +239,13 @@ void MetricsOfALargeJournal() {
   constexpr double kTargetMs = 1.0;
   Bench bench;
   bench.AddPrinter("a");
-  std::filesystem::create_directories(bench.StateDir());
-  const std::string path = bench.StateDir() + "/journal.sqlite";
-  {
-    zuvsrv::Journal create(path);
-    zuvsrv::Database db(path);
-    zuvsrv::Transaction transaction(db);
-    auto insert = db.Prepare(
-        "INSERT INTO jobs (printer, command, args, state, created, started, finished) "
-        "VALUES ('a', 'beep', '{}', ?1, ?2, ?2, ?2)");
-    const std::string now = zuvsrv::NowUtc();
-    for (int i = 0; i < kJobs; ++i) {
-      insert.Bind(1, std::string(i % 100 ? "done" : "failed")).Bind(2, now);
-      insert.Run();
-      insert.Reset();
-    }
-    transaction.Commit();
-  }
+  const std::string now = zuvsrv::NowUtc();
+  FillJournal(bench, kJobs,
+              "INSERT INTO jobs (printer, command, args, state, created, started, finished) "
+              "VALUES ('a', 'beep', '{}', ?1, ?2, ?2, ?2)",
+              [&](zuvsrv::Statement& insert, int i) {
+                insert.Bind(1, std::string(i % 100 ? "done" : "failed")).Bind(2, now);
+              });
   const auto t0 = Clock::now();
   auto& service = bench.Start();
   const double startMs = Ms(Clock::now() - t0);
